@@ -1,0 +1,135 @@
+#include "instance/PluginImplementation.h"
+
+namespace {
+
+const wchar_t kShadowCopyFaq[] =
+    L"https://help.diskway.app/faq/vss-initialization-failed.shtml?plugin=Diskway";
+
+} // namespace
+
+uint32_t PluginImplementation::Open(const std::wstring& path, uint32_t mode, uint32_t& id) {
+  if (!ValidatePath(path)) return StatusFailure;
+  const std::wstring realPath = MapPath(path);
+
+  uint32_t freeId = 0;
+  for (uint32_t candidate = 1; candidate <= MaxOpenFiles; ++candidate) {
+    if (openFiles.count(candidate) == 0) {
+      freeId = candidate;
+      break;
+    }
+  }
+  id = freeId;
+  if (freeId == 0) return StatusFailure;
+
+  VMLib::UniqueFile handle;
+  std::optional<uint32_t> savedAttributes;
+  if (mode == OpenRead) {
+    handle.reset(::CreateFileW(realPath.c_str(), GENERIC_READ, FILE_SHARE_READ, /*security=*/nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, /*templateFile=*/nullptr));
+    const DWORD error = ::GetLastError();
+    if (!handle && (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)) {
+      LogMessage(Info, L"File '%s' is locked. Trying to open file with VSS support.", realPath.c_str());
+      handle.reset(vss.OpenSnapshotFile(realPath));
+      if (!handle) {
+        const std::wstring reason = vss.GetLastErrorText();
+        LogMessage(Warning,
+                   L"Cannot open file with VSS support because of the following error: %s "
+                   L"For more information, please refer to FAQ: \n%s",
+                   reason.c_str(), kShadowCopyFaq);
+      }
+    } else if (!handle) {
+      LogSystemError(Warning, error, L"Cannot open file '%s'", realPath.c_str());
+    }
+  } else {
+    if (mode == OpenOverwriteKeepAttributes) {
+      // Clearing read-only, hidden and system lets CREATE_ALWAYS replace the file.
+      const DWORD attributes = ::GetFileAttributesW(realPath.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        savedAttributes = attributes;
+        ::SetFileAttributesW(realPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+      }
+    }
+    handle.reset(::CreateFileW(realPath.c_str(), GENERIC_WRITE, /*share=*/0, /*security=*/nullptr,
+                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*templateFile=*/nullptr));
+    const DWORD error = ::GetLastError();
+    if (!handle) {
+      LogSystemError(Error, error, L"Cannot open file '%s'", realPath.c_str());
+    } else if (error == ERROR_ALREADY_EXISTS) {
+      // Replacing a file is success; hosts that look at the last error must
+      // not take it for a failure.
+      ::SetLastError(0);
+    }
+  }
+
+  if (!handle) {
+    id = 0;
+    if (savedAttributes) ::SetFileAttributesW(realPath.c_str(), *savedAttributes);
+    return StatusFailure;
+  }
+  openFiles[freeId] = OpenFileEntry{std::move(handle), realPath, savedAttributes};
+  return StatusSuccess;
+}
+
+uint32_t PluginImplementation::Read(void* buffer, uint32_t& size, const uint32_t& id) {
+  const auto entry = openFiles.find(id);
+  if (entry == openFiles.end() || !entry->second.handle) {
+    LogMessage(Error, L"Attempting to read an unopened file (%u).", id);
+    return StatusFailure;
+  }
+  // Cleared first so that a successful read of zero bytes at the end of the
+  // file is told apart from a failure.
+  ::SetLastError(0);
+  DWORD bytesRead = 0;
+  const BOOL ok = ::ReadFile(entry->second.handle.get(), buffer, size, &bytesRead, /*overlapped=*/nullptr);
+  const DWORD error = ok ? 0 : ::GetLastError();
+  size = bytesRead;
+  if (ok && bytesRead > 0) return StatusSuccess;
+  if (error == ERROR_HANDLE_EOF || (error == 0 && bytesRead == 0)) return StatusEndOfData;
+  LogSystemError(Error, error, L"Error occurred while reading the file '%s'", entry->second.path.c_str());
+  return StatusFailure;
+}
+
+uint32_t PluginImplementation::Write(const void* buffer, uint32_t& size, const uint32_t& id) {
+  const auto entry = openFiles.find(id);
+  if (entry == openFiles.end() || !entry->second.handle) {
+    LogMessage(Error, L"Attempting to write an unopened file (%u).", id);
+    return StatusFailure;
+  }
+  DWORD bytesWritten = 0;
+  const BOOL ok = ::WriteFile(entry->second.handle.get(), buffer, size, &bytesWritten, /*overlapped=*/nullptr);
+  const DWORD error = ok ? 0 : ::GetLastError();
+  size = bytesWritten;
+  if (ok) return StatusSuccess;
+  if (error == ERROR_HANDLE_DISK_FULL) return StatusDiskFull;
+  LogSystemError(Error, error, L"Error occurred while writing the file '%s'", entry->second.path.c_str());
+  return StatusFailure;
+}
+
+uint32_t PluginImplementation::Seek(uint32_t& id, int64_t& offset) {
+  const auto entry = openFiles.find(id);
+  if (entry == openFiles.end() || !entry->second.handle) {
+    LogMessage(Error, L"Attempting to seek an unopened file (%u).", id);
+    return StatusFailure;
+  }
+  LARGE_INTEGER distance;
+  distance.QuadPart = offset;
+  if (::SetFilePointerEx(entry->second.handle.get(), distance, /*newPosition=*/nullptr, FILE_BEGIN)) {
+    return StatusSuccess;
+  }
+  const DWORD error = ::GetLastError();
+  LogSystemError(Error, error, L"Error occurred while seeking the file '%s'", entry->second.path.c_str());
+  return StatusFailure;
+}
+
+uint32_t PluginImplementation::Close(uint32_t& id) {
+  const auto entry = openFiles.find(id);
+  if (entry == openFiles.end()) return StatusSuccess;
+  // Restored while the handle is still open, so no other writer can slip in
+  // between with the file unprotected.
+  if (entry->second.savedAttributes) {
+    ::SetFileAttributesW(entry->second.path.c_str(), *entry->second.savedAttributes);
+  }
+  entry->second.handle.reset();
+  openFiles.erase(entry);
+  return StatusSuccess;
+}

@@ -8,6 +8,12 @@
 
 #include "plugin/PluginTypes.h"
 
+// <windows.h> defines a 16-bit era macro of this name; hosts that include it
+// first would otherwise get their calls rewritten.
+#ifdef GetFreeSpace
+#undef GetFreeSpace
+#endif
+
 class IBackupDataRead {
 public:
   virtual ~IBackupDataRead() {}

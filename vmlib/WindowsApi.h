@@ -19,3 +19,9 @@
 #endif
 
 #include <windows.h>
+
+// winbase.h keeps a 16-bit era macro of this name, which would rewrite the
+// plug-in's GetFreeSpace operation wherever both are seen.
+#ifdef GetFreeSpace
+#undef GetFreeSpace
+#endif
