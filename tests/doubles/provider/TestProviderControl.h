@@ -1,0 +1,124 @@
+// Control of the scriptable provider double (target test_provider, built as
+// vsnp_2003.dll). A test resolves these exports from the module the plug-in
+// loaded (GetModuleHandleW(L"vsnp_2003.dll")), or loads the double itself
+// first: it is the same module either way.
+//
+// Script and record live in the double's globals: they outlast provider
+// objects, and start afresh when the library is loaded again or on Reset.
+//
+// Record: one line per call of any ISnapshotProvider entry (and GetInterface),
+// in call order, with its arguments:
+//   GetInterface, Initialize, SetMessageCallback (or "SetMessageCallback empty"),
+//   StartSnapshotSet, AddVolume C:\, CreateSnapshots C:\|D:\ (volumes joined
+//   by '|'), ReleaseSnapshots true|false, AbortSnapshotSet, Destroy 1,
+//   IsVolumeSupported C:\, SetTimeout 5000, GetTimeout, SetRetryCount 3,
+//   GetRetryCount, SetIncludeWriters true|false, GetWriterCount,
+//   GetWriterName 0, GetSnapshotCount, GetSnapshotVolume 0, GetSnapshotDevice 0,
+//   GetSnapshotId 0, GetSnapshotSetId, GetProviderName, GetProviderVersion,
+//   GetLastHResult, IsSnapshotSetInProgress.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "vmlib/ScopedHandle.h"
+#include "vmlib/WindowsApi.h"
+
+extern "C" {
+// Forgets the script and the record; live providers stay counted.
+typedef void (*TestProviderResetFn)();
+// What Initialize returns (0 by default).
+typedef void (*TestProviderSetInitializeResultFn)(int32_t result);
+// What AddVolume returns for `volume` (compared case-insensitively), or for
+// every volume without its own entry when `volume` is null (true by default).
+typedef void (*TestProviderSetAddVolumeResultFn)(const wchar_t* volume, int32_t added);
+// The snapshot root CreateSnapshots returns for `volume`, or for every volume
+// without its own entry when `volume` is null. Unscripted, a volume's root is
+// the volume itself without its trailing backslash (the live files).
+typedef void (*TestProviderSetSnapshotRootFn)(const wchar_t* volume, const wchar_t* root);
+// Makes every later call of `operation` (StartSnapshotSet, AddVolume,
+// CreateSnapshots, ReleaseSnapshots) throw an IVssException* with this code
+// and text, after recording the call; a null text stops it throwing.
+typedef void (*TestProviderSetThrowFn)(const wchar_t* operation, int32_t code, const wchar_t* text);
+// Each call of `operation` (any entry name, e.g. CreateSnapshots) sends `text`
+// through that provider's message callback before it returns or throws.
+// Several texts for one operation are sent in the order they were added.
+typedef void (*TestProviderAddMessageFn)(const wchar_t* operation, const wchar_t* text);
+// Sends `text` now through the callback most recently registered by a live
+// provider; 1 when one was called, 0 when there is none (or it is empty).
+typedef int32_t (*TestProviderSendMessageFn)(const wchar_t* text);
+// Copies the record, lines ended by '\n', null-terminated and cut to fit
+// `capacity` characters; returns the length of the whole record without the
+// null, so a call with a null buffer asks for the size.
+typedef size_t (*TestProviderCallsFn)(wchar_t* buffer, size_t capacity);
+// Provider objects given out by GetInterface and not yet destroyed.
+typedef int32_t (*TestProviderLiveProvidersFn)();
+}
+
+// The exports above, resolved from one loaded copy of the double.
+class TestProviderControl {
+public:
+  explicit TestProviderControl(HMODULE module)
+      : reset_(Resolve<TestProviderResetFn>(module, "TestProviderReset")),
+        setInitializeResult_(
+            Resolve<TestProviderSetInitializeResultFn>(module, "TestProviderSetInitializeResult")),
+        setAddVolumeResult_(
+            Resolve<TestProviderSetAddVolumeResultFn>(module, "TestProviderSetAddVolumeResult")),
+        setSnapshotRoot_(Resolve<TestProviderSetSnapshotRootFn>(module, "TestProviderSetSnapshotRoot")),
+        setThrow_(Resolve<TestProviderSetThrowFn>(module, "TestProviderSetThrow")),
+        addMessage_(Resolve<TestProviderAddMessageFn>(module, "TestProviderAddMessage")),
+        sendMessage_(Resolve<TestProviderSendMessageFn>(module, "TestProviderSendMessage")),
+        calls_(Resolve<TestProviderCallsFn>(module, "TestProviderCalls")),
+        liveProviders_(Resolve<TestProviderLiveProvidersFn>(module, "TestProviderLiveProviders")) {}
+
+  // False when the module is not the double (an export is missing).
+  bool Resolved() const { return missing_ == 0; }
+
+  void Reset() const { reset_(); }
+  void SetInitializeResult(int32_t result) const { setInitializeResult_(result); }
+  void SetAddVolumeResult(const wchar_t* volume, bool added) const {
+    setAddVolumeResult_(volume, added ? 1 : 0);
+  }
+  void SetSnapshotRoot(const wchar_t* volume, const wchar_t* root) const {
+    setSnapshotRoot_(volume, root);
+  }
+  void SetThrow(const wchar_t* operation, int32_t code, const wchar_t* text) const {
+    setThrow_(operation, code, text);
+  }
+  void AddMessage(const wchar_t* operation, const wchar_t* text) const { addMessage_(operation, text); }
+  bool SendMessage(const wchar_t* text) const { return sendMessage_(text) != 0; }
+  int32_t LiveProviders() const { return liveProviders_(); }
+
+  std::vector<std::wstring> Calls() const {
+    std::wstring record(calls_(nullptr, 0), L'\0');
+    calls_(&record[0], record.size() + 1);
+    std::vector<std::wstring> lines;
+    size_t start = 0;
+    for (size_t end = record.find(L'\n'); end != std::wstring::npos; end = record.find(L'\n', start)) {
+      lines.push_back(record.substr(start, end - start));
+      start = end + 1;
+    }
+    return lines;
+  }
+
+private:
+  template <typename Fn>
+  Fn Resolve(HMODULE module, const char* name) {
+    const Fn function = VMLib::GetFunction<Fn>(module, name);
+    if (function == nullptr) ++missing_;
+    return function;
+  }
+
+  int missing_ = 0;
+  TestProviderResetFn reset_;
+  TestProviderSetInitializeResultFn setInitializeResult_;
+  TestProviderSetAddVolumeResultFn setAddVolumeResult_;
+  TestProviderSetSnapshotRootFn setSnapshotRoot_;
+  TestProviderSetThrowFn setThrow_;
+  TestProviderAddMessageFn addMessage_;
+  TestProviderSendMessageFn sendMessage_;
+  TestProviderCallsFn calls_;
+  TestProviderLiveProvidersFn liveProviders_;
+};
