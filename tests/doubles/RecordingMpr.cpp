@@ -1,0 +1,64 @@
+// Replaces the system's mpr.dll beside the test programs. It connects nothing:
+// it records each call with its arguments, in order, for the tests to read,
+// and answers with a result the test may choose.
+#include <string>
+#include <vector>
+
+#include "vmlib/WindowsApi.h"
+
+#include <winnetwk.h>
+
+#define RECORDING_MPR_API extern "C" __declspec(dllexport)
+
+namespace {
+
+std::vector<std::wstring>& Calls() {
+  static std::vector<std::wstring> calls;
+  return calls;
+}
+
+DWORD g_addResult = NO_ERROR;
+void (*g_cancelHook)(const wchar_t*) = nullptr;
+
+std::wstring Text(const wchar_t* value) { return value != nullptr ? value : L"(null)"; }
+
+} // namespace
+
+RECORDING_MPR_API DWORD WINAPI WNetAddConnection2W(LPNETRESOURCEW resource, LPCWSTR password,
+                                                    LPCWSTR user, DWORD flags) {
+  std::wstring call = L"add";
+  if (resource == nullptr) {
+    call += L" resource=(null)";
+  } else {
+    call += L" local=" + Text(resource->lpLocalName) + L" remote=" + Text(resource->lpRemoteName) +
+            L" type=" + std::to_wstring(resource->dwType) + L" scope=" + std::to_wstring(resource->dwScope) +
+            L" display=" + std::to_wstring(resource->dwDisplayType) + L" usage=" +
+            std::to_wstring(resource->dwUsage) + L" comment=" + Text(resource->lpComment) +
+            L" provider=" + Text(resource->lpProvider);
+  }
+  call += L" user=" + Text(user) + L" password=" + Text(password) + L" flags=" + std::to_wstring(flags);
+  Calls().push_back(call);
+  return g_addResult;
+}
+
+RECORDING_MPR_API DWORD WINAPI WNetCancelConnection2W(LPCWSTR name, DWORD flags, BOOL force) {
+  Calls().push_back(L"cancel " + Text(name) + L" flags=" + std::to_wstring(flags) + L" force=" +
+                    std::to_wstring(force));
+  if (g_cancelHook != nullptr) g_cancelHook(name);
+  return NO_ERROR;
+}
+
+RECORDING_MPR_API size_t RecordingMprCallCount() { return Calls().size(); }
+
+RECORDING_MPR_API const wchar_t* RecordingMprCall(size_t index) {
+  return index < Calls().size() ? Calls()[index].c_str() : nullptr;
+}
+
+RECORDING_MPR_API void RecordingMprReset(DWORD addResult) {
+  Calls().clear();
+  g_addResult = addResult;
+  g_cancelHook = nullptr;
+}
+
+// Lets a test look at the world at the moment a connection is cancelled.
+RECORDING_MPR_API void RecordingMprSetCancelHook(void (*hook)(const wchar_t*)) { g_cancelHook = hook; }

@@ -1,0 +1,41 @@
+// A fresh folder per test below the user's temporary folder, removed again
+// (read-only and hidden files included) when the object goes away.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace test {
+
+class TempFolder {
+public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  // Windows path without a trailing separator, e.g. C:\users\me\Temp\dw-1a2b.
+  const std::wstring& path() const { return path_; }
+  // The same folder as a virtual path, e.g. C$\users\me\Temp\dw-1a2b.
+  std::wstring virtualPath() const;
+  // `relative` below the folder, as a Windows path and as a virtual path.
+  std::wstring operator/(const std::wstring& relative) const { return path_ + L"\\" + relative; }
+  std::wstring Virtual(const std::wstring& relative) const { return virtualPath() + L"\\" + relative; }
+
+private:
+  std::wstring path_;
+};
+
+// File helpers for tests; they fail the current test (ADD_FAILURE) on errors.
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadFileBytes(const std::wstring& path);
+void MakeFolder(const std::wstring& path);
+bool Exists(const std::wstring& path);
+uint32_t Attributes(const std::wstring& path);
+// Removes a tree whatever its attributes; missing paths are fine.
+void RemoveAll(const std::wstring& path);
+
+// Virtual path of a Windows path "X:\rest" ("X$\rest").
+std::wstring ToVirtual(const std::wstring& windowsPath);
+
+} // namespace test
