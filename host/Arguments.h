@@ -1,0 +1,55 @@
+// The command line of diskway-host: one command, its operands and options.
+// Global options (--data, --log, --copy-acl) may stand anywhere; "--" ends the
+// options, so a virtual name may begin with "-".
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace host {
+
+enum class Command {
+  Help,
+  Info,
+  Demo,
+  List,
+  Stat,
+  FreeSpace,
+  Get,
+  Put,
+  MakeFolder,
+  Remove,
+  Move,
+  LocationsAdd,
+  LocationsList,
+  LocationsRemove,
+};
+
+struct Options {
+  Command command = Command::Help;
+  std::vector<std::wstring> operands;
+  std::wstring dataFolder; // --data: replaces the default data folder
+  std::wstring logFile;    // --log: plug-in messages are appended there too
+  bool copyAcl = false;    // "CopyACL" answered "True"
+  bool showAcl = false;    // ls/stat print the security descriptor text
+  bool keepAttributes = false;
+  uint32_t bufferSize = 1u << 20;
+  // locations add
+  std::wstring share;
+  std::wstring drive;
+  std::wstring user;
+  std::optional<std::wstring> password;
+};
+
+// Throws UsageError with a one-line reason.
+Options ParseArguments(const std::vector<std::wstring>& args);
+
+// "65536", "64K", "1M" (case-insensitive suffix), from 1 byte to 64 MiB.
+// Throws UsageError otherwise.
+uint32_t ParseBufferSize(const std::wstring& text);
+
+const wchar_t* UsageText();
+
+} // namespace host

@@ -1,0 +1,27 @@
+// Text forms of sizes, times and attribute bits for tables and reports.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "vmlib/WindowsApi.h"
+
+namespace host {
+
+// "512 B", "1.2 MiB": binary units, one decimal, rounded to nearest.
+std::wstring FormatSize(uint64_t bytes);
+
+// A FileInfo time (100-ns units since 1970-01-01 UTC) as a FILETIME.
+FILETIME FileTimeFromTime(int64_t time);
+
+// "yyyy-mm-dd hh:mm:ss".
+std::wstring FormatSystemTime(const SYSTEMTIME& time);
+
+// `utc` shown in `zone` (null: the computer's zone, with its daylight rules for
+// that date); "(invalid)" when Windows cannot represent it.
+std::wstring FormatFileTime(const FILETIME& utc, const TIME_ZONE_INFORMATION* zone = nullptr);
+
+// One letter per set bit, "R H S A D" order first ("RA", "D"); "-" for none.
+std::wstring FormatAttributes(uint32_t attributes);
+
+} // namespace host

@@ -1,0 +1,83 @@
+#include "host/HostLog.h"
+
+#include <algorithm>
+
+#include "host/Format.h"
+#include "host/LocalFile.h"
+#include "host/Text.h"
+
+namespace host {
+
+std::wstring LevelName(uint32_t level) {
+  switch (level) {
+  case Info: return L"INFO";
+  case Warning: return L"WARNING";
+  case Error: return L"ERROR";
+  case Critical: return L"CRITICAL";
+  default: return L"LEVEL " + std::to_wstring(level);
+  }
+}
+
+bool IsShadowCopyNotice(uint32_t level, std::wstring_view text) {
+  constexpr std::wstring_view prefix = L"File '";
+  constexpr std::wstring_view suffix = L"' is locked. Trying to open file with VSS support.";
+  return level == Info && text.size() >= prefix.size() + suffix.size() &&
+         text.substr(0, prefix.size()) == prefix && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+HostLog::HostLog(TextOutput& console) : console_(console) {}
+
+void HostLog::OpenFile(const std::wstring& path) {
+  file_ = OpenLocalForAppending(path);
+  filePath_ = path;
+}
+
+size_t HostLog::Bucket(uint32_t level) {
+  return std::min<size_t>(level, Critical);
+}
+
+uint32_t HostLog::Log(uint32_t level, const wchar_t* text) {
+  try {
+    const std::wstring message = text != nullptr ? text : L"";
+    const size_t bucket = Bucket(level);
+    ++messageCount_;
+    ++counts_[bucket];
+    last_[bucket] = message;
+    lastNumber_[bucket] = messageCount_;
+    if (IsShadowCopyNotice(level, message)) ++shadowCopyNotices_;
+    const std::wstring line = LevelName(level) + L": " + message + L"\n";
+    console_.Write(line);
+    if (file_) {
+      SYSTEMTIME now;
+      ::GetLocalTime(&now);
+      const std::string bytes = ToUtf8(FormatSystemTime(now) + L" " + line);
+      WriteLocal(file_, filePath_, bytes.data(), bytes.size());
+    }
+  } catch (...) {
+  }
+  return 0;
+}
+
+uint32_t HostLog::Count(uint32_t level) const {
+  return counts_[Bucket(level)];
+}
+
+const std::wstring& HostLog::LastMessage(uint32_t level) const {
+  return last_[Bucket(level)];
+}
+
+std::wstring HostLog::LastProblemSince(uint64_t mark) const {
+  for (size_t bucket = Critical; bucket >= Warning; --bucket) {
+    if (lastNumber_[bucket] > mark) return last_[bucket];
+  }
+  return {};
+}
+
+HostError PluginFailure(const HostLog& log, uint64_t mark, const std::wstring& what, uint32_t status) {
+  std::wstring text = what + L" (status " + std::to_wstring(status) + L")";
+  const std::wstring reason = log.LastProblemSince(mark);
+  if (!reason.empty()) text += L": " + reason;
+  return HostError(text);
+}
+
+} // namespace host

@@ -1,0 +1,29 @@
+// Local files of the computer the host runs on, opened with the wide Win32
+// calls. Every failure throws HostError naming the path and the system's words.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "vmlib/ScopedHandle.h"
+
+namespace host {
+
+VMLib::UniqueFile OpenLocalForReading(const std::wstring& path);
+// `replace` false: fails when the file exists.
+VMLib::UniqueFile CreateLocalFile(const std::wstring& path, bool replace);
+// Opens or creates; every write lands at the end.
+VMLib::UniqueFile OpenLocalForAppending(const std::wstring& path);
+
+// Bytes read into `buffer`, 0 at the end of the file.
+uint32_t ReadLocal(const VMLib::UniqueFile& file, const std::wstring& path, void* buffer, uint32_t size);
+void WriteLocal(const VMLib::UniqueFile& file, const std::wstring& path, const void* data, size_t size);
+
+// Creates the folder and its missing parents; an existing folder is fine.
+void CreateLocalFolder(const std::wstring& path);
+
+// The whole file; fails for files larger than `limit` bytes.
+std::string ReadSmallFile(const std::wstring& path, size_t limit);
+
+} // namespace host
