@@ -183,13 +183,9 @@ uint32_t SetFileInfo(const wchar_t* path, const WIN32_FIND_DATAW& data) {
   return timeStatus != 0 ? timeStatus : attributeStatus;
 }
 
-uint32_t GetAclRights(const std::wstring& path, std::wstring& descriptor,
-                      bool dacl, bool owner, bool group, bool sacl) {
-  const SECURITY_INFORMATION parts = SelectedParts(dacl, owner, group, sacl);
-  // A failed read must not leave an earlier item's descriptor for this one.
-  descriptor.clear();
-  if (parts == 0) return 0;
+namespace {
 
+uint32_t ReadDescriptorText(const std::wstring& path, SECURITY_INFORMATION parts, std::wstring& descriptor) {
   PSECURITY_DESCRIPTOR rawDescriptor = nullptr;
   const DWORD readStatus = ::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, parts, /*owner=*/nullptr,
                                                    /*group=*/nullptr, /*dacl=*/nullptr, /*sacl=*/nullptr,
@@ -206,6 +202,24 @@ uint32_t GetAclRights(const std::wstring& path, std::wstring& descriptor,
   UniqueLocalMemory text(rawText);
   descriptor = rawText;
   return 0;
+}
+
+} // namespace
+
+uint32_t GetAclRights(const std::wstring& path, std::wstring& descriptor,
+                      bool dacl, bool owner, bool group, bool sacl) {
+  const SECURITY_INFORMATION parts = SelectedParts(dacl, owner, group, sacl);
+  // A failed read must not leave an earlier item's descriptor for this one.
+  descriptor.clear();
+  if (parts == 0) return 0;
+
+  const uint32_t status = ReadDescriptorText(path, parts, descriptor);
+  // The SACL is the part most often refused (a privilege the process lacks,
+  // or Wine, which cannot read it at all). The caller still gets the failure,
+  // but also the other parts, so the item's DACL and owner are not lost.
+  const SECURITY_INFORMATION withoutSacl = parts & ~static_cast<SECURITY_INFORMATION>(SACL_SECURITY_INFORMATION);
+  if (status != 0 && sacl && withoutSacl != 0) ReadDescriptorText(path, withoutSacl, descriptor);
+  return status;
 }
 
 uint32_t SetAclRights(const std::wstring& path, const std::wstring& descriptor,

@@ -75,7 +75,7 @@ std::wstring WithErrorCode(const std::wstring& text, uint32_t code) {
 }
 
 PluginTest::PluginTest() {
-  dataFolder = temp / L"data";
+  dataFolder = dataRoot / L"data";
   host.parameters[L"GetDataStorage"] = dataFolder;
   ResetNetworkCalls();
 }

@@ -89,7 +89,8 @@ protected:
   // Messages at `level` whose text equals `text`.
   size_t CountMessages(uint32_t level, const std::wstring& text) const;
 
-  TempFolder temp;
+  TempFolder temp;      // the test's own files
+  TempFolder dataRoot;  // holds the plug-in's data folder, apart from `temp`
   RegistryOverride registry;
   RecordingLog log;
   ScriptableHost host;
