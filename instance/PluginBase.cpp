@@ -1,5 +1,7 @@
 #include "instance/PluginBase.h"
 
+#include <io.h>
+
 #include <vector>
 
 #include "vmlib/ScopedHandle.h"
@@ -45,6 +47,17 @@ std::wstring ComposeErrorText(const std::wstring& text, uint32_t code) {
 }
 
 void WriteLine(FILE* stream, const std::wstring& text) {
+  // A console takes UTF-16 directly, whatever its code page; pipes and files
+  // get UTF-8.
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD consoleMode = 0;
+  if (handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &consoleMode)) {
+    std::fflush(stream);
+    const std::wstring line = text + L"\r\n";
+    DWORD written = 0;
+    ::WriteConsoleW(handle, line.c_str(), static_cast<DWORD>(line.size()), &written, /*reserved=*/nullptr);
+    return;
+  }
   std::string utf8;
   if (!text.empty()) {
     const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
