@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -80,12 +82,34 @@ uint32_t Attributes(const std::wstring& path) { return ::GetFileAttributesW(path
 
 void RemoveAll(const std::wstring& path) {
   if (path.empty() || !Exists(path)) return;
-  std::error_code ec;
-  for (fs::recursive_directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
-    ::SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
+  // Through "\\?\" so names Windows would otherwise rewrite (trailing dots
+  // and blanks, device names) are removed as they are; folders are removed
+  // after their contents, links never entered.
+  const std::wstring root = path.rfind(L"\\\\?\\", 0) == 0 ? path : L"\\\\?\\" + path;
+  std::vector<std::pair<std::wstring, bool>> pending{{root, false}};
+  while (!pending.empty()) {
+    auto [current, expanded] = pending.back();
+    const DWORD attributes = ::GetFileAttributesW(current.c_str());
+    ::SetFileAttributesW(current.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      ::DeleteFileW(current.c_str());
+      pending.pop_back();
+      continue;
+    }
+    if (expanded || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      ::RemoveDirectoryW(current.c_str());
+      pending.pop_back();
+      continue;
+    }
+    pending.back().second = true;
+    WIN32_FIND_DATAW data;
+    VMLib::UniqueFind search(::FindFirstFileW((current + L"\\*").c_str(), &data));
+    if (!search) continue;
+    do {
+      const std::wstring name = data.cFileName;
+      if (name != L"." && name != L"..") pending.push_back({current + L"\\" + name, false});
+    } while (::FindNextFileW(search.get(), &data));
   }
-  ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  fs::remove_all(path, ec);
 }
 
 } // namespace test
