@@ -38,8 +38,6 @@ struct State {
   std::multimap<std::wstring, std::wstring> messages;
   std::wstring record;
   int32_t liveProviders = 0;
-  const void* callbackOwner = nullptr;
-  SnapshotMessageCallback callback;
 
   void Clear() {
     initializeResult = 0;
@@ -177,13 +175,7 @@ public:
 
   void Destroy(int flags) override {
     Record(L"Destroy " + std::to_wstring(flags));
-    WithState([this](State& state) {
-      --state.liveProviders;
-      if (state.callbackOwner == this) {
-        state.callbackOwner = nullptr;
-        state.callback.clear();
-      }
-    });
+    WithState([](State& state) { --state.liveProviders; });
     delete this;
   }
 
@@ -231,10 +223,6 @@ public:
   void SetMessageCallback(const SnapshotMessageCallback& callback) override {
     Record(callback ? L"SetMessageCallback" : L"SetMessageCallback empty");
     callback_ = callback;
-    WithState([&](State& state) {
-      state.callbackOwner = this;
-      state.callback = callback;
-    });
   }
 
 private:
@@ -348,14 +336,6 @@ TEST_PROVIDER_EXPORT void TestProviderSetThrow(const wchar_t* operation, int32_t
 
 TEST_PROVIDER_EXPORT void TestProviderAddMessage(const wchar_t* operation, const wchar_t* text) {
   WithState([&](State& state) { state.messages.emplace(operation, text); });
-}
-
-// The callback runs outside the lock: it may call back into the double.
-TEST_PROVIDER_EXPORT int32_t TestProviderSendMessage(const wchar_t* text) {
-  const SnapshotMessageCallback callback = WithState([](State& state) { return state.callback; });
-  if (!callback) return 0;
-  callback(text);
-  return 1;
 }
 
 TEST_PROVIDER_EXPORT size_t TestProviderCalls(wchar_t* buffer, size_t capacity) {

@@ -46,9 +46,6 @@ typedef void (*TestProviderSetThrowFn)(const wchar_t* operation, int32_t code, c
 // through that provider's message callback before it returns or throws.
 // Several texts for one operation are sent in the order they were added.
 typedef void (*TestProviderAddMessageFn)(const wchar_t* operation, const wchar_t* text);
-// Sends `text` now through the callback most recently registered by a live
-// provider; 1 when one was called, 0 when there is none (or it is empty).
-typedef int32_t (*TestProviderSendMessageFn)(const wchar_t* text);
 // Copies the record, lines ended by '\n', null-terminated and cut to fit
 // `capacity` characters; returns the length of the whole record without the
 // null, so a call with a null buffer asks for the size.
@@ -69,7 +66,6 @@ public:
         setSnapshotRoot_(Resolve<TestProviderSetSnapshotRootFn>(module, "TestProviderSetSnapshotRoot")),
         setThrow_(Resolve<TestProviderSetThrowFn>(module, "TestProviderSetThrow")),
         addMessage_(Resolve<TestProviderAddMessageFn>(module, "TestProviderAddMessage")),
-        sendMessage_(Resolve<TestProviderSendMessageFn>(module, "TestProviderSendMessage")),
         calls_(Resolve<TestProviderCallsFn>(module, "TestProviderCalls")),
         liveProviders_(Resolve<TestProviderLiveProvidersFn>(module, "TestProviderLiveProviders")) {}
 
@@ -88,7 +84,6 @@ public:
     setThrow_(operation, code, text);
   }
   void AddMessage(const wchar_t* operation, const wchar_t* text) const { addMessage_(operation, text); }
-  bool SendMessage(const wchar_t* text) const { return sendMessage_(text) != 0; }
   int32_t LiveProviders() const { return liveProviders_(); }
 
   std::vector<std::wstring> Calls() const {
@@ -118,7 +113,6 @@ private:
   TestProviderSetSnapshotRootFn setSnapshotRoot_;
   TestProviderSetThrowFn setThrow_;
   TestProviderAddMessageFn addMessage_;
-  TestProviderSendMessageFn sendMessage_;
   TestProviderCallsFn calls_;
   TestProviderLiveProvidersFn liveProviders_;
 };
