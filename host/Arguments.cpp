@@ -17,6 +17,7 @@ enum Scope : unsigned {
   ScopeTransfer = 2,
   ScopePut = 4,
   ScopeLocation = 8,
+  ScopeCopy = 16,
 };
 
 struct OptionRule {
@@ -31,6 +32,7 @@ const OptionRule kOptions[] = {
     {L"--buffer", true, ScopeTransfer},    {L"--keep-attributes", false, ScopePut},
     {L"--share", true, ScopeLocation},     {L"--drive", true, ScopeLocation},
     {L"--user", true, ScopeLocation},      {L"--password", true, ScopeLocation},
+    {L"--incremental", false, ScopeCopy},  {L"--dry-run", false, ScopeCopy},
 };
 
 struct CommandRule {
@@ -44,7 +46,7 @@ struct CommandRule {
 const CommandRule kCommands[] = {
     {L"help", Command::Help, 0, 0, 0},
     {L"info", Command::Info, 0, 0, 0},
-    {L"demo", Command::Demo, 0, 0, 0},
+    {L"demo", Command::Demo, 0, 1, 0},
     {L"ls", Command::List, 0, 1, ScopeAcl},
     {L"stat", Command::Stat, 1, 1, ScopeAcl},
     {L"df", Command::FreeSpace, 1, 1, 0},
@@ -53,6 +55,9 @@ const CommandRule kCommands[] = {
     {L"mkdir", Command::MakeFolder, 1, 1, 0},
     {L"rm", Command::Remove, 1, 1, 0},
     {L"mv", Command::Move, 2, 2, 0},
+    {L"backup", Command::Backup, 2, 2, ScopeTransfer | ScopeCopy},
+    {L"restore", Command::Restore, 2, 2, ScopeTransfer | ScopeCopy},
+    {L"verify", Command::Verify, 2, 2, ScopeTransfer},
     {L"locations add", Command::LocationsAdd, 1, 1, ScopeLocation},
     {L"locations list", Command::LocationsList, 0, 0, 0},
     {L"locations remove", Command::LocationsRemove, 1, 1, 0},
@@ -97,6 +102,8 @@ void ApplyOption(const OptionRule& option, const std::wstring& value, Options& o
   else if (name == L"--acl") options.copyAcl = options.showAcl = true;
   else if (name == L"--buffer") options.bufferSize = ParseBufferSize(value);
   else if (name == L"--keep-attributes") options.keepAttributes = true;
+  else if (name == L"--incremental") options.incremental = true;
+  else if (name == L"--dry-run") options.dryRun = true;
   else if (name == L"--share") options.share = value;
   else if (name == L"--drive") options.drive = value;
   else if (name == L"--user") options.user = value;
@@ -177,8 +184,14 @@ Options ParseArguments(const std::vector<std::wstring>& args) {
 
 const wchar_t* UsageText() {
   return L"usage: diskway-host [--data DIR] [--log FILE] [--copy-acl] COMMAND [ARGS]\n"
+         L"  backup SRC DST [--incremental] [--dry-run] [--buffer SIZE]\n"
+         L"                                copy the folder tree SRC into DST (both virtual)\n"
+         L"  restore SRC DST [--incremental] [--dry-run] [--buffer SIZE]\n"
+         L"                                copy a backup SRC back to DST\n"
+         L"  verify SRC DST [--buffer SIZE]  compare names, sizes, contents, times and attributes\n"
+         L"  demo [FOLDER]                 back up and verify a generated sample tree\n"
+         L"                                (in FOLDER, by default %TEMP%\\diskway-demo)\n"
          L"  info                          load the plug-in, show what it is and the drives it lists\n"
-         L"  demo                          the same as info, for now\n"
          L"  ls [VIRTUAL] [--acl]          list a folder (the root when omitted)\n"
          L"  stat VIRTUAL [--acl]          show everything known about one item\n"
          L"  df VIRTUAL                    size and free space of the drive holding VIRTUAL\n"
@@ -189,7 +202,9 @@ const wchar_t* UsageText() {
          L"  mkdir VIRTUAL | rm VIRTUAL | mv SOURCE TARGET\n"
          L"  locations add NAME --share \\\\SERVER\\SHARE --drive Z: [--user USER] [--password PASSWORD]\n"
          L"  locations list | locations remove NAME\n"
-         L"Virtual paths: \"\" is the root, C$ a drive, C$\\dir\\file an item below it.\n";
+         L"Virtual paths: \"\" is the root, C$ a drive, C$\\dir\\file an item below it.\n"
+         L"Exit codes of backup, restore, verify and demo: 0 all copied or identical, 1 some items\n"
+         L"failed or differ (listed in the summary), 2 bad usage or the job could not start.\n";
 }
 
 } // namespace host

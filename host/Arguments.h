@@ -25,6 +25,9 @@ enum class Command {
   LocationsAdd,
   LocationsList,
   LocationsRemove,
+  Backup,
+  Restore,
+  Verify,
 };
 
 struct Options {
@@ -35,6 +38,8 @@ struct Options {
   bool copyAcl = false;    // "CopyACL" answered "True"
   bool showAcl = false;    // ls/stat print the security descriptor text
   bool keepAttributes = false;
+  bool incremental = false; // backup/restore: skip files unchanged in DST
+  bool dryRun = false;      // backup/restore: report what would be copied
   uint32_t bufferSize = 1u << 20;
   // locations add
   std::wstring share;

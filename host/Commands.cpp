@@ -5,6 +5,7 @@
 
 #include "host/Format.h"
 #include "host/LoadedPlugin.h"
+#include "host/Text.h"
 #include "host/Transfer.h"
 
 namespace host {
@@ -14,23 +15,10 @@ namespace {
 const std::wstring kExpectedName = L"Computer";
 const std::wstring kExpectedVersion = L"1.0";
 
-std::wstring Pad(std::wstring text, size_t width) {
-  if (text.size() < width) text.append(width - text.size(), L' ');
-  return text;
-}
-
 std::wstring Hex(uint32_t value) {
   wchar_t text[16];
   std::swprintf(text, std::size(text), L"0x%08X", static_cast<unsigned>(value));
   return text;
-}
-
-std::wstring Field(const wchar_t* label, const std::wstring& value) {
-  return Pad(std::wstring(label) + L":", 14) + value + L"\n";
-}
-
-std::wstring Quoted(const std::wstring& text) {
-  return L"'" + text + L"'";
 }
 
 std::wstring TimeText(const FileInfo& info, uint32_t field, int64_t time) {
@@ -85,12 +73,6 @@ void RunInfo(const CommandContext& context) {
   context.out.Write(Field(L"Instances", L"read and write created and released") +
                     Field(L"Data folder", context.dataFolder.path) +
                     Field(L"Drives", drives.empty() ? L"(none)" : drives));
-}
-
-// The full backup demonstration will grow here; until then it shows what
-// info shows.
-void RunDemo(const CommandContext& context) {
-  RunInfo(context);
 }
 
 void RunList(const CommandContext& context) {
@@ -215,18 +197,26 @@ bool IsLocationCommand(Command command) {
 
 } // namespace
 
-void RunPluginCommand(const CommandContext& context) {
+bool IsTreeCommand(Command command) {
+  return command == Command::Backup || command == Command::Restore || command == Command::Verify ||
+         command == Command::Demo;
+}
+
+int RunPluginCommand(const CommandContext& context) {
   switch (context.options.command) {
-  case Command::Info: return RunInfo(context);
+  case Command::Backup:
+  case Command::Restore:
+  case Command::Verify: return RunTreeCommand(context);
   case Command::Demo: return RunDemo(context);
-  case Command::List: return RunList(context);
-  case Command::Stat: return RunStat(context);
-  case Command::FreeSpace: return RunFreeSpace(context);
-  case Command::Get: return RunGet(context);
-  case Command::Put: return RunPut(context);
-  case Command::MakeFolder: return RunMakeFolder(context);
-  case Command::Remove: return RunRemove(context);
-  case Command::Move: return RunMove(context);
+  case Command::Info: RunInfo(context); return 0;
+  case Command::List: RunList(context); return 0;
+  case Command::Stat: RunStat(context); return 0;
+  case Command::FreeSpace: RunFreeSpace(context); return 0;
+  case Command::Get: RunGet(context); return 0;
+  case Command::Put: RunPut(context); return 0;
+  case Command::MakeFolder: RunMakeFolder(context); return 0;
+  case Command::Remove: RunRemove(context); return 0;
+  case Command::Move: RunMove(context); return 0;
   case Command::Help:
   case Command::LocationsAdd:
   case Command::LocationsList:
@@ -251,8 +241,10 @@ void RunLocationCommand(const Options& options, const LocationStore& store, Text
 }
 
 int Run(const std::vector<std::wstring>& args, TextOutput& out, TextOutput& err) {
+  Command command = Command::Help;
   try {
     const Options options = ParseArguments(args);
+    command = options.command;
     if (options.command == Command::Help) {
       out.Write(UsageText());
       return 0;
@@ -269,14 +261,15 @@ int Run(const std::vector<std::wstring>& args, TextOutput& out, TextOutput& err)
     if (!options.logFile.empty()) log.OpenFile(options.logFile);
     PluginHost host(dataFolder.parameter, options.copyAcl, locations);
     LoadedPlugin plugin(ExecutableFolder() + L"\\Diskway.dll", log, host);
-    RunPluginCommand({options, plugin, log, out, dataFolder});
-    return 0;
+    return RunPluginCommand({options, plugin, log, out, dataFolder});
   } catch (const UsageError& error) {
     err.Write(L"diskway-host: " + error.message() + L"\n" + UsageText());
     return 2;
   } catch (const HostError& error) {
     err.Write(L"diskway-host: " + error.message() + L"\n");
-    return 1;
+    // The tree commands report failed items in their summary; what reaches
+    // here kept them from starting.
+    return IsTreeCommand(command) ? 2 : 1;
   }
 }
 

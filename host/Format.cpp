@@ -27,6 +27,39 @@ std::wstring FormatSize(uint64_t bytes) {
   }
 }
 
+std::wstring Pad(std::wstring text, size_t width) {
+  if (text.size() < width) text.append(width - text.size(), L' ');
+  return text;
+}
+
+std::wstring Field(const wchar_t* label, const std::wstring& value) {
+  return Pad(std::wstring(label) + L":", 14) + value + L"\n";
+}
+
+std::wstring FormatDuration(double seconds) {
+  wchar_t text[32];
+  if (seconds < 10) {
+    std::swprintf(text, std::size(text), L"%.1f s", seconds < 0 ? 0.0 : seconds);
+    return text;
+  }
+  const uint64_t whole = static_cast<uint64_t>(seconds + 0.5);
+  if (whole < 60) {
+    std::swprintf(text, std::size(text), L"%u s", static_cast<unsigned>(whole));
+  } else if (whole < 3600) {
+    std::swprintf(text, std::size(text), L"%u min %02u s", static_cast<unsigned>(whole / 60),
+                  static_cast<unsigned>(whole % 60));
+  } else {
+    std::swprintf(text, std::size(text), L"%llu h %02u min", static_cast<unsigned long long>(whole / 3600),
+                  static_cast<unsigned>(whole % 3600 / 60));
+  }
+  return text;
+}
+
+std::wstring FormatRate(uint64_t bytes, double seconds) {
+  if (seconds <= 0) return L"-";
+  return FormatSize(static_cast<uint64_t>(static_cast<double>(bytes) / seconds)) + L"/s";
+}
+
 FILETIME FileTimeFromTime(int64_t time) {
   // Unsigned arithmetic: wraps instead of overflowing for any input.
   const uint64_t ticks = static_cast<uint64_t>(time) + 116444736000000000ull;

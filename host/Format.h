@@ -11,6 +11,18 @@ namespace host {
 // "512 B", "1.2 MiB": binary units, one decimal, rounded to nearest.
 std::wstring FormatSize(uint64_t bytes);
 
+// `text` with blanks after it up to `width` characters.
+std::wstring Pad(std::wstring text, size_t width);
+
+// "Label:        value\n": one line of a two-column report.
+std::wstring Field(const wchar_t* label, const std::wstring& value);
+
+// "0.4 s", "12 s", "3 min 05 s", "2 h 07 min".
+std::wstring FormatDuration(double seconds);
+
+// "12.3 MiB/s"; "-" when no time has passed.
+std::wstring FormatRate(uint64_t bytes, double seconds);
+
 // A FileInfo time (100-ns units since 1970-01-01 UTC) as a FILETIME.
 FILETIME FileTimeFromTime(int64_t time);
 

@@ -25,6 +25,15 @@ bool IsShadowCopyNotice(uint32_t level, std::wstring_view text) {
          text.substr(0, prefix.size()) == prefix && text.substr(text.size() - suffix.size()) == suffix;
 }
 
+std::wstring ShadowCopyFailureReason(const std::wstring& warning) {
+  const std::wstring start = L"following error: ";
+  const std::wstring end = L" For more information";
+  const size_t from = warning.find(start);
+  const size_t to = warning.find(end);
+  if (from == std::wstring::npos || to == std::wstring::npos || to < from + start.size()) return warning;
+  return warning.substr(from + start.size(), to - from - start.size());
+}
+
 HostLog::HostLog(TextOutput& console) : console_(console) {}
 
 void HostLog::OpenFile(const std::wstring& path) {
@@ -46,16 +55,26 @@ uint32_t HostLog::Log(uint32_t level, const wchar_t* text) {
     lastNumber_[bucket] = messageCount_;
     if (IsShadowCopyNotice(level, message)) ++shadowCopyNotices_;
     const std::wstring line = LevelName(level) + L": " + message + L"\n";
-    console_.Write(line);
-    if (file_) {
-      SYSTEMTIME now;
-      ::GetLocalTime(&now);
-      const std::string bytes = ToUtf8(FormatSystemTime(now) + L" " + line);
-      WriteLocal(file_, filePath_, bytes.data(), bytes.size());
-    }
+    if (level >= consoleLevel_) console_.Write(line);
+    AppendToFile(line);
   } catch (...) {
   }
   return 0;
+}
+
+void HostLog::Note(const std::wstring& text) noexcept {
+  try {
+    AppendToFile(text + L"\n");
+  } catch (...) {
+  }
+}
+
+void HostLog::AppendToFile(const std::wstring& line) {
+  if (!file_) return;
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  const std::string bytes = ToUtf8(FormatSystemTime(now) + L" " + line);
+  WriteLocal(file_, filePath_, bytes.data(), bytes.size());
 }
 
 uint32_t HostLog::Count(uint32_t level) const {
@@ -66,8 +85,8 @@ const std::wstring& HostLog::LastMessage(uint32_t level) const {
   return last_[Bucket(level)];
 }
 
-std::wstring HostLog::LastProblemSince(uint64_t mark) const {
-  for (size_t bucket = Critical; bucket >= Warning; --bucket) {
+std::wstring HostLog::LastProblemSince(uint64_t mark, uint32_t minimum) const {
+  for (int bucket = Critical; bucket >= static_cast<int>(Bucket(minimum)); --bucket) {
     if (lastNumber_[bucket] > mark) return last_[bucket];
   }
   return {};

@@ -1,6 +1,7 @@
-// The host's log sink: shows every plug-in message with its level, optionally
-// appends it to a log file with a timestamp, and remembers per level how many
-// came and the last text, so a failed command can name the plug-in's reason.
+// The host's log sink: shows plug-in messages with their level (all of them,
+// or those from a chosen level up), appends every one to the log file with a
+// timestamp when there is one, and remembers per level how many came and the
+// last text, so a failed command can name the plug-in's reason.
 #pragma once
 
 #include <array>
@@ -22,12 +23,21 @@ std::wstring LevelName(uint32_t level);
 // The plug-in's notice that a locked file is read through a shadow copy.
 bool IsShadowCopyNotice(uint32_t level, std::wstring_view text);
 
+// Why the shadow copy could not help, from the plug-in's warning after the
+// notice ("...following error: REASON For more information..."); the whole
+// text when it has another form.
+std::wstring ShadowCopyFailureReason(const std::wstring& warning);
+
 class HostLog final : public IPluginLog {
 public:
   explicit HostLog(TextOutput& console);
 
   // Throws HostError when the file cannot be opened.
   void OpenFile(const std::wstring& path);
+  // Messages below `level` go to the log file only (all are shown by default).
+  void SetConsoleLevel(uint32_t level) { consoleLevel_ = level; }
+  // The host's own lines, timestamped, into the log file only; never throws.
+  void Note(const std::wstring& text) noexcept;
 
   // Never throws: an exception must not unwind through the plug-in's frames.
   uint32_t Log(uint32_t level, const wchar_t* text) override;
@@ -37,14 +47,15 @@ public:
   const std::wstring& LastMessage(uint32_t level) const;
   // Messages received so far; a mark for LastProblemSince.
   uint64_t MessageCount() const { return messageCount_; }
-  // The last Warning-or-worse message after `mark`, of the most severe level
-  // that came; empty when none did.
-  std::wstring LastProblemSince(uint64_t mark) const;
+  // The last message of `minimum` level or worse after `mark`, of the most
+  // severe level that came; empty when none did.
+  std::wstring LastProblemSince(uint64_t mark, uint32_t minimum = Warning) const;
   uint32_t ShadowCopyNotices() const { return shadowCopyNotices_; }
 
 private:
   static constexpr size_t kLevels = Critical + 1;
   static size_t Bucket(uint32_t level);
+  void AppendToFile(const std::wstring& line);
 
   TextOutput& console_;
   VMLib::UniqueFile file_;
@@ -54,6 +65,7 @@ private:
   std::array<uint64_t, kLevels> lastNumber_{};
   uint64_t messageCount_ = 0;
   uint32_t shadowCopyNotices_ = 0;
+  uint32_t consoleLevel_ = Info;
 };
 
 // "WHAT (status N)", followed by the plug-in's own reason when it gave one

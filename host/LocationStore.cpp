@@ -95,17 +95,6 @@ DATA_BLOB Blob(const void* data, size_t size) {
   return blob;
 }
 
-std::wstring ToHex(const BYTE* data, DWORD size) {
-  static const wchar_t digits[] = L"0123456789abcdef";
-  std::wstring text;
-  text.reserve(size * 2);
-  for (DWORD i = 0; i < size; ++i) {
-    text += digits[data[i] >> 4];
-    text += digits[data[i] & 0xF];
-  }
-  return text;
-}
-
 bool FromHex(std::wstring_view text, std::vector<BYTE>& bytes) {
   if (text.size() % 2 != 0) return false;
   const auto nibble = [](wchar_t c) -> int {

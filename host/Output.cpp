@@ -13,7 +13,38 @@ ConsoleOutput::ConsoleOutput(DWORD standardHandle) noexcept
   console_ = handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle_, &mode);
 }
 
+size_t ConsoleOutput::ConsoleWidth() const noexcept {
+  if (!console_) return 0;
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!::GetConsoleScreenBufferInfo(handle_, &info)) return 80;
+  const int width = info.srWindow.Right - info.srWindow.Left + 1;
+  return width > 0 ? static_cast<size_t>(width) : 80;
+}
+
+void ConsoleOutput::ShowStatus(std::wstring_view line) noexcept {
+  if (!console_) return;
+  try {
+    std::wstring text(line);
+    // Shorter than what is on the screen: blanks cover the rest.
+    if (text.size() < statusShown_) text.append(statusShown_ - text.size(), L' ');
+    WriteRaw(text + L"\r");
+    statusShown_ = line.size();
+  } catch (...) {
+  }
+}
+
 void ConsoleOutput::Write(std::wstring_view text) noexcept {
+  if (statusShown_ > 0) {
+    try {
+      WriteRaw(std::wstring(statusShown_, L' ') + L"\r");
+    } catch (...) {
+    }
+    statusShown_ = 0;
+  }
+  WriteRaw(text);
+}
+
+void ConsoleOutput::WriteRaw(std::wstring_view text) noexcept {
   if (handle_ == nullptr || handle_ == INVALID_HANDLE_VALUE) return;
   if (console_) {
     // Older consoles reject a single WriteConsoleW call much above 64 KiB.

@@ -24,6 +24,22 @@ std::wstring FromUtf8(std::string_view text) {
   return result;
 }
 
+std::wstring Quoted(const std::wstring& text) {
+  return L"'" + text + L"'";
+}
+
+std::wstring ToHex(const void* data, size_t size) {
+  static const wchar_t digits[] = L"0123456789abcdef";
+  const unsigned char* bytes = static_cast<const unsigned char*>(data);
+  std::wstring text;
+  text.reserve(size * 2);
+  for (size_t i = 0; i < size; ++i) {
+    text += digits[bytes[i] >> 4];
+    text += digits[bytes[i] & 0xF];
+  }
+  return text;
+}
+
 std::wstring SystemErrorText(uint32_t code) {
   wchar_t* buffer = nullptr;
   const DWORD length = ::FormatMessageW(

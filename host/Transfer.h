@@ -1,14 +1,131 @@
 // File contents between the plug-in's namespace and local files, moved in
-// buffers of the size the person chose.
+// buffers of the size the person chose: files of either kind opened as byte
+// sources and sinks, and the loop that moves bytes from one to the other.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "host/HostLog.h"
 #include "plugin/IBackupData.h"
+#include "vmlib/ScopedHandle.h"
 
 namespace host {
+
+// Another program holds the file, and no shadow copy could be read instead.
+class LockedFileError : public HostError {
+public:
+  LockedFileError(std::wstring message, std::wstring reason);
+  // Why the shadow copy could not help, in the plug-in's words.
+  const std::wstring& reason() const noexcept { return reason_; }
+
+private:
+  std::wstring reason_;
+};
+
+// The target's disk has no room for the rest of the file.
+class DiskFullError : public HostError {
+public:
+  using HostError::HostError;
+};
+
+// Every failure throws HostError (or one of the kinds above) with the path
+// and, for the plug-in's files, the plug-in's own reason.
+class ByteSource {
+public:
+  // Up to `size` bytes into `buffer`; 0 at the end.
+  virtual uint32_t ReadSome(void* buffer, uint32_t size) = 0;
+
+protected:
+  ~ByteSource() = default;
+};
+
+class ByteSink {
+public:
+  virtual void WriteAll(const void* data, uint32_t size) = 0;
+
+protected:
+  ~ByteSink() = default;
+};
+
+// A file of the namespace open under an id of the plug-in; closed with the
+// object.
+class OpenPluginFile {
+public:
+  OpenPluginFile(const OpenPluginFile&) = delete;
+  OpenPluginFile& operator=(const OpenPluginFile&) = delete;
+
+  // The plug-in found the file locked and opened it in a shadow copy.
+  bool fromShadowCopy() const { return fromShadowCopy_; }
+  void Close();
+
+protected:
+  // Throws LockedFileError when the plug-in found the file locked and could
+  // not read a shadow copy, HostError for any other failure.
+  OpenPluginFile(IBackupDataRead& data, const HostLog& log, std::wstring path, uint32_t mode);
+  ~OpenPluginFile();
+
+  IBackupDataRead& data_;
+  const HostLog& log_;
+  const std::wstring path_;
+  uint32_t id_ = 0;
+  uint64_t done_ = 0; // bytes read or written so far
+  bool fromShadowCopy_ = false;
+};
+
+class PluginFileReader final : public ByteSource, public OpenPluginFile {
+public:
+  PluginFileReader(IBackupDataRead& data, const HostLog& log, std::wstring path);
+  uint32_t ReadSome(void* buffer, uint32_t size) override;
+
+private:
+  bool ended_ = false;
+};
+
+class PluginFileWriter final : public ByteSink, public OpenPluginFile {
+public:
+  // `mode`: OpenWrite, or OpenOverwriteKeepAttributes to replace a read-only,
+  // hidden or system file.
+  PluginFileWriter(IBackupDataWrite& data, const HostLog& log, std::wstring path, uint32_t mode);
+  // Write may take less than it was given; the rest is handed over again.
+  void WriteAll(const void* data, uint32_t size) override;
+  // Closes and removes the file, so that a partial copy is never left to be
+  // taken for a whole one.
+  void Discard();
+
+private:
+  IBackupDataWrite& writer_;
+};
+
+class LocalFileReader final : public ByteSource {
+public:
+  explicit LocalFileReader(std::wstring path);
+  uint32_t ReadSome(void* buffer, uint32_t size) override;
+
+private:
+  std::wstring path_;
+  VMLib::UniqueFile file_;
+};
+
+// Creates the local file, replacing one that exists.
+class LocalFileWriter final : public ByteSink {
+public:
+  explicit LocalFileWriter(std::wstring path);
+  void WriteAll(const void* data, uint32_t size) override;
+  void Discard();
+
+private:
+  std::wstring path_;
+  VMLib::UniqueFile file_;
+};
+
+// Moves everything `from` has into `to` through `buffer` (its size is the
+// chunk size); `onChunk` hears the size of each chunk moved. Returns the bytes
+// moved.
+uint64_t Pump(ByteSource& from, ByteSink& to, std::vector<char>& buffer,
+              const std::function<void(uint32_t)>& onChunk = nullptr);
 
 struct TransferResult {
   uint64_t bytes = 0;

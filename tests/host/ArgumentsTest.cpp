@@ -67,6 +67,10 @@ TEST(Arguments, OptionOfAnotherCommandIsRejected) {
   EXPECT_THROW(ParseArguments({L"get", L"C$\\a", L"a", L"--keep-attributes"}), UsageError);
   EXPECT_THROW(ParseArguments({L"rm", L"C$\\a", L"--acl"}), UsageError);
   EXPECT_THROW(ParseArguments({L"locations", L"list", L"--share", L"\\\\s\\x"}), UsageError);
+  EXPECT_THROW(ParseArguments({L"verify", L"C$\\a", L"C$\\b", L"--incremental"}), UsageError);
+  EXPECT_THROW(ParseArguments({L"put", L"a", L"C$\\a", L"--dry-run"}), UsageError);
+  const Options restore = ParseArguments({L"restore", L"C$\\b", L"C$\\a", L"--incremental", L"--dry-run"});
+  EXPECT_TRUE(restore.incremental && restore.dryRun);
 }
 
 TEST(Arguments, MalformedOptionsAreUsageErrors) {

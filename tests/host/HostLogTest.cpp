@@ -118,3 +118,22 @@ TEST(LogFile, LogFileIsAppendedTo) {
   EXPECT_EQ(bytes.rfind("earlier run\n", 0), 0u);
   EXPECT_NE(bytes.find("WARNING: now\n"), std::string::npos);
 }
+
+TEST(LogFile, NoticesBelowTheConsoleLevelGoToTheFileOnly) {
+  test::TempFolder folder;
+  const std::wstring path = folder / L"host.log";
+  CapturedOutput console;
+  {
+    HostLog log(console);
+    log.OpenFile(path);
+    log.SetConsoleLevel(Warning);
+    log.Log(Info, L"locked, trying a shadow copy");
+    log.Log(Warning, L"no shadow copy");
+    log.Note(L"Backup finished");
+  }
+  EXPECT_EQ(console.text(), L"WARNING: no shadow copy\n");
+  const std::string bytes = test::ReadFileBytes(path);
+  EXPECT_NE(bytes.find("INFO: locked, trying a shadow copy\n"), std::string::npos) << bytes;
+  EXPECT_NE(bytes.find("WARNING: no shadow copy\n"), std::string::npos) << bytes;
+  EXPECT_NE(bytes.find(" Backup finished\n"), std::string::npos) << bytes;
+}

@@ -1,0 +1,89 @@
+#include "host/Progress.h"
+
+#include <algorithm>
+
+#include "host/Format.h"
+#include "vmlib/WindowsApi.h"
+
+namespace host {
+
+namespace {
+
+constexpr uint64_t kConsoleInterval = 200; // ms: smooth, without drowning a slow console
+constexpr uint64_t kPlainInterval = 2000;  // ms: a log or pipe gets a line now and then
+
+uint64_t NowMs() {
+  return ::GetTickCount64();
+}
+
+} // namespace
+
+ProgressMeter::ProgressMeter(TextOutput& out, uint64_t totalItems, uint64_t totalBytes)
+    : out_(out),
+      totalItems_(totalItems),
+      totalBytes_(totalBytes),
+      consoleWidth_(out.ConsoleWidth()),
+      started_(NowMs()),
+      lastShown_(started_) {}
+
+void ProgressMeter::StartItem(const std::wstring& relative, uint64_t bytes) {
+  current_ = relative;
+  itemStart_ = bytesDone_;
+  itemBytes_ = bytes;
+  Refresh();
+}
+
+void ProgressMeter::AddBytes(uint64_t bytes) {
+  moved_ += bytes;
+  // A file that grew since it was counted must not push the total past 100%.
+  bytesDone_ = std::min(bytesDone_ + bytes, itemStart_ + itemBytes_);
+  Refresh();
+}
+
+void ProgressMeter::FinishItem() {
+  ++itemsDone_;
+  bytesDone_ = itemStart_ + itemBytes_;
+  itemStart_ = bytesDone_;
+  itemBytes_ = 0;
+}
+
+void ProgressMeter::Finish() {
+  out_.ShowStatus(L"");
+}
+
+double ProgressMeter::Seconds() const {
+  return static_cast<double>(NowMs() - started_) / 1000.0;
+}
+
+void ProgressMeter::Refresh() {
+  const uint64_t now = NowMs();
+  if (now - lastShown_ < (consoleWidth_ > 0 ? kConsoleInterval : kPlainInterval)) return;
+  lastShown_ = now;
+  if (consoleWidth_ > 0) {
+    out_.ShowStatus(Text(consoleWidth_));
+  } else {
+    out_.Write(L"Progress: " + Text(0) + L"\n");
+  }
+}
+
+std::wstring ProgressMeter::Text(size_t width) const {
+  const double seconds = Seconds();
+  std::wstring left = L"-";
+  if (moved_ > 0 && seconds > 0) {
+    const double rate = static_cast<double>(moved_) / seconds;
+    const uint64_t remaining = totalBytes_ > bytesDone_ ? totalBytes_ - bytesDone_ : 0;
+    left = FormatDuration(static_cast<double>(remaining) / rate);
+  }
+  const std::wstring text = std::to_wstring(itemsDone_) + L"/" + std::to_wstring(totalItems_) + L" items, " +
+                            FormatSize(bytesDone_) + L"/" + FormatSize(totalBytes_) + L", " +
+                            FormatRate(moved_, seconds) + L", " + left + L" left, ";
+  if (width == 0) return text + current_;
+  // One column short of the width: a full line would wrap on some consoles
+  // and the next update would land on a new line.
+  const size_t room = width > text.size() + 1 ? width - text.size() - 1 : 0;
+  if (current_.size() <= room) return text + current_;
+  if (room < 4) return text.substr(0, width > 1 ? width - 1 : 0);
+  return text + L"..." + current_.substr(current_.size() - (room - 3));
+}
+
+} // namespace host

@@ -1,0 +1,63 @@
+// Verify: a folder tree compared with its copy through the plug-in, item by
+// item: names, sizes, contents (SHA-256), times and attributes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/HostLog.h"
+#include "host/Output.h"
+#include "host/TreeWalk.h"
+#include "plugin/IBackupData.h"
+
+namespace host {
+
+enum class DifferenceKind {
+  MissingInTarget,
+  ExtraInTarget,
+  Type, // a file on one side, a folder on the other
+  Size,
+  Content,
+  Time,
+  Attributes,
+  Unreadable, // an item or folder listing that could not be read on either side
+};
+
+struct Difference {
+  DifferenceKind kind;
+  std::wstring relative; // below both roots
+  std::wstring detail;
+};
+
+struct VerifyReport {
+  TreeTotals checked;
+  std::vector<Difference> differences;
+  double seconds = 0;
+};
+
+// Attribute bits a copy can restore and verify compares: read-only, hidden,
+// system, folder, temporary, offline, not content indexed. Archive is the
+// file system's own (Wine sets it on every write), and normal, compressed,
+// encrypted, sparse and reparse bits follow from how the target stores data.
+uint32_t ComparedAttributes(uint32_t attributes);
+
+// Compares the folder `from`, read through `source`, with the folder `to`,
+// read through `target`. Creation and last write times are compared (Wine
+// reports the last write time as the creation time, which still compares
+// equal after a copy); last access times are not, since reading the files to
+// compare them changes those. Shows progress on `out`. Throws HostError when
+// either folder is missing.
+VerifyReport VerifyTrees(IBackupDataRead& source, IBackupDataRead& target, const HostLog& log, TextOutput& out,
+                         const std::wstring& from, const std::wstring& to, uint32_t bufferSize);
+
+// "missing in DST", "extra in DST", "size", ...
+std::wstring KindName(DifferenceKind kind);
+
+// The lines that end the command: every difference, then the count.
+// `explain` may return a note for a difference ("" for none).
+std::wstring VerifySummary(const VerifyReport& report,
+                           const std::function<std::wstring(const Difference&)>& explain = nullptr);
+
+} // namespace host

@@ -1,0 +1,148 @@
+#include "host/TreeWalk.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "host/Text.h"
+#include "vmlib/WindowsApi.h"
+
+namespace host {
+
+namespace {
+
+int CompareNames(const std::wstring& a, const std::wstring& b) {
+  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                /*ignoreCase=*/TRUE);
+}
+
+class Counter final : public TreeVisitor {
+public:
+  bool EnterFolder(const std::wstring& relative, const FileInfo&) override {
+    if (!relative.empty()) ++totals.folders;
+    return true;
+  }
+  void VisitFile(const std::wstring&, const FileInfo& info) override {
+    ++totals.files;
+    totals.bytes += info.size;
+  }
+  void LeaveFolder(const std::wstring&, const FileInfo&) override {}
+  void ListingFailed(const std::wstring&, const std::wstring&) override {}
+
+  TreeTotals totals;
+};
+
+} // namespace
+
+bool IsFolder(const FileInfo& info) {
+  return (info.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool IsLinkedFolder(const FileInfo& info) {
+  return IsFolder(info) && (info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool SameName(const std::wstring& a, const std::wstring& b) {
+  return CompareNames(a, b) == CSTR_EQUAL;
+}
+
+bool NameLess::operator()(const std::wstring& a, const std::wstring& b) const {
+  return CompareNames(a, b) == CSTR_LESS_THAN;
+}
+
+std::wstring ChildPath(const std::wstring& root, const std::wstring& relative) {
+  if (relative.empty()) return root;
+  return root.empty() ? relative : root + L"\\" + relative;
+}
+
+std::wstring LeafName(const std::wstring& path) {
+  const size_t separator = path.rfind(L'\\');
+  return separator == std::wstring::npos ? path : path.substr(separator + 1);
+}
+
+std::wstring TrimmedPath(std::wstring path) {
+  while (path.size() > 2 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+  return path;
+}
+
+bool IsDriveOrRoot(const std::wstring& path) {
+  return path.size() <= 2;
+}
+
+bool ListSorted(IBackupDataRead& data, const HostLog& log, const std::wstring& path,
+                std::vector<FolderEntry>& entries, std::wstring& problem) {
+  const uint64_t mark = log.MessageCount();
+  FolderList list;
+  const uint32_t status = data.ListFolder(path, list);
+  entries.assign(std::make_move_iterator(list.begin()), std::make_move_iterator(list.end()));
+  std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
+    if (IsFolder(a.info) != IsFolder(b.info)) return IsFolder(a.info);
+    return NameLess()(a.name, b.name);
+  });
+  // The plug-in answers success with an empty list when Windows refuses the
+  // listing, and says why only in its log.
+  if (status != StatusSuccess) {
+    problem = PluginFailure(log, mark, L"cannot list " + Quoted(path), status).message();
+  } else {
+    problem = log.LastProblemSince(mark, Error);
+  }
+  return problem.empty();
+}
+
+FileInfo RequireFolder(IBackupDataRead& data, const HostLog& log, const std::wstring& path, const wchar_t* role) {
+  const uint64_t mark = log.MessageCount();
+  FileInfo info;
+  const uint32_t status = data.QueryFileInfo(path, info);
+  if (status == StatusNotFound) throw HostError(std::wstring(role) + L" " + Quoted(path) + L" does not exist");
+  if (status != StatusSuccess) {
+    throw PluginFailure(log, mark, std::wstring(L"cannot query ") + role + L" " + Quoted(path), status);
+  }
+  if (!IsFolder(info)) throw HostError(std::wstring(role) + L" " + Quoted(path) + L" is not a folder");
+  return info;
+}
+
+void WalkTree(IBackupDataRead& data, const HostLog& log, const std::wstring& root, const FileInfo& rootInfo,
+              TreeVisitor& visitor) {
+  struct Frame {
+    std::wstring relative;
+    FileInfo info;
+    std::vector<FolderEntry> entries;
+    size_t next = 0;
+  };
+  std::vector<Frame> stack;
+  const auto enter = [&](const std::wstring& relative, const FileInfo& info) {
+    if (!visitor.EnterFolder(relative, info)) return;
+    Frame frame{relative, info, {}, 0};
+    std::wstring problem;
+    if (!IsLinkedFolder(info) && !ListSorted(data, log, ChildPath(root, relative), frame.entries, problem)) {
+      visitor.ListingFailed(relative, problem);
+    }
+    stack.push_back(std::move(frame));
+  };
+
+  enter(L"", rootInfo);
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    if (frame.next < frame.entries.size() && !visitor.Stopped()) {
+      // A copy: entering a folder grows the stack and moves the frames.
+      const FolderEntry entry = frame.entries[frame.next++];
+      const std::wstring relative = ChildPath(frame.relative, entry.name);
+      if (IsFolder(entry.info)) {
+        enter(relative, entry.info);
+      } else {
+        visitor.VisitFile(relative, entry.info);
+      }
+      continue;
+    }
+    const Frame done = std::move(frame);
+    stack.pop_back();
+    visitor.LeaveFolder(done.relative, done.info);
+  }
+}
+
+TreeTotals CountTree(IBackupDataRead& data, const HostLog& log, const std::wstring& root, const FileInfo& rootInfo) {
+  Counter counter;
+  WalkTree(data, log, root, rootInfo, counter);
+  return counter.totals;
+}
+
+} // namespace host

@@ -1,0 +1,79 @@
+// Depth-first walks of a folder tree through the plug-in, shared by the
+// counting pass, backup, restore and verify.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/HostLog.h"
+#include "plugin/IBackupData.h"
+
+namespace host {
+
+struct TreeTotals {
+  uint64_t files = 0;
+  uint64_t folders = 0;
+  uint64_t bytes = 0;
+  uint64_t items() const { return files + folders; }
+};
+
+bool IsFolder(const FileInfo& info);
+// A link to a folder (junction, symbolic link): its target may lie outside
+// the tree or loop back into it, so walks never enter it.
+bool IsLinkedFolder(const FileInfo& info);
+
+// Windows compares names without regard to case.
+bool SameName(const std::wstring& a, const std::wstring& b);
+struct NameLess {
+  bool operator()(const std::wstring& a, const std::wstring& b) const;
+};
+
+// `root` with `relative` below it; `root` when `relative` is empty.
+std::wstring ChildPath(const std::wstring& root, const std::wstring& relative);
+// The last component of `path`.
+std::wstring LeafName(const std::wstring& path);
+// `path` without trailing separators (a drive keeps its two characters).
+std::wstring TrimmedPath(std::wstring path);
+// A drive ("C$") or the root (""): not an item whose attributes are copied.
+bool IsDriveOrRoot(const std::wstring& path);
+
+// The folder's entries, folders first, then files, each sorted by name.
+// False with `problem` set when the plug-in could not list it, or reported
+// an error while listing it.
+bool ListSorted(IBackupDataRead& data, const HostLog& log, const std::wstring& path,
+                std::vector<FolderEntry>& entries, std::wstring& problem);
+
+// The information of the folder at `path`. Throws HostError naming `role`
+// ("SRC", "DST") when it is missing or not a folder.
+FileInfo RequireFolder(IBackupDataRead& data, const HostLog& log, const std::wstring& path, const wchar_t* role);
+
+// What a walk calls, in the order of a recursive walk. `relative` is the
+// item's path below the root: "" for the root itself, "a\b" below it.
+class TreeVisitor {
+public:
+  // Before the folder's entries; false: they are not visited and the folder
+  // is not left either.
+  virtual bool EnterFolder(const std::wstring& relative, const FileInfo& info) = 0;
+  virtual void VisitFile(const std::wstring& relative, const FileInfo& info) = 0;
+  // After everything below the folder.
+  virtual void LeaveFolder(const std::wstring& relative, const FileInfo& info) = 0;
+  // The entered folder's entries could not be listed; it is still left.
+  virtual void ListingFailed(const std::wstring& relative, const std::wstring& problem) = 0;
+  // Asked before each entry: true ends the walk, though the folders already
+  // entered are still left.
+  virtual bool Stopped() const { return false; }
+
+protected:
+  ~TreeVisitor() = default;
+};
+
+// Walks the folder `root` (whose information is `rootInfo`) with an explicit
+// stack, so that no depth can exhaust the thread's stack.
+void WalkTree(IBackupDataRead& data, const HostLog& log, const std::wstring& root, const FileInfo& rootInfo,
+              TreeVisitor& visitor);
+
+// Files, folders and bytes below `root`.
+TreeTotals CountTree(IBackupDataRead& data, const HostLog& log, const std::wstring& root, const FileInfo& rootInfo);
+
+} // namespace host

@@ -1,0 +1,320 @@
+// The main job as a person runs it: backup, restore, verify and demo through
+// the real diskway-host.exe, checked against the files themselves.
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/Commands.h"
+#include "host/Sha256.h"
+#include "host/Transfer.h"
+#include "tests/doubles/provider/TestProviderControl.h"
+#include "tests/e2e/HostProcess.h"
+#include "tests/host/CapturedOutput.h"
+#include "tests/support/TempFolder.h"
+#include "vmlib/ScopedHandle.h"
+#include "vmlib/WindowsApi.h"
+
+namespace {
+
+using e2e::HostRun;
+using test::ReadFileBytes;
+using test::ToVirtual;
+using test::WriteFileBytes;
+
+constexpr uint64_t kJanuary2024 = 133497828000000000ull; // FILETIME of 2024-01-15 09:00 UTC
+constexpr uint64_t kHour = 36000000000ull;
+const wchar_t kNonAscii[] = L"caf\u00e9 \u4e2d\u6587 \U0001F389.txt";
+
+std::string Pattern(size_t size, uint64_t seed) {
+  std::string bytes(size, '\0');
+  uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
+  for (char& byte : bytes) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    byte = static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
+FILETIME FileTime(uint64_t ticks) {
+  FILETIME time;
+  time.dwLowDateTime = static_cast<DWORD>(ticks);
+  time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  return time;
+}
+
+// Creation and last write time of a file or folder.
+void SetTimes(const std::wstring& path, uint64_t ticks) {
+  const VMLib::UniqueFile item(::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  const FILETIME time = FileTime(ticks);
+  ASSERT_TRUE(item && ::SetFileTime(item.get(), &time, nullptr, &time)) << "cannot set the times";
+}
+
+void WriteFile(const std::wstring& path, const std::string& bytes, uint64_t ticks, uint32_t attributes = 0) {
+  WriteFileBytes(path, bytes);
+  SetTimes(path, ticks);
+  if (attributes != 0) ::SetFileAttributesW(path.c_str(), attributes);
+}
+
+// Folders and files of every kind a copy must keep; the folders' times are
+// set last, as a copy must set them.
+void MakeTree(const std::wstring& root) {
+  test::MakeFolder(root + L"\\empty");
+  test::MakeFolder(root + L"\\sub\\deeper");
+  WriteFile(root + L"\\a.txt", "alpha", kJanuary2024);
+  WriteFile(root + L"\\hidden.txt", "hush", kJanuary2024 + kHour, FILE_ATTRIBUTE_HIDDEN);
+  WriteFile(root + L"\\" + kNonAscii, "\xC3\xA9t\xC3\xA9", kJanuary2024 + 2 * kHour);
+  WriteFile(root + L"\\sub\\b.bin", Pattern(3 << 20, 1), kJanuary2024 + 3 * kHour);
+  WriteFile(root + L"\\sub\\read-only.txt", "fixed", kJanuary2024 + 4 * kHour, FILE_ATTRIBUTE_READONLY);
+  WriteFile(root + L"\\sub\\deeper\\c.txt", "gamma", kJanuary2024 + 5 * kHour);
+  SetTimes(root + L"\\sub\\deeper", kJanuary2024 + 6 * kHour);
+  SetTimes(root + L"\\sub", kJanuary2024 + 7 * kHour);
+  SetTimes(root + L"\\empty", kJanuary2024 + 8 * kHour);
+}
+
+// What a copy must keep of every item below `root`, read with Win32 alone:
+// the attributes a copy restores, the last write time, the contents.
+void Describe(const std::wstring& root, const std::wstring& relative, std::map<std::wstring, std::string>& items) {
+  const std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
+  WIN32_FIND_DATAW data;
+  const VMLib::UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &data));
+  if (!find) return;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const std::wstring item = relative.empty() ? name : relative + L"\\" + name;
+    const uint32_t kept = data.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                                   FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY);
+    const uint64_t written =
+        static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
+    std::string text = "attributes " + std::to_string(kept) + ", written " + std::to_string(written);
+    if (kept & FILE_ATTRIBUTE_DIRECTORY) {
+      Describe(root, item, items);
+    } else {
+      const std::string bytes = ReadFileBytes(root + L"\\" + item);
+      text += ", " + std::to_string(bytes.size()) + " bytes, hash " + std::to_string(std::hash<std::string>()(bytes));
+    }
+    items[item] = text;
+  } while (::FindNextFileW(find.get(), &data));
+}
+
+std::map<std::wstring, std::string> Describe(const std::wstring& root) {
+  std::map<std::wstring, std::string> items;
+  Describe(root, L"", items);
+  return items;
+}
+
+std::wstring HashOf(const std::wstring& path) {
+  host::LocalFileReader file(path);
+  host::Sha256 sha;
+  std::vector<char> buffer(1 << 20);
+  host::Pump(file, sha, buffer);
+  return sha.Finish();
+}
+
+bool Contains(const std::wstring& text, const std::wstring& part) {
+  return text.find(part) != std::wstring::npos;
+}
+
+class MainJob : public ::testing::Test {
+protected:
+  // diskway-host.exe with a data folder of the test's own.
+  HostRun Host(std::vector<std::wstring> args) const {
+    args.insert(args.begin(), {L"--data", temp / L"data"});
+    return e2e::RunHost(args);
+  }
+
+  VMLib::UniqueFile Hold(const std::wstring& path) const {
+    return VMLib::UniqueFile(
+        ::CreateFileW(path.c_str(), GENERIC_READ, /*share=*/0, nullptr, OPEN_EXISTING, 0, nullptr));
+  }
+
+  test::TempFolder temp;
+  const std::wstring src = temp / L"src";
+  const std::wstring dst = temp / L"dst";
+};
+
+TEST_F(MainJob, BackupAndRestoreKeepContentsTimesAndAttributes) {
+  MakeTree(src);
+  const HostRun backup = Host({L"backup", ToVirtual(src), ToVirtual(dst)});
+  ASSERT_EQ(backup.exitCode, 0) << backup.output;
+  EXPECT_EQ(Describe(dst), Describe(src));
+  EXPECT_EQ(Describe(src).size(), 9u);
+
+  const HostRun verify = Host({L"verify", ToVirtual(src), ToVirtual(dst)});
+  EXPECT_EQ(verify.exitCode, 0) << verify.output;
+  EXPECT_TRUE(Contains(verify.output, L"6 files and 3 folders (3.0 MiB) checked, no differences")) << verify.output;
+
+  const std::wstring restored = temp / L"restored";
+  const HostRun restore = Host({L"restore", ToVirtual(dst), ToVirtual(restored), L"--buffer", L"64K"});
+  ASSERT_EQ(restore.exitCode, 0) << restore.output;
+  EXPECT_EQ(Describe(restored), Describe(src));
+  EXPECT_EQ(Host({L"verify", ToVirtual(src), ToVirtual(restored)}).exitCode, 0);
+
+  // Jobs that cannot start: a missing SRC, a DST that would grow inside SRC.
+  const HostRun absent = Host({L"backup", ToVirtual(temp / L"absent"), ToVirtual(dst)});
+  EXPECT_EQ(absent.exitCode, 2);
+  EXPECT_TRUE(Contains(absent.output, L"does not exist")) << absent.output;
+  EXPECT_EQ(Host({L"backup", ToVirtual(src), ToVirtual(src + L"\\copy")}).exitCode, 2);
+  EXPECT_FALSE(test::Exists(src + L"\\copy"));
+}
+
+TEST_F(MainJob, IncrementalBackupCopiesOnlyWhatChanged) {
+  MakeTree(src);
+  ASSERT_EQ(Host({L"backup", ToVirtual(src), ToVirtual(dst)}).exitCode, 0);
+  const HostRun again = Host({L"backup", ToVirtual(src), ToVirtual(dst), L"--incremental"});
+  EXPECT_EQ(again.exitCode, 0) << again.output;
+  EXPECT_TRUE(Contains(again.output, L"Copied:    0 files")) << again.output;
+  EXPECT_TRUE(Contains(again.output, L"Skipped:   6 unchanged files")) << again.output;
+
+  // Same size and time in DST count as unchanged even when the bytes are not:
+  // that the damaged copy stays proves the file was not read again.
+  WriteFile(src + L"\\a.txt", "alpha, changed", kJanuary2024 + 9 * kHour);
+  WriteFile(dst + L"\\sub\\deeper\\c.txt", "GAMMA", kJanuary2024 + 5 * kHour);
+  const HostRun changed = Host({L"backup", ToVirtual(src), ToVirtual(dst), L"--incremental"});
+  EXPECT_EQ(changed.exitCode, 0) << changed.output;
+  EXPECT_TRUE(Contains(changed.output, L"Copied:    1 file and")) << changed.output;
+  EXPECT_EQ(ReadFileBytes(dst + L"\\a.txt"), "alpha, changed");
+  EXPECT_EQ(ReadFileBytes(dst + L"\\sub\\deeper\\c.txt"), "GAMMA");
+
+  const HostRun dryRun = Host({L"backup", ToVirtual(src), ToVirtual(temp / L"never"), L"--dry-run"});
+  EXPECT_EQ(dryRun.exitCode, 0) << dryRun.output;
+  EXPECT_TRUE(Contains(dryRun.output, L"would copy sub\\b.bin (3.0 MiB)")) << dryRun.output;
+  EXPECT_FALSE(test::Exists(temp / L"never"));
+}
+
+TEST_F(MainJob, VerifyNamesEveryKindOfDifference) {
+  MakeTree(src);
+  ASSERT_EQ(Host({L"backup", ToVirtual(src), ToVirtual(dst)}).exitCode, 0);
+  ::DeleteFileW((dst + L"\\a.txt").c_str());
+  WriteFileBytes(dst + L"\\extra.txt", "new");
+  WriteFileBytes(dst + L"\\sub\\b.bin", "short");
+  WriteFile(dst + L"\\sub\\deeper\\c.txt", "GAMMA", kJanuary2024 + 5 * kHour);
+  SetTimes(dst + L"\\" + kNonAscii, kJanuary2024);
+  ::SetFileAttributesW((dst + L"\\sub\\read-only.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+
+  const HostRun verify = Host({L"verify", ToVirtual(src), ToVirtual(dst)});
+  EXPECT_EQ(verify.exitCode, 1);
+  for (const std::wstring& line : std::vector<std::wstring>{
+           L"missing in DST: a.txt\n", L"extra in DST: extra.txt\n",
+           L"size: sub\\b.bin: SRC 3145728 bytes, DST 5 bytes",
+        L"content: sub\\deeper\\c.txt: SHA-256 ", L"time: " + std::wstring(kNonAscii) + L": created SRC ",
+        L"attributes: sub\\read-only.txt: SRC R, DST -"}) {
+    EXPECT_TRUE(Contains(verify.output, line)) << "no '" << line << "' in\n" << verify.output;
+  }
+  EXPECT_FALSE(Contains(verify.output, L"hidden.txt")) << verify.output;
+  EXPECT_FALSE(Contains(verify.output, L"time: sub\\deeper\\c.txt")) << verify.output;
+}
+
+TEST_F(MainJob, UnreadableFileIsReportedAndTheRestIsCopied) {
+  MakeTree(src);
+  WriteFileBytes(src + L"\\sub\\held.db", "rows");
+  // The provider beside the host is the unscripted double: its "snapshot" is
+  // the live volume, where the file is just as locked.
+  VMLib::UniqueFile held = Hold(src + L"\\sub\\held.db");
+  ASSERT_TRUE(held.valid());
+  const HostRun backup = Host({L"backup", ToVirtual(src), ToVirtual(dst)});
+  held.reset();
+  EXPECT_EQ(backup.exitCode, 1) << backup.output;
+  EXPECT_TRUE(Contains(backup.output, L"Failed:    1 item\n    sub\\held.db\n      locked by another program"))
+      << backup.output;
+  EXPECT_TRUE(Contains(backup.output, L"1 file was locked by another program")) << backup.output;
+  EXPECT_FALSE(test::Exists(dst + L"\\sub\\held.db"));
+  std::map<std::wstring, std::string> expected = Describe(src);
+  expected.erase(L"sub\\held.db");
+  std::map<std::wstring, std::string> copied = Describe(dst);
+  // Its folder's time is set after all its children, the failed one included.
+  EXPECT_EQ(copied, expected);
+}
+
+TEST_F(MainJob, LockedFileArrivesWholeFromTheSnapshot) {
+  const VMLib::UniqueModule providerModule(::LoadLibraryW(L"vsnp_2003.dll"));
+  const TestProviderControl provider(providerModule.get());
+  ASSERT_TRUE(provider.Resolved()) << "vsnp_2003.dll beside the tests must be the scriptable provider";
+  provider.Reset();
+  const std::string contents = Pattern(200000, 7);
+  MakeTree(src);
+  WriteFileBytes(src + L"\\held.db", contents);
+  // The provider hands out this folder as the snapshot of the volume: the
+  // file sits there at its path below the volume root.
+  const std::wstring snapshot = temp / L"snapshot";
+  const std::wstring copy = snapshot + L"\\" + (src + L"\\held.db").substr(3);
+  test::MakeFolder(copy.substr(0, copy.rfind(L'\\')));
+  WriteFileBytes(copy, contents);
+  provider.SetSnapshotRoot(nullptr, snapshot.c_str());
+  const VMLib::UniqueFile held = Hold(src + L"\\held.db");
+  ASSERT_TRUE(held.valid());
+
+  // In-process, so that this test can script the provider the plug-in loads.
+  hosttest::CapturedOutput out;
+  hosttest::CapturedOutput err;
+  const int exitCode = host::Run({L"--data", temp / L"data", L"backup", ToVirtual(src), ToVirtual(dst)}, out, err);
+  EXPECT_EQ(exitCode, 0) << out.text() << err.text();
+  EXPECT_TRUE(Contains(out.text(), L"Snapshot:  1 locked file read from a shadow copy")) << out.text();
+  EXPECT_EQ(ReadFileBytes(dst + L"\\held.db"), contents);
+}
+
+TEST_F(MainJob, FullDiskLeavesNoPartialFileAndStops) {
+  ULARGE_INTEGER total{};
+  if (!::GetDiskFreeSpaceExW(L"T:\\", nullptr, &total, nullptr) || total.QuadPart > (4u << 20)) {
+    GTEST_SKIP() << "no small drive T: (./diskway test mounts a 1 MiB tmpfs there when run as root)";
+  }
+  test::MakeFolder(src);
+  WriteFileBytes(src + L"\\a-big.bin", Pattern(1536 << 10, 2));
+  WriteFileBytes(src + L"\\b-small.txt", "fits");
+  WriteFileBytes(src + L"\\c-big.bin", Pattern(1536 << 10, 3));
+  WriteFileBytes(src + L"\\d-small.txt", "never tried");
+  const std::wstring target = L"T:\\e2e-" + std::to_wstring(::GetCurrentProcessId());
+
+  const HostRun backup = Host({L"backup", ToVirtual(src), ToVirtual(target)});
+  const bool bigLeft = test::Exists(target + L"\\a-big.bin") || test::Exists(target + L"\\c-big.bin");
+  const bool smallTried = test::Exists(target + L"\\d-small.txt");
+  test::RemoveAll(target);
+  EXPECT_EQ(backup.exitCode, 1) << backup.output;
+  EXPECT_TRUE(Contains(backup.output, L"    a-big.bin\n      the disk holding")) << backup.output;
+  EXPECT_TRUE(Contains(backup.output, L"Stopped early: the disk holding")) << backup.output;
+  EXPECT_FALSE(bigLeft) << "a partial copy was left behind";
+  EXPECT_FALSE(smallTried) << "the copy went on after the second file that did not fit";
+}
+
+TEST_F(MainJob, GetAndPutOfALargeFileAreByteIdentical) {
+  const std::wstring local = temp / L"large.bin";
+  {
+    const VMLib::UniqueFile file(::CreateFileW(local.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(file.valid());
+    for (uint64_t chunk = 0; chunk < 100; ++chunk) {
+      const std::string bytes = Pattern(1 << 20, chunk);
+      DWORD written = 0;
+      ASSERT_TRUE(::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    }
+  }
+  const std::wstring remote = temp / L"remote.bin";
+  const std::wstring back = temp / L"back.bin";
+  const HostRun put = Host({L"put", local, ToVirtual(remote)});
+  ASSERT_EQ(put.exitCode, 0) << put.output;
+  const HostRun get = Host({L"get", ToVirtual(remote), back, L"--buffer", L"256K"});
+  ASSERT_EQ(get.exitCode, 0) << get.output;
+  const std::wstring original = HashOf(local);
+  EXPECT_EQ(HashOf(remote), original);
+  EXPECT_EQ(HashOf(back), original);
+}
+
+TEST_F(MainJob, DemoExplainsTheFileItHeldOpen) {
+  const HostRun demo = Host({L"demo", temp / L"demo"});
+  EXPECT_EQ(demo.exitCode, 0) << demo.output;
+  for (const wchar_t* line :
+       {L"1 file was locked by another program and could not be read from a shadow copy: ",
+        L"  missing in DST: logs\\held-open.log\n      expected: the demo held this file open",
+        L"Verify finished in ",
+        L"Demo result: the backup is identical to the sample tree, except for the file held open"}) {
+    EXPECT_TRUE(Contains(demo.output, line)) << "no '" << line << "' in\n" << demo.output;
+  }
+  EXPECT_TRUE(test::Exists(temp / L"demo\\backup\\settings\\read-only and hidden.cfg"));
+}
+
+} // namespace
