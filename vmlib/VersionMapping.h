@@ -1,6 +1,7 @@
 // Private to VMLib and its tests: how the numbers Windows reports map to the
-// enumerations of VMLib.h. Kept apart from the system calls so the whole
-// table can be tested, not just the one row the test machine produces.
+// enumerations of VMLib.h. Kept apart from the system calls so rows the test
+// machine does not produce (such as the Windows 11 build boundary) can be
+// tested.
 #pragma once
 
 #include "vmlib/VMLib.h"

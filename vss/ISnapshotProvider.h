@@ -21,6 +21,19 @@ public:
   virtual int32_t GetErrorCode() = 0;
 };
 
+// Frees a caught exception the way every provider expects: a plain delete of
+// the interface type (its objects have nothing to destroy of their own).
+inline void FreeVssException(IVssException* exception) {
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
+#endif
+  delete exception;
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+}
+
 typedef boost::function<void(const wchar_t*)> SnapshotMessageCallback;
 
 class ISnapshotProvider {

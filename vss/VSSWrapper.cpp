@@ -13,20 +13,6 @@ namespace {
 
 constexpr DWORD kVolumePathLength = 260;
 
-// Providers throw objects whose own destructor has nothing to do (the
-// interface has no virtual one), so freeing through the interface type is
-// how every provider expects its exceptions to be released.
-void FreeException(IVssException* exception) {
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
-#endif
-  delete exception;
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
-}
-
 bool VolumePathOf(const std::wstring& path, std::wstring& volume) {
   wchar_t buffer[kVolumePathLength] = {};
   if (!::GetVolumePathNameW(path.c_str(), buffer, kVolumePathLength)) return false;
@@ -157,7 +143,7 @@ uint32_t VSSWrapper::CreateSnapshot(const std::wstring& path) {
     }
   } catch (IVssException* exception) {
     SetError(L"VSS: %s", exception->GetText());
-    FreeException(exception);
+    FreeVssException(exception);
     snapshots.clear();
     return 1;
   }

@@ -41,14 +41,7 @@ Thrown Catch(const std::function<void()>& call) {
     call();
   } catch (IVssException* exception) {
     result = {true, exception->GetText(), exception->GetErrorCode()};
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
-#endif
-    delete exception;
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
+    FreeVssException(exception);
   }
   return result;
 }
