@@ -8,12 +8,6 @@
 namespace test {
 namespace {
 
-std::vector<std::wstring> Names(const FolderList& list) {
-  std::vector<std::wstring> names;
-  for (const FolderEntry& entry : list) names.push_back(entry.name);
-  return names;
-}
-
 // What Windows enumerates for the folder, in its order, "." and ".." left out.
 std::vector<WIN32_FIND_DATAW> RawListing(const std::wstring& folder) {
   std::vector<WIN32_FIND_DATAW> items;
@@ -53,7 +47,7 @@ TEST_F(FolderListing, FoldersComeFirstThenFilesEachInEnumerationOrder) {
   IBackupDataRead* reader = MakeReader();
   ASSERT_EQ(reader->ListFolder(temp.virtualPath(), list), 0u);
   expected.insert(expected.begin(), L"already-there");
-  EXPECT_EQ(Names(list), expected);
+  EXPECT_EQ(EntryNames(list), expected);
   EXPECT_EQ(list.size(), 6u);
   EXPECT_TRUE(log.messages.empty());
 }
@@ -90,7 +84,7 @@ TEST_F(FolderListing, EmptyFolderListsNothing) {
 TEST_F(FolderListing, DriveRootListsLikeAFolder) {
   FolderList list;
   EXPECT_EQ(MakeReader()->ListFolder(L"C$", list), 0u);
-  const std::vector<std::wstring> names = Names(list);
+  const std::vector<std::wstring> names = EntryNames(list);
   EXPECT_NE(std::find(names.begin(), names.end(), L"windows"), names.end());
 }
 
@@ -103,7 +97,7 @@ TEST_F(FolderListing, FileOrMissingPathIsNotFoundAfterOneReconnect) {
     FolderList list;
     list.emplace_back(L"kept", FileInfo());
     EXPECT_EQ(reader->ListFolder(path, list), 3u);
-    EXPECT_EQ(Names(list), std::vector<std::wstring>{L"kept"});
+    EXPECT_EQ(EntryNames(list), std::vector<std::wstring>{L"kept"});
     // Connected since construction: dropped, then brought up again.
     EXPECT_EQ(NetworkCalls(), (std::vector<std::wstring>{
                                   L"cancel S: flags=0 force=1", L"cancel \\\\srv\\s flags=0 force=1",

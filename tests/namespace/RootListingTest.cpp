@@ -6,12 +6,6 @@
 namespace test {
 namespace {
 
-std::vector<std::wstring> Names(const FolderList& list) {
-  std::vector<std::wstring> names;
-  for (const FolderEntry& entry : list) names.push_back(entry.name);
-  return names;
-}
-
 // Drives Windows reports that the root must show, in Windows' order.
 std::vector<std::wstring> ListableDrives() {
   std::vector<std::wstring> names;
@@ -51,7 +45,7 @@ TEST_F(RootListing, ListsDrivesThenNetworkDrivesNotAlreadyShown) {
   // Registry enumeration order: Wine returns subkeys sorted by name.
   std::vector<std::wstring> network = {std::wstring(1, free) + L"$", L"y$"};
   expected.insert(expected.end(), network.begin(), network.end());
-  EXPECT_EQ(Names(list), expected);
+  EXPECT_EQ(EntryNames(list), expected);
   for (const FolderEntry& entry : list) {
     EXPECT_EQ(entry.info.attributes, static_cast<uint32_t>(FILE_ATTRIBUTE_DIRECTORY));
     EXPECT_EQ(entry.info.validFields, 0u);
@@ -70,7 +64,7 @@ TEST_F(RootListing, OpticalDrivesAreLeftOut) {
   if (optical == 0) GTEST_SKIP() << "no drive of type CD-ROM; ./diskway test maps R: as one";
   FolderList list;
   ASSERT_EQ(MakeReader()->ListFolder(L"", list), 0u);
-  const std::vector<std::wstring> names = Names(list);
+  const std::vector<std::wstring> names = EntryNames(list);
   EXPECT_EQ(std::find(names.begin(), names.end(), std::wstring(1, optical) + L"$"), names.end());
   EXPECT_NE(std::find(names.begin(), names.end(), L"C$"), names.end());
 }
@@ -81,7 +75,7 @@ TEST_F(RootListing, EntriesAlreadyInTheListKeepANetworkDriveOut) {
   list.emplace_back(L"kitchen", FileInfo());
   ASSERT_EQ(MakeReader()->ListFolder(L"", list), 0u);
   EXPECT_EQ(list.front().name, L"kitchen");
-  const std::vector<std::wstring> names = Names(list);
+  const std::vector<std::wstring> names = EntryNames(list);
   EXPECT_EQ(std::find(names.begin(), names.end(), L"K$"), names.end());
 }
 
@@ -94,12 +88,12 @@ TEST_F(RootListing, NetworkDriveOnAFolderIsBrowsedThroughItsName) {
   FolderList root;
   ASSERT_EQ(reader->ListFolder(L"", root), 0u);
   const std::wstring drive = std::wstring(1, free) + L"$";
-  const std::vector<std::wstring> names = Names(root);
+  const std::vector<std::wstring> names = EntryNames(root);
   ASSERT_NE(std::find(names.begin(), names.end(), drive), names.end());
 
   FolderList inside;
   ASSERT_EQ(reader->ListFolder(drive, inside), 0u);
-  EXPECT_EQ(Names(inside), (std::vector<std::wstring>{L"inner", L"doc.txt"}));
+  EXPECT_EQ(EntryNames(inside), (std::vector<std::wstring>{L"inner", L"doc.txt"}));
   uint32_t id = 0;
   ASSERT_EQ(reader->Open(drive + L"\\doc.txt", OpenRead, id), 0u);
   char buffer[16];
@@ -127,7 +121,7 @@ TEST_F(RootListing, RefreshesLocationsBeforeAndDisconnectsAfter) {
   EXPECT_EQ(calls[0], L"cancel \\\\srv\\v flags=0 force=1");
   EXPECT_EQ(calls[1].rfind(L"add local=V: remote=\\\\srv\\v ", 0), 0u) << calls[1];
   EXPECT_EQ(calls[2], L"cancel V: flags=0 force=1");
-  EXPECT_EQ(Names(again), Names(list));
+  EXPECT_EQ(EntryNames(again), EntryNames(list));
 }
 
 TEST_F(RootListing, FreeSpaceMatchesTheSystemsFigures) {

@@ -58,6 +58,12 @@ const PluginLibrary& PluginLibrary::Get() {
   return library;
 }
 
+std::vector<std::wstring> EntryNames(const FolderList& list) {
+  std::vector<std::wstring> names;
+  for (const FolderEntry& entry : list) names.push_back(entry.name);
+  return names;
+}
+
 std::wstring WithErrorCode(const std::wstring& text, uint32_t code) {
   wchar_t* description = nullptr;
   const DWORD length = ::FormatMessageW(

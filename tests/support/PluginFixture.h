@@ -70,6 +70,9 @@ struct ReleaseDeleter {
 using ReadInstance = std::unique_ptr<IBackupDataRead, ReleaseDeleter>;
 using InfoObject = std::unique_ptr<IPluginInfo, ReleaseDeleter>;
 
+// The names of a listing's entries, in list order.
+std::vector<std::wstring> EntryNames(const FolderList& list);
+
 // Expected text of a message reported with a Win32 code, computed here from
 // the system's own description, since Wine's texts differ from Windows'.
 std::wstring WithErrorCode(const std::wstring& text, uint32_t code);
