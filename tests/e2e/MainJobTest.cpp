@@ -246,7 +246,7 @@ TEST_F(MainJob, LockedFileArrivesWholeFromTheSnapshot) {
   const std::wstring copy = snapshot + L"\\" + (src + L"\\held.db").substr(3);
   test::MakeFolder(copy.substr(0, copy.rfind(L'\\')));
   WriteFileBytes(copy, contents);
-  provider.SetSnapshotRoot(nullptr, snapshot.c_str());
+  provider.SetSnapshotRoot(snapshot.c_str());
   const VMLib::UniqueFile held = Hold(src + L"\\held.db");
   ASSERT_TRUE(held.valid());
 

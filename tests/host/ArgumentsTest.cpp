@@ -1,103 +1,53 @@
+#include <string>
+#include <utility>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "host/Arguments.h"
-#include "host/HostError.h"
+#include "host/Commands.h"
+#include "tests/host/CapturedOutput.h"
+#include "tests/support/TempFolder.h"
 
-using host::Command;
-using host::Options;
-using host::ParseArguments;
-using host::ParseBufferSize;
-using host::UsageError;
+using hosttest::CapturedOutput;
 
-TEST(BufferSize, SuffixesAreBinaryMultiples) {
-  EXPECT_EQ(ParseBufferSize(L"64K"), 64u * 1024);
-  EXPECT_EQ(ParseBufferSize(L"256k"), 256u * 1024);
-  EXPECT_EQ(ParseBufferSize(L"1M"), 1024u * 1024);
-  EXPECT_EQ(ParseBufferSize(L"8M"), 8u * 1024 * 1024);
-  EXPECT_EQ(ParseBufferSize(L"4096"), 4096u);
-  EXPECT_EQ(ParseBufferSize(L"64M"), 64u * 1024 * 1024);
-}
-
-TEST(BufferSize, MalformedOrOutOfRangeValuesAreRejected) {
-  for (const wchar_t* text : {L"", L"0", L"0K", L"K", L"1X", L"-1", L"1.5M", L"1 M", L"1MB", L"65M",
-                              L"67108865", L"99999999999999999999", L"4294967296"}) {
-    EXPECT_THROW(ParseBufferSize(text), UsageError) << "accepted '" << std::wstring(text).c_str() << "'";
+TEST(Arguments, BufferSizesAreBinaryMultiplesUpTo64M) {
+  const std::pair<std::vector<std::wstring>, uint32_t> cases[] = {
+      {{L"get", L"C$\\a", L"a"}, 1u << 20},
+      {{L"get", L"C$\\a", L"a", L"--buffer", L"4096"}, 4096u},
+      {{L"put", L"a", L"C$\\a", L"--buffer=256k"}, 256u << 10},
+      {{L"backup", L"C$\\a", L"C$\\b", L"--buffer", L"1M"}, 1u << 20},
+      {{L"--buffer", L"64M", L"verify", L"C$\\a", L"C$\\b"}, 64u << 20},
+  };
+  for (const auto& [args, bytes] : cases) {
+    EXPECT_EQ(host::ParseArguments(args).bufferSize, bytes) << args.back().c_str();
   }
 }
 
-TEST(Arguments, BufferOptionTakesSeparateOrJoinedValue) {
-  EXPECT_EQ(ParseArguments({L"get", L"C$\\a", L"a", L"--buffer", L"64K"}).bufferSize, 65536u);
-  EXPECT_EQ(ParseArguments({L"put", L"a", L"C$\\a", L"--buffer=256K"}).bufferSize, 262144u);
-  EXPECT_EQ(ParseArguments({L"get", L"C$\\a", L"a"}).bufferSize, 1u << 20);
-  EXPECT_THROW(ParseArguments({L"get", L"C$\\a", L"a", L"--buffer", L"lots"}), UsageError);
-}
-
-TEST(Arguments, GlobalOptionsMayStandBeforeOrAfterTheCommand) {
-  const Options before = ParseArguments({L"--data", L"D:\\store", L"--copy-acl", L"ls", L"C$"});
-  EXPECT_EQ(before.command, Command::List);
-  EXPECT_EQ(before.dataFolder, L"D:\\store");
-  EXPECT_TRUE(before.copyAcl);
-  EXPECT_FALSE(before.showAcl);
-  ASSERT_EQ(before.operands.size(), 1u);
-  EXPECT_EQ(before.operands[0], L"C$");
-
-  const Options after = ParseArguments({L"mkdir", L"C$\\x", L"--log", L"run.log"});
-  EXPECT_EQ(after.command, Command::MakeFolder);
-  EXPECT_EQ(after.logFile, L"run.log");
-}
-
-TEST(Arguments, WrongNumberOfOperandsIsAUsageError) {
-  EXPECT_THROW(ParseArguments({L"get", L"C$\\a"}), UsageError);
-  EXPECT_THROW(ParseArguments({L"ls", L"C$", L"D$"}), UsageError);
-  EXPECT_THROW(ParseArguments({L"mkdir"}), UsageError);
-  EXPECT_THROW(ParseArguments({L"info", L"extra"}), UsageError);
-  EXPECT_THROW(ParseArguments({L"locations", L"remove"}), UsageError);
-}
-
-TEST(Arguments, UnknownCommandsAndOptionsAreUsageErrors) {
-  EXPECT_THROW(ParseArguments({}), UsageError);
-  EXPECT_THROW(ParseArguments({L"copy", L"a", L"b"}), UsageError);
-  EXPECT_THROW(ParseArguments({L"ls", L"--all"}), UsageError);
-  EXPECT_THROW(ParseArguments({L"locations"}), UsageError);
-  EXPECT_THROW(ParseArguments({L"locations", L"rename", L"a"}), UsageError);
-}
-
-TEST(Arguments, OptionOfAnotherCommandIsRejected) {
-  EXPECT_THROW(ParseArguments({L"ls", L"--buffer", L"1M"}), UsageError);
-  EXPECT_THROW(ParseArguments({L"get", L"C$\\a", L"a", L"--keep-attributes"}), UsageError);
-  EXPECT_THROW(ParseArguments({L"rm", L"C$\\a", L"--acl"}), UsageError);
-  EXPECT_THROW(ParseArguments({L"locations", L"list", L"--share", L"\\\\s\\x"}), UsageError);
-  EXPECT_THROW(ParseArguments({L"verify", L"C$\\a", L"C$\\b", L"--incremental"}), UsageError);
-  EXPECT_THROW(ParseArguments({L"put", L"a", L"C$\\a", L"--dry-run"}), UsageError);
-  const Options restore = ParseArguments({L"restore", L"C$\\b", L"C$\\a", L"--incremental", L"--dry-run"});
-  EXPECT_TRUE(restore.incremental && restore.dryRun);
-}
-
-TEST(Arguments, MalformedOptionsAreUsageErrors) {
-  EXPECT_THROW(ParseArguments({L"ls", L"--data"}), UsageError);
-  EXPECT_THROW(ParseArguments({L"ls", L"--data="}), UsageError);
-  EXPECT_THROW(ParseArguments({L"ls", L"--copy-acl=yes"}), UsageError);
-  EXPECT_THROW(ParseArguments({L"ls", L"--data", L"a", L"--data", L"b"}), UsageError);
-}
-
-TEST(Arguments, DoubleDashLetsOperandsBeginWithADash) {
-  const Options options = ParseArguments({L"mv", L"--", L"-old", L"--new"});
-  EXPECT_EQ(options.command, Command::Move);
-  ASSERT_EQ(options.operands.size(), 2u);
-  EXPECT_EQ(options.operands[0], L"-old");
-  EXPECT_EQ(options.operands[1], L"--new");
-}
-
-TEST(Arguments, LocationsAddTakesSettingsAndRequiresShareAndDrive) {
-  const Options options = ParseArguments(
-      {L"locations", L"add", L"office", L"--share", L"\\\\srv\\docs", L"--drive", L"Z:", L"--password", L"pw"});
-  EXPECT_EQ(options.command, Command::LocationsAdd);
-  EXPECT_EQ(options.operands.at(0), L"office");
-  EXPECT_EQ(options.share, L"\\\\srv\\docs");
-  EXPECT_EQ(options.drive, L"Z:");
-  EXPECT_TRUE(options.user.empty());
-  EXPECT_EQ(options.password.value_or(L""), L"pw");
-
-  EXPECT_THROW(ParseArguments({L"locations", L"add", L"office", L"--drive", L"Z:"}), UsageError);
-  EXPECT_THROW(ParseArguments({L"locations", L"add", L"office", L"--share", L"\\\\srv\\docs"}), UsageError);
+// Exit code 2 is bad usage, with the usage text; 1 a command that failed.
+TEST(Arguments, ExitCodesTellUsageFromFailure) {
+  test::TempFolder folder;
+  const std::wstring data = folder.path();
+  std::vector<std::pair<std::vector<std::wstring>, int>> cases = {
+      {{}, 2}, {{L"copy", L"a", L"b"}, 2}, {{L"locations"}, 2}, {{L"ls", L"--all"}, 2},
+      // operands and options of the wrong number or command
+      {{L"get", L"C$\\a"}, 2}, {{L"ls", L"C$", L"D$"}, 2}, {{L"ls", L"--buffer", L"1M"}, 2},
+      {{L"put", L"a", L"C$\\a", L"--dry-run"}, 2}, {{L"rm", L"C$\\a", L"--acl"}, 2},
+      {{L"ls", L"--data"}, 2}, {{L"ls", L"--copy-acl=yes"}, 2}, {{L"ls", L"--data", L"a", L"--data", L"b"}, 2},
+      {{L"locations", L"add", L"office", L"--drive", L"Z:"}, 2},
+      {{L"help"}, 0}, {{L"--data", data, L"locations", L"remove", L"nothing"}, 1},
+      // NO_PLUGIN: no Diskway.dll beside the test program.
+      {{L"--data", data, L"info"}, 1},
+  };
+  for (const wchar_t* size : {L"", L"0", L"K", L"1X", L"-1", L"1.5M", L"1 M", L"1MB", L"65M", L"67108865",
+                              L"4294967296", L"99999999999999999999"}) {
+    cases.push_back({{L"get", L"C$\\a", L"a", std::wstring(L"--buffer=") + size}, 2});
+  }
+  for (const auto& [args, exitCode] : cases) {
+    CapturedOutput out;
+    CapturedOutput err;
+    const std::wstring line = args.empty() ? L"(nothing)" : args.back();
+    EXPECT_EQ(host::Run(args, out, err), exitCode) << line.c_str();
+    EXPECT_EQ(err.text().find(L"usage: diskway-host") != std::wstring::npos, exitCode == 2) << line.c_str();
+  }
 }

@@ -1,10 +1,18 @@
+// get and put where only a fake plug-in can fail: a read that breaks off
+// midway, a plug-in that takes part of each write, a full disk reported as
+// status 7 (the real plug-in on Wine's full drive returns 1, which the
+// end-to-end suite meets).
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <map>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "host/HostError.h"
 #include "host/Transfer.h"
-#include "tests/host/FakeData.h"
 #include "tests/host/CapturedOutput.h"
 #include "tests/support/TempFolder.h"
 
@@ -14,13 +22,72 @@ using host::HostError;
 
 namespace {
 
+// Files in memory; only Open, Read, Write, Close and RemoveFile do anything.
+class FakeData final : public IBackupDataWrite {
+public:
+  std::map<std::wstring, std::string> files;
+  size_t readFailsAt = std::numeric_limits<size_t>::max(); // Read fails once this many bytes were read
+  size_t capacity = std::numeric_limits<size_t>::max();    // Write returns 7 beyond this many bytes
+  uint32_t writeChunk = std::numeric_limits<uint32_t>::max(); // Write takes at most this much a call
+  std::vector<std::wstring> calls; // "Open <path> <mode>", "Close", "RemoveFile <path>"
+
+  uint32_t Open(const std::wstring& path, uint32_t mode, uint32_t& id) override {
+    calls.push_back(L"Open " + path + L" " + std::to_wstring(mode));
+    id = 0;
+    if (mode == OpenRead && files.count(path) == 0) return StatusFailure;
+    if (mode != OpenRead) files[path].clear();
+    open_ = &files[path];
+    position_ = 0;
+    id = 1;
+    return StatusSuccess;
+  }
+  uint32_t Read(void* buffer, uint32_t& size, const uint32_t& id) override {
+    if (position_ >= readFailsAt) {
+      size = 0;
+      return StatusFailure;
+    }
+    size = static_cast<uint32_t>(std::min<size_t>({size, open_->size() - position_, readFailsAt - position_}));
+    std::memcpy(buffer, open_->data() + position_, size);
+    position_ += size;
+    return size == 0 ? StatusEndOfData : StatusSuccess;
+  }
+  uint32_t Write(const void* buffer, uint32_t& size, const uint32_t& id) override {
+    const size_t room = capacity - std::min(capacity, open_->size());
+    const uint32_t wanted = size;
+    size = static_cast<uint32_t>(std::min<size_t>({wanted, writeChunk, room}));
+    open_->append(static_cast<const char*>(buffer), size);
+    return size < wanted && size == room ? StatusDiskFull : StatusSuccess;
+  }
+  uint32_t Close(uint32_t& id) override {
+    calls.push_back(L"Close");
+    return StatusSuccess;
+  }
+  uint32_t RemoveFile(const std::wstring& path) override {
+    calls.push_back(L"RemoveFile " + path);
+    files.erase(path);
+    return StatusSuccess;
+  }
+
+  uint32_t Seek(uint32_t& id, int64_t& offset) override { return StatusFailure; }
+  uint32_t QueryFileInfo(const std::wstring& path, FileInfo& info) override { return StatusFailure; }
+  uint32_t ListFolder(const std::wstring& path, FolderList& list) override { return StatusFailure; }
+  void Reserved8() override {}
+  uint32_t ApplyFileInfo(const std::wstring& path, const FileInfo& info) override { return StatusFailure; }
+  uint32_t CreateFolder(const std::wstring& path) override { return StatusFailure; }
+  uint32_t RemoveFolder(const std::wstring& path) override { return StatusFailure; }
+  uint32_t MoveItem(const std::wstring& source, const std::wstring& target) override { return StatusFailure; }
+  uint32_t Reserved6() override { return StatusSuccess; }
+  uint32_t Reserved7() override { return StatusSuccess; }
+
+private:
+  std::string* open_ = nullptr;
+  size_t position_ = 0;
+};
+
 std::string Pattern(size_t size) {
   std::string bytes(size, '\0');
   uint32_t state = 12345;
-  for (char& byte : bytes) {
-    state = state * 1103515245u + 12345u;
-    byte = static_cast<char>(state >> 24);
-  }
+  for (char& byte : bytes) byte = static_cast<char>((state = state * 1103515245u + 12345u) >> 24);
   return bytes;
 }
 
@@ -29,96 +96,49 @@ protected:
   test::TempFolder folder;
   hosttest::CapturedOutput console;
   host::HostLog log{console};
-  hosttest::FakeData data{log};
-  const std::wstring source = L"C$\\data\\file.bin";
+  FakeData data;
+  const std::wstring remote = L"C$\\data\\file.bin";
   const std::wstring local = folder / L"local.bin";
 };
 
 } // namespace
 
-TEST_F(Transfers, GetCopiesEveryByteThroughManySmallReads) {
-  data.files[source] = Pattern(10007);
-  const host::TransferResult result = CopyToLocal(data, log, source, local, 64);
-  EXPECT_EQ(result.bytes, 10007u);
-  EXPECT_FALSE(result.fromShadowCopy);
-  EXPECT_EQ(test::ReadFileBytes(local), data.files[source]);
-  EXPECT_EQ(data.calls.front(), L"Open C$\\data\\file.bin 0");
-  EXPECT_EQ(data.calls.back(), L"Close");
-}
-
-TEST_F(Transfers, GetOfAnEmptyFileCreatesAnEmptyFile) {
-  data.files[source] = "";
-  EXPECT_EQ(CopyToLocal(data, log, source, local, 1024).bytes, 0u);
-  EXPECT_TRUE(test::Exists(local));
-  EXPECT_EQ(test::ReadFileBytes(local), "");
-}
-
-TEST_F(Transfers, GetOfAMissingItemCreatesNoLocalFile) {
-  try {
-    CopyToLocal(data, log, source, local, 1024);
-    FAIL() << "no failure";
-  } catch (const HostError& error) {
-    EXPECT_NE(error.message().find(L"Cannot open file"), std::wstring::npos);
-  }
-  EXPECT_FALSE(test::Exists(local));
-}
-
-TEST_F(Transfers, GetFailingMidwayRemovesThePartialLocalFile) {
-  data.files[source] = Pattern(5000);
+TEST_F(Transfers, FailedGetLeavesNoLocalFile) {
+  EXPECT_THROW(CopyToLocal(data, log, remote, local, 1000), HostError);
+  EXPECT_FALSE(test::Exists(local)) << "created before the plug-in opened the file";
+  data.files[remote] = Pattern(5000);
   data.readFailsAt = 3000;
-  EXPECT_THROW(CopyToLocal(data, log, source, local, 1000), HostError);
-  EXPECT_FALSE(test::Exists(local));
+  EXPECT_THROW(CopyToLocal(data, log, remote, local, 1000), HostError);
+  EXPECT_FALSE(test::Exists(local)) << "partial copy left behind";
   EXPECT_EQ(data.calls.back(), L"Close");
-}
-
-TEST_F(Transfers, GetNoticesAShadowCopyReadThroughTheLog) {
-  data.files[source] = "locked contents";
-  data.locked = true;
-  const host::TransferResult result = CopyToLocal(data, log, source, local, 1024);
-  EXPECT_TRUE(result.fromShadowCopy);
-  EXPECT_EQ(test::ReadFileBytes(local), "locked contents");
-}
-
-TEST_F(Transfers, PutCopiesEveryByteAndClosesTheTarget) {
-  const std::string contents = Pattern(70000);
-  test::WriteFileBytes(local, contents);
-  const host::TransferResult result = CopyFromLocal(data, log, local, source, 4096, /*keepAttributes=*/false);
-  EXPECT_EQ(result.bytes, contents.size());
-  EXPECT_EQ(data.files[source], contents);
-  EXPECT_EQ(data.calls.front(), L"Open C$\\data\\file.bin 2");
-  EXPECT_EQ(data.calls.back(), L"Close");
-}
-
-TEST_F(Transfers, PutKeepingAttributesOpensInModeOne) {
-  test::WriteFileBytes(local, "x");
-  CopyFromLocal(data, log, local, source, 4096, /*keepAttributes=*/true);
-  EXPECT_EQ(data.calls.front(), L"Open C$\\data\\file.bin 1");
 }
 
 TEST_F(Transfers, PutHandsShortWritesTheRestAgain) {
   const std::string contents = Pattern(1000);
   test::WriteFileBytes(local, contents);
   data.writeChunk = 7;
-  EXPECT_EQ(CopyFromLocal(data, log, local, source, 256, false).bytes, 1000u);
-  EXPECT_EQ(data.files[source], contents);
+  EXPECT_EQ(CopyFromLocal(data, log, local, remote, 256, /*keepAttributes=*/true).bytes, 1000u);
+  EXPECT_EQ(data.files[remote], contents);
+  EXPECT_EQ(data.calls.front(), L"Open C$\\data\\file.bin 1");
+  EXPECT_EQ(data.calls.back(), L"Close");
 }
 
-TEST_F(Transfers, PutOnAFullDiskClosesThenRemovesTheTarget) {
+TEST_F(Transfers, FailedPutLeavesNoTarget) {
+  EXPECT_THROW(CopyFromLocal(data, log, folder / L"absent.bin", remote, 1024, false), HostError);
+  EXPECT_TRUE(data.calls.empty()) << "the target was opened, and so emptied, for nothing";
+
   test::WriteFileBytes(local, Pattern(5000));
   data.capacity = 1500;
   try {
-    CopyFromLocal(data, log, local, source, 1024, false);
+    CopyFromLocal(data, log, local, remote, 1024, false);
     FAIL() << "no failure";
   } catch (const HostError& error) {
-    EXPECT_NE(error.message().find(L"is full"), std::wstring::npos);
+    EXPECT_NE(error.message().find(L"is full"), std::wstring::npos) << error.message().c_str();
   }
+  EXPECT_EQ(data.calls.front(), L"Open C$\\data\\file.bin 2");
+  // Closed first: the plug-in cannot remove a file it holds open.
   ASSERT_GE(data.calls.size(), 2u);
   EXPECT_EQ(data.calls[data.calls.size() - 2], L"Close");
   EXPECT_EQ(data.calls.back(), L"RemoveFile C$\\data\\file.bin");
-  EXPECT_EQ(data.files.count(source), 0u);
-}
-
-TEST_F(Transfers, PutOfAMissingLocalFileNeverOpensTheTarget) {
-  EXPECT_THROW(CopyFromLocal(data, log, folder / L"absent.bin", source, 1024, false), HostError);
-  EXPECT_TRUE(data.calls.empty());
+  EXPECT_EQ(data.files.count(remote), 0u);
 }

@@ -35,7 +35,7 @@ protected:
     provider.Reset();
     snapshotRoot = temp / L"snapshot";
     MakeFolder(snapshotRoot);
-    provider.SetSnapshotRoot(nullptr, snapshotRoot.c_str());
+    provider.SetSnapshotRoot(snapshotRoot.c_str());
     reader = MakeReader();
     ASSERT_NE(reader, nullptr);
   }
@@ -170,7 +170,7 @@ TEST_F(SnapshotRead, ProviderExceptionIsReportedAndForgetsTheSnapshot) {
 
 TEST_F(SnapshotRead, RefusedVolumeKeepsThePreviousErrorText) {
   VMLib::UniqueFile held = HoldFile(temp / L"held.txt", "live", nullptr);
-  provider.SetAddVolumeResult(nullptr, false);
+  provider.SetAddVolumeResult(false);
   uint32_t id = 0;
   EXPECT_EQ(reader->Open(temp.Virtual(L"held.txt"), OpenRead, id), 1u);
   ASSERT_EQ(log.messages.size(), 2u);

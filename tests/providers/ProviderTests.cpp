@@ -130,7 +130,7 @@ TEST(ScriptableProvider, ResetForgetsScriptAndRecordButKeepsCountingProviders) {
   const TestProviderControl control(module.get());
   ASSERT_TRUE(control.Resolved());
   control.SetInitializeResult(5);
-  control.SetAddVolumeResult(nullptr, false);
+  control.SetAddVolumeResult(false);
   control.SetThrow(L"StartSnapshotSet", 1, L"start");
   ISnapshotProvider* provider = VMLib::GetFunction<GetInterfaceFn>(module.get(), "GetInterface")();
   control.Reset();

@@ -6,16 +6,12 @@
 // Script and record live in the double's globals: they outlast provider
 // objects, and start afresh when the library is loaded again or on Reset.
 //
-// Record: one line per call of any ISnapshotProvider entry (and GetInterface),
-// in call order, with its arguments:
-//   GetInterface, Initialize, SetMessageCallback (or "SetMessageCallback empty"),
-//   StartSnapshotSet, AddVolume C:\, CreateSnapshots C:\|D:\ (volumes joined
-//   by '|'), ReleaseSnapshots true|false, AbortSnapshotSet, Destroy 1,
-//   IsVolumeSupported C:\, SetTimeout 5000, GetTimeout, SetRetryCount 3,
-//   GetRetryCount, SetIncludeWriters true|false, GetWriterCount,
-//   GetWriterName 0, GetSnapshotCount, GetSnapshotVolume 0, GetSnapshotDevice 0,
-//   GetSnapshotId 0, GetSnapshotSetId, GetProviderName, GetProviderVersion,
-//   GetLastHResult, IsSnapshotSetInProgress.
+// Record: one line per call of GetInterface and of each entry the plug-in
+// calls, in call order, with its arguments: GetInterface, Initialize,
+// SetMessageCallback (or "SetMessageCallback empty"), StartSnapshotSet,
+// AddVolume C:\, CreateSnapshots C:\|D:\ (volumes joined by '|'),
+// ReleaseSnapshots true|false, Destroy 1. The introspection and tuning entries
+// answer constants (no snapshots, no writers, HRESULT 0) and are not recorded.
 #pragma once
 
 #include <cstddef>
@@ -31,20 +27,19 @@ extern "C" {
 typedef void (*TestProviderResetFn)();
 // What Initialize returns (0 by default).
 typedef void (*TestProviderSetInitializeResultFn)(int32_t result);
-// What AddVolume returns for `volume` (compared case-insensitively), or for
-// every volume without its own entry when `volume` is null (true by default).
-typedef void (*TestProviderSetAddVolumeResultFn)(const wchar_t* volume, int32_t added);
-// The snapshot root CreateSnapshots returns for `volume`, or for every volume
-// without its own entry when `volume` is null. Unscripted, a volume's root is
-// the volume itself without its trailing backslash (the live files).
-typedef void (*TestProviderSetSnapshotRootFn)(const wchar_t* volume, const wchar_t* root);
+// What AddVolume returns for every volume (true by default).
+typedef void (*TestProviderSetAddVolumeResultFn)(int32_t added);
+// The snapshot root CreateSnapshots returns for every volume. Unscripted, a
+// volume's root is the volume itself without its trailing backslash (the
+// live files).
+typedef void (*TestProviderSetSnapshotRootFn)(const wchar_t* root);
 // Makes every later call of `operation` (StartSnapshotSet, AddVolume,
 // CreateSnapshots, ReleaseSnapshots) throw an IVssException* with this code
 // and text, after recording the call; a null text stops it throwing.
 typedef void (*TestProviderSetThrowFn)(const wchar_t* operation, int32_t code, const wchar_t* text);
-// Each call of `operation` (any entry name, e.g. CreateSnapshots) sends `text`
-// through that provider's message callback before it returns or throws.
-// Several texts for one operation are sent in the order they were added.
+// Each call of `operation` (one of the four above) sends `text` through that
+// provider's message callback before it returns or throws. Several texts for
+// one operation are sent in the order they were added.
 typedef void (*TestProviderAddMessageFn)(const wchar_t* operation, const wchar_t* text);
 // Copies the record, lines ended by '\n', null-terminated and cut to fit
 // `capacity` characters; returns the length of the whole record without the
@@ -74,12 +69,8 @@ public:
 
   void Reset() const { reset_(); }
   void SetInitializeResult(int32_t result) const { setInitializeResult_(result); }
-  void SetAddVolumeResult(const wchar_t* volume, bool added) const {
-    setAddVolumeResult_(volume, added ? 1 : 0);
-  }
-  void SetSnapshotRoot(const wchar_t* volume, const wchar_t* root) const {
-    setSnapshotRoot_(volume, root);
-  }
+  void SetAddVolumeResult(bool added) const { setAddVolumeResult_(added ? 1 : 0); }
+  void SetSnapshotRoot(const wchar_t* root) const { setSnapshotRoot_(root); }
   void SetThrow(const wchar_t* operation, int32_t code, const wchar_t* text) const {
     setThrow_(operation, code, text);
   }
