@@ -304,6 +304,37 @@ TEST_F(MainJob, GetAndPutOfALargeFileAreByteIdentical) {
   EXPECT_EQ(HashOf(back), original);
 }
 
+// The single-item commands a person browses and tidies storage with, each
+// checked against the file system.
+TEST_F(MainJob, ItemCommandsActOnTheFileSystem) {
+  WriteFile(temp / L"item.txt", "12345", kJanuary2024, FILE_ATTRIBUTE_HIDDEN);
+  const HostRun info = Host({L"info"});
+  EXPECT_EQ(info.exitCode, 0) << info.output;
+  EXPECT_TRUE(Contains(info.output, L"Computer 1.0")) << info.output;
+  EXPECT_TRUE(Contains(info.output, L"C$")) << info.output;
+
+  const HostRun listing = Host({L"ls", ToVirtual(temp.path())});
+  EXPECT_EQ(listing.exitCode, 0) << listing.output;
+  EXPECT_TRUE(Contains(listing.output, L"item.txt")) << listing.output;
+  const HostRun stat = Host({L"stat", ToVirtual(temp / L"item.txt")});
+  EXPECT_EQ(stat.exitCode, 0) << stat.output;
+  EXPECT_TRUE(Contains(stat.output, L"5 bytes")) << stat.output;
+  EXPECT_EQ(Host({L"stat", ToVirtual(temp / L"absent")}).exitCode, 1);
+  const HostRun space = Host({L"df", ToVirtual(temp.path())});
+  EXPECT_EQ(space.exitCode, 0) << space.output;
+  EXPECT_TRUE(Contains(space.output, L"Free:")) << space.output;
+
+  EXPECT_EQ(Host({L"mkdir", ToVirtual(temp / L"a\\b\\c")}).exitCode, 0);
+  EXPECT_TRUE(::GetFileAttributesW((temp / L"a\\b\\c").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(Host({L"mv", ToVirtual(temp / L"item.txt"), ToVirtual(temp / L"a\\b\\moved.txt")}).exitCode, 0);
+  EXPECT_EQ(ReadFileBytes(temp / L"a\\b\\moved.txt"), "12345");
+  EXPECT_EQ(Host({L"rm", ToVirtual(temp / L"a")}).exitCode, 0);
+  EXPECT_FALSE(test::Exists(temp / L"a"));
+  const HostRun refused = Host({L"mkdir", ToVirtual(temp / L"bad?name")});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_TRUE(Contains(refused.output, L"contains forbidden")) << refused.output;
+}
+
 TEST_F(MainJob, DemoExplainsTheFileItHeldOpen) {
   const HostRun demo = Host({L"demo", temp / L"demo"});
   EXPECT_EQ(demo.exitCode, 0) << demo.output;
