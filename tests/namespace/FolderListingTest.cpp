@@ -2,196 +2,129 @@
 #include <algorithm>
 
 #include "tests/support/PluginFixture.h"
-#include "vmlib/ScopedHandle.h"
 #include "vmlib/VMLib.h"
 
 namespace test {
 namespace {
 
-// What Windows enumerates for the folder, in its order, "." and ".." left out.
-std::vector<WIN32_FIND_DATAW> RawListing(const std::wstring& folder) {
-  std::vector<WIN32_FIND_DATAW> items;
-  WIN32_FIND_DATAW data;
-  VMLib::UniqueFind search(::FindFirstFileW((folder + L"\\*").c_str(), &data));
-  if (!search) return items;
-  do {
-    const std::wstring name = data.cFileName;
-    if (name != L"." && name != L"..") items.push_back(data);
-  } while (::FindNextFileW(search.get(), &data));
-  return items;
-}
+class FolderListing : public PluginTest {};
 
-class FolderListing : public PluginTest {
-protected:
-  void AddLocation() {
-    MakeFolder(dataFolder);
-    WriteFileBytes(dataFolder + L"\\share.loc", "");
-    host.AddLocation(L"share.loc", L"u", L"p", L"S:", L"\\\\srv\\s");
-  }
-};
-
-TEST_F(FolderListing, FoldersComeFirstThenFilesEachInEnumerationOrder) {
+TEST_F(FolderListing, FoldersFirstThenFilesInEnumerationOrderAfterExistingEntriesWithTheirSearchData) {
   WriteFileBytes(temp / L"a", "1");
   MakeFolder(temp / L"x");
-  WriteFileBytes(temp / L"b", "22");
+  WriteFileBytes(temp / L"b", std::string(70000, 'z'));
   MakeFolder(temp / L"y");
   WriteFileBytes(temp / L".git", "");
+  ::SetFileAttributesW((temp / L"b").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
 
-  std::vector<std::wstring> expected;
-  const std::vector<WIN32_FIND_DATAW> raw = RawListing(temp.path());
-  for (const auto& item : raw) if (item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) expected.push_back(item.cFileName);
-  for (const auto& item : raw) if (!(item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) expected.push_back(item.cFileName);
-
-  FolderList list;
-  list.emplace_back(L"already-there", FileInfo());
-  IBackupDataRead* reader = MakeReader();
-  ASSERT_EQ(reader->ListFolder(temp.virtualPath(), list), 0u);
-  expected.insert(expected.begin(), L"already-there");
-  EXPECT_EQ(EntryNames(list), expected);
-  EXPECT_EQ(list.size(), 6u);
-  EXPECT_TRUE(log.messages.empty());
-}
-
-TEST_F(FolderListing, EntriesCarryTheSearchDataWithAllFourValidBits) {
-  WriteFileBytes(temp / L"file.bin", std::string(70000, 'z'));
-  MakeFolder(temp / L"folder");
-  ::SetFileAttributesW((temp / L"file.bin").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-
-  FolderList list;
+  FolderList list = {FolderEntry(L"already-there", FileInfo())};
   ASSERT_EQ(MakeReader()->ListFolder(temp.virtualPath(), list), 0u);
-  ASSERT_EQ(list.size(), 2u);
-  for (const WIN32_FIND_DATAW& raw : RawListing(temp.path())) {
-    const auto entry = std::find_if(list.begin(), list.end(), [&](const FolderEntry& e) { return e.name == raw.cFileName; });
-    ASSERT_NE(entry, list.end());
-    EXPECT_EQ(entry->info.attributes, raw.dwFileAttributes);
-    EXPECT_EQ(entry->info.size, (static_cast<uint64_t>(raw.nFileSizeHigh) << 32) | raw.nFileSizeLow);
+  std::vector<WIN32_FIND_DATAW> raw = FolderItems(temp.path());
+  std::stable_partition(raw.begin(), raw.end(), [](const WIN32_FIND_DATAW& item) {
+    return (item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  });
+  ASSERT_EQ(raw.size(), 5u);
+  ASSERT_EQ(list.size(), 6u);
+  EXPECT_EQ(list.front().name, L"already-there");
+  auto entry = std::next(list.begin());
+  for (const WIN32_FIND_DATAW& item : raw) {
+    EXPECT_EQ(entry->name, item.cFileName);
+    EXPECT_EQ(entry->info.attributes, item.dwFileAttributes);
+    EXPECT_EQ(entry->info.size, (uint64_t{item.nFileSizeHigh} << 32) | item.nFileSizeLow);
     int64_t written = 0;
-    VMLib::time::FileTimeToTime(raw.ftLastWriteTime, written);
+    VMLib::time::FileTimeToTime(item.ftLastWriteTime, written);
     EXPECT_EQ(entry->info.lastWriteTime, written);
     EXPECT_EQ(entry->info.validFields, 0xFu);
     EXPECT_TRUE(entry->info.aclRights.empty());
-  }
-  EXPECT_EQ(list.back().info.size, 70000u);
-}
-
-TEST_F(FolderListing, EmptyFolderListsNothing) {
-  MakeFolder(temp / L"empty");
-  FolderList list;
-  EXPECT_EQ(MakeReader()->ListFolder(temp.Virtual(L"empty"), list), 0u);
-  EXPECT_TRUE(list.empty());
-}
-
-TEST_F(FolderListing, DriveRootListsLikeAFolder) {
-  FolderList list;
-  EXPECT_EQ(MakeReader()->ListFolder(L"C$", list), 0u);
-  const std::vector<std::wstring> names = EntryNames(list);
-  EXPECT_NE(std::find(names.begin(), names.end(), L"windows"), names.end());
-}
-
-TEST_F(FolderListing, FileOrMissingPathIsNotFoundAfterOneReconnect) {
-  AddLocation();
-  WriteFileBytes(temp / L"plain.txt", "x");
-  IBackupDataRead* reader = MakeReader();
-  for (const std::wstring& path : {temp.Virtual(L"plain.txt"), temp.Virtual(L"missing")}) {
-    ResetNetworkCalls();
-    FolderList list;
-    list.emplace_back(L"kept", FileInfo());
-    EXPECT_EQ(reader->ListFolder(path, list), 3u);
-    EXPECT_EQ(EntryNames(list), std::vector<std::wstring>{L"kept"});
-    // Connected since construction: dropped, then brought up again.
-    EXPECT_EQ(NetworkCalls(), (std::vector<std::wstring>{
-                                  L"cancel S: flags=0 force=1", L"cancel \\\\srv\\s flags=0 force=1",
-                                  L"add local=S: remote=\\\\srv\\s type=1 scope=0 display=0 usage=0 comment=(null) "
-                                  L"provider=(null) user=u password=p flags=0"}));
+    ++entry;
   }
   EXPECT_TRUE(log.messages.empty());
 }
 
-TEST_F(FolderListing, ListingsDisconnectOnceTheRootHasBeenBrowsed) {
-  AddLocation();
+TEST_F(FolderListing, EmptyFolderListsNothingAndADriveRootListsLikeAFolder) {
   IBackupDataRead* reader = MakeReader();
-  FolderList list;
-  reader->ListFolder(temp.virtualPath(), list);
-  EXPECT_EQ(NetworkCalls().size(), 2u) << "connected at construction, kept while the root is not browsed";
+  FolderList empty, root;
+  MakeFolder(temp / L"empty");
+  EXPECT_EQ(reader->ListFolder(temp.Virtual(L"empty"), empty), 0u);
+  EXPECT_TRUE(empty.empty());
+  EXPECT_EQ(reader->ListFolder(L"C$", root), 0u);
+  const std::vector<std::wstring> names = EntryNames(root);
+  EXPECT_NE(std::find(names.begin(), names.end(), L"windows"), names.end());
+}
+
+TEST_F(FolderListing, FileOrMissingPathIsNotFoundAfterOneReconnectAndListingsDisconnectOnceTheRootWasBrowsed) {
+  AddLocationFile(L"share.loc", L"S:", L"\\\\srv\\s");
+  WriteFileBytes(temp / L"plain.txt", "x");
+  IBackupDataRead* reader = MakeReader();
+  FolderList list = {FolderEntry(L"kept", FileInfo())};
+  EXPECT_EQ(reader->ListFolder(temp.Virtual(L"plain.txt"), list), 3u);
+  EXPECT_EQ(reader->ListFolder(temp.Virtual(L"missing"), list), 3u);
+  EXPECT_EQ(EntryNames(list), std::vector<std::wstring>{L"kept"});
+  // Connected at construction, then each time dropped and brought up again.
+  const std::wstring cancelShare = CancelCall(L"\\\\srv\\s"), add = AddCall(L"S:", L"\\\\srv\\s"),
+                     cancelDrive = CancelCall(L"S:");
+  EXPECT_EQ(NetworkCalls(), (CallList{cancelShare, add, cancelDrive, cancelShare, add, cancelDrive, cancelShare, add}));
+  ResetNetworkCalls();
+  ASSERT_EQ(reader->ListFolder(temp.virtualPath(), list), 0u);
+  EXPECT_TRUE(NetworkCalls().empty()) << "kept while the root is not browsed";
 
   reader->ListFolder(L"", list);
   ResetNetworkCalls();
   reader->ListFolder(temp.Virtual(L"missing"), list);
   reader->ListFolder(temp.virtualPath(), list);
-  const std::vector<std::wstring> calls = NetworkCalls();
-  ASSERT_EQ(calls.size(), 3u);
-  EXPECT_EQ(calls[2], L"cancel S: flags=0 force=1");
+  EXPECT_EQ(NetworkCalls(), (CallList{cancelShare, add, cancelDrive}));
+  EXPECT_TRUE(log.messages.empty());
 }
 
 TEST_F(FolderListing, AclTextOnlyWithCopyAclOn) {
   WriteFileBytes(temp / L"f.txt", "x");
-  FolderList without;
+  FolderList without, with;
   ASSERT_EQ(MakeReader()->ListFolder(temp.virtualPath(), without), 0u);
   ASSERT_EQ(without.size(), 1u);
   EXPECT_TRUE(without.front().info.aclRights.empty());
 
   host.parameters[L"CopyACL"] = L"True";
-  FolderList with;
   ASSERT_EQ(MakeReader()->ListFolder(temp.virtualPath(), with), 0u);
   ASSERT_EQ(with.size(), 1u);
   EXPECT_NE(with.front().info.aclRights.find(L"D:"), std::wstring::npos);
   EXPECT_NE(with.front().info.aclRights.find(L"O:"), std::wstring::npos);
-
   // Where the SACL cannot be read (Wine), the item is still listed with the
   // other parts, and one warning names it.
-  const std::wstring itemPath = L"\\\\?\\" + (temp / L"f.txt");
   std::wstring probe;
-  const uint32_t saclStatus = VMLib::filesystem::GetAclRights(itemPath, probe, true, true, true, true);
-  std::vector<std::wstring> expected;
-  if (saclStatus != 0) expected.push_back(WithErrorCode(L"Can't get file ACL rights for '" + itemPath + L"'", saclStatus));
-  EXPECT_EQ(log.Texts(), expected);
+  const uint32_t saclStatus = VMLib::filesystem::GetAclRights(temp.Real(L"f.txt"), probe, true, true, true, true);
+  Messages expected;
+  if (saclStatus != 0) {
+    expected.push_back(
+        {Warning, WithErrorCode(L"Can't get file ACL rights for '" + temp.Real(L"f.txt") + L"'", saclStatus)});
+  }
+  ExpectLogged(expected);
 }
 
-TEST_F(FolderListing, QueryFileInfoFillsWithoutResettingTheRecord) {
+TEST_F(FolderListing, QueryFileInfoFillsWithoutResettingAndAnswersForDrivesButNotForMissingItems) {
   WriteFileBytes(temp / L"f.txt", "hello");
+  MakeFolder(temp / L"remote\\docs");
+  RegistryOverride::AddNetworkDrive(L"N", temp / L"remote");
+  IBackupDataRead* reader = MakeReader();
   FileInfo info;
   info.aclRights = L"host text";
   info.hostText = L"untouched";
   info.validFields = 0x30;
-  ASSERT_EQ(MakeReader()->QueryFileInfo(temp.Virtual(L"f.txt"), info), 0u);
+  ASSERT_EQ(reader->QueryFileInfo(temp.Virtual(L"f.txt"), info), 0u);
   EXPECT_EQ(info.size, 5u);
   EXPECT_EQ(info.validFields, 0x3Fu);
   EXPECT_EQ(info.aclRights, L"host text");
   EXPECT_EQ(info.hostText, L"untouched");
   EXPECT_FALSE(info.attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
-TEST_F(FolderListing, QueryFileInfoOfMissingItemsAndDrives) {
-  IBackupDataRead* reader = MakeReader();
-  FileInfo info;
-  EXPECT_EQ(reader->QueryFileInfo(temp.Virtual(L"nope"), info), 3u);
-  EXPECT_EQ(reader->QueryFileInfo(L"C$", info), 0u);
-  EXPECT_TRUE(info.attributes & FILE_ATTRIBUTE_DIRECTORY);
-  EXPECT_FALSE(info.attributes & FILE_ATTRIBUTE_HIDDEN);
-
-  const DWORD drives = ::GetLogicalDrives();
-  wchar_t unused = 0;
-  for (wchar_t letter = L'Q'; letter >= L'D' && unused == 0; --letter) {
-    if ((drives & (1u << (letter - L'A'))) == 0) unused = letter;
+  for (const wchar_t* folder : {L"C$", L"N$", L"N$\\docs"}) {
+    FileInfo folderInfo;
+    EXPECT_EQ(reader->QueryFileInfo(folder, folderInfo), 0u) << folder;
+    EXPECT_EQ(folderInfo.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN), 0x10u) << folder;
   }
-  ASSERT_NE(unused, 0);
-  FileInfo untouched;
-  untouched.size = 42;
-  EXPECT_EQ(reader->QueryFileInfo(std::wstring(1, unused) + L"$", untouched), 3u);
-  EXPECT_EQ(untouched.size, 42u);
+  EXPECT_EQ(reader->QueryFileInfo(temp.Virtual(L"nope"), info), 3u);
+  EXPECT_EQ(reader->QueryFileInfo(std::wstring(1, UnusedDriveLetter()) + L"$", info), 3u);
+  EXPECT_EQ(info.size, 5u) << "untouched";
   EXPECT_TRUE(log.messages.empty());
-}
-
-TEST_F(FolderListing, QueryFileInfoReachesANetworkDriveThroughItsRemotePath) {
-  MakeFolder(temp / L"remote\\docs");
-  RegistryOverride::AddNetworkDrive(L"N", temp / L"remote");
-  FileInfo info;
-  IBackupDataRead* reader = MakeReader();
-  EXPECT_EQ(reader->QueryFileInfo(L"N$\\docs", info), 0u);
-  EXPECT_TRUE(info.attributes & FILE_ATTRIBUTE_DIRECTORY);
-  FileInfo drive;
-  EXPECT_EQ(reader->QueryFileInfo(L"N$", drive), 0u);
-  EXPECT_TRUE(drive.attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 } // namespace

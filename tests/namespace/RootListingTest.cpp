@@ -20,38 +20,37 @@ std::vector<std::wstring> ListableDrives() {
   return names;
 }
 
-wchar_t UnusedDriveLetter() {
-  const DWORD drives = ::GetLogicalDrives();
-  for (wchar_t letter = L'P'; letter >= L'D'; --letter) {
-    if ((drives & (1u << (letter - L'A'))) == 0) return letter;
+class RootListing : public PluginTest {
+protected:
+  std::vector<std::wstring> RootNames() {
+    FolderList list;
+    EXPECT_EQ(MakeReader()->ListFolder(L"", list), 0u);
+    return EntryNames(list);
   }
-  return 0;
-}
+};
 
-class RootListing : public PluginTest {};
-
-TEST_F(RootListing, ListsDrivesThenNetworkDrivesNotAlreadyShown) {
-  const wchar_t free = UnusedDriveLetter();
-  ASSERT_NE(free, 0);
-  RegistryOverride::AddNetworkDrive(std::wstring(1, free), L"\\\\server\\a");
-  RegistryOverride::AddNetworkDrive(L"c", L"\\\\server\\c");   // C: is a drive already
-  RegistryOverride::AddNetworkDrive(L"y", L"\\\\server\\y");   // kept in the case stored
-  FolderList list;
+TEST_F(RootListing, ListsDrivesThenNetworkDrivesNotAlreadyShownAsBareFoldersAfterExistingEntries) {
+  const std::wstring free(1, UnusedDriveLetter());
+  RegistryOverride::AddNetworkDrive(free, L"\\\\server\\a");
+  RegistryOverride::AddNetworkDrive(L"c", L"\\\\server\\c"); // C: is a drive already
+  RegistryOverride::AddNetworkDrive(L"K", L"\\\\server\\k"); // shown by the entry already in the list
+  RegistryOverride::AddNetworkDrive(L"y", L"\\\\server\\y"); // kept in the case stored
+  FolderList list = {FolderEntry(L"kitchen", FileInfo())};
   ASSERT_EQ(MakeReader()->ListFolder(L"", list), 0u);
 
   std::vector<std::wstring> expected = ListableDrives();
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(expected.front(), L"C$");
   // Registry enumeration order: Wine returns subkeys sorted by name.
-  std::vector<std::wstring> network = {std::wstring(1, free) + L"$", L"y$"};
-  expected.insert(expected.end(), network.begin(), network.end());
+  expected.insert(expected.begin(), L"kitchen");
+  expected.insert(expected.end(), {free + L"$", L"y$"});
   EXPECT_EQ(EntryNames(list), expected);
-  for (const FolderEntry& entry : list) {
-    EXPECT_EQ(entry.info.attributes, static_cast<uint32_t>(FILE_ATTRIBUTE_DIRECTORY));
-    EXPECT_EQ(entry.info.validFields, 0u);
-    EXPECT_EQ(entry.info.lastWriteTime, 0);
-    EXPECT_EQ(entry.info.size, 0u);
-    EXPECT_TRUE(entry.info.aclRights.empty());
+  for (auto entry = std::next(list.begin()); entry != list.end(); ++entry) {
+    EXPECT_EQ(entry->info.attributes, static_cast<uint32_t>(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(entry->info.validFields, 0u);
+    EXPECT_EQ(entry->info.lastWriteTime, 0);
+    EXPECT_EQ(entry->info.size, 0u);
+    EXPECT_TRUE(entry->info.aclRights.empty());
   }
 }
 
@@ -62,92 +61,61 @@ TEST_F(RootListing, OpticalDrivesAreLeftOut) {
     if (::GetDriveTypeW(root) == DRIVE_CDROM) optical = letter;
   }
   if (optical == 0) GTEST_SKIP() << "no drive of type CD-ROM; ./diskway test maps R: as one";
-  FolderList list;
-  ASSERT_EQ(MakeReader()->ListFolder(L"", list), 0u);
-  const std::vector<std::wstring> names = EntryNames(list);
-  EXPECT_EQ(std::find(names.begin(), names.end(), std::wstring(1, optical) + L"$"), names.end());
-  EXPECT_NE(std::find(names.begin(), names.end(), L"C$"), names.end());
+  const std::vector<std::wstring> names = RootNames();
+  EXPECT_EQ(std::count(names.begin(), names.end(), std::wstring(1, optical) + L"$"), 0);
+  EXPECT_EQ(names.front(), L"C$");
 }
 
-TEST_F(RootListing, EntriesAlreadyInTheListKeepANetworkDriveOut) {
-  RegistryOverride::AddNetworkDrive(L"K", L"\\\\server\\k");
-  FolderList list;
-  list.emplace_back(L"kitchen", FileInfo());
-  ASSERT_EQ(MakeReader()->ListFolder(L"", list), 0u);
-  EXPECT_EQ(list.front().name, L"kitchen");
-  const std::vector<std::wstring> names = EntryNames(list);
-  EXPECT_EQ(std::find(names.begin(), names.end(), L"K$"), names.end());
-}
-
-TEST_F(RootListing, NetworkDriveOnAFolderIsBrowsedThroughItsName) {
+TEST_F(RootListing, NetworkDriveOnAFolderIsBrowsedAndRead) {
   MakeFolder(temp / L"exported\\inner");
   WriteFileBytes(temp / L"exported\\doc.txt", "shared");
-  const wchar_t free = UnusedDriveLetter();
-  RegistryOverride::AddNetworkDrive(std::wstring(1, free), temp / L"exported");
-  IBackupDataRead* reader = MakeReader();
-  FolderList root;
-  ASSERT_EQ(reader->ListFolder(L"", root), 0u);
-  const std::wstring drive = std::wstring(1, free) + L"$";
-  const std::vector<std::wstring> names = EntryNames(root);
-  ASSERT_NE(std::find(names.begin(), names.end(), drive), names.end());
+  const std::wstring drive = std::wstring(1, UnusedDriveLetter()) + L"$";
+  RegistryOverride::AddNetworkDrive(drive.substr(0, 1), temp / L"exported");
+  const std::vector<std::wstring> names = RootNames();
+  ASSERT_EQ(std::count(names.begin(), names.end(), drive), 1);
 
+  IBackupDataRead* reader = MakeReader();
   FolderList inside;
   ASSERT_EQ(reader->ListFolder(drive, inside), 0u);
   EXPECT_EQ(EntryNames(inside), (std::vector<std::wstring>{L"inner", L"doc.txt"}));
   uint32_t id = 0;
   ASSERT_EQ(reader->Open(drive + L"\\doc.txt", OpenRead, id), 0u);
-  char buffer[16];
-  uint32_t size = sizeof(buffer);
-  EXPECT_EQ(reader->Read(buffer, size, id), 0u);
-  EXPECT_EQ(std::string(buffer, size), "shared");
-  reader->Close(id);
+  EXPECT_EQ(ReadAll(*reader, id), "shared");
 }
 
 TEST_F(RootListing, RefreshesLocationsBeforeAndDisconnectsAfter) {
   IBackupDataRead* reader = MakeReader();
-  EXPECT_TRUE(NetworkCalls().empty()) << "no location yet";
-  FolderList list;
+  FolderList list, again;
   reader->ListFolder(L"", list);
   EXPECT_TRUE(NetworkCalls().empty()) << "no location file, no connection";
 
   // A location added while the instance lives is found by the next root listing.
-  MakeFolder(dataFolder);
-  WriteFileBytes(dataFolder + L"\\new.loc", "");
-  host.AddLocation(L"new.loc", L"u", L"p", L"V:", L"\\\\srv\\v");
-  FolderList again;
+  AddLocationFile(L"new.loc", L"V:", L"\\\\srv\\v");
   reader->ListFolder(L"", again);
-  const std::vector<std::wstring> calls = NetworkCalls();
-  ASSERT_EQ(calls.size(), 3u);
-  EXPECT_EQ(calls[0], L"cancel \\\\srv\\v flags=0 force=1");
-  EXPECT_EQ(calls[1].rfind(L"add local=V: remote=\\\\srv\\v ", 0), 0u) << calls[1];
-  EXPECT_EQ(calls[2], L"cancel V: flags=0 force=1");
+  EXPECT_EQ(NetworkCalls(), (CallList{CancelCall(L"\\\\srv\\v"), AddCall(L"V:", L"\\\\srv\\v"), CancelCall(L"V:")}));
   EXPECT_EQ(EntryNames(again), EntryNames(list));
 }
 
-TEST_F(RootListing, FreeSpaceMatchesTheSystemsFigures) {
+TEST_F(RootListing, FreeSpaceIsTheSystemsFiguresOrFailsWithOutputsUntouchedAndLeavesErrorModeZero) {
   IBackupDataRead* reader = MakeReader();
   uint64_t total = 0, free = 0;
   ASSERT_EQ(reader->GetFreeSpace(temp.virtualPath(), total, free), 0u);
   DWORD sectors = 0, bytes = 0, freeClusters = 0, totalClusters = 0;
   ASSERT_TRUE(::GetDiskFreeSpaceW(L"\\\\?\\C:\\", &sectors, &bytes, &freeClusters, &totalClusters));
   const uint64_t cluster = uint64_t{sectors} * bytes;
+  EXPECT_GT(total, 0u);
   EXPECT_EQ(total, uint64_t{totalClusters} * cluster);
   // Free space moves with everything else on the machine; a megabyte of slack.
   EXPECT_NEAR(static_cast<double>(free), static_cast<double>(uint64_t{freeClusters} * cluster), 1 << 20);
-  EXPECT_GT(total, 0u);
   EXPECT_EQ(::GetErrorMode(), 0u);
-}
 
-TEST_F(RootListing, FreeSpaceOfAMissingDriveFailsWithOutputsUntouched) {
-  IBackupDataRead* reader = MakeReader();
   ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-  uint64_t total = 7, free = 9;
+  total = 7;
+  free = 9;
   EXPECT_EQ(reader->GetFreeSpace(std::wstring(1, UnusedDriveLetter()) + L"$\\x", total, free), 1u);
-  EXPECT_EQ(total, 7u);
-  EXPECT_EQ(free, 9u);
   EXPECT_EQ(::GetErrorMode(), 0u) << "left at 0, not restored";
   EXPECT_EQ(reader->GetFreeSpace(L"", total, free), 1u);
-  EXPECT_EQ(total, 7u);
+  EXPECT_EQ(std::make_pair(total, free), std::make_pair(uint64_t{7}, uint64_t{9}));
   EXPECT_TRUE(log.messages.empty());
 }
 

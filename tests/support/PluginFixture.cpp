@@ -1,60 +1,51 @@
 #include "tests/support/PluginFixture.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
 
 namespace test {
 
-uint32_t RecordingLog::Log(uint32_t level, const wchar_t* text) {
-  messages.push_back({level, text != nullptr ? text : L"(null)"});
-  return 0;
+namespace {
+
+bool Answer(const std::map<std::wstring, std::wstring>& answers, const wchar_t* name, std::wstring& value) {
+  const auto found = answers.find(name);
+  if (found != answers.end()) value = found->second;
+  return found != answers.end();
 }
 
-std::vector<std::wstring> RecordingLog::Texts() const {
-  std::vector<std::wstring> texts;
-  for (const LoggedMessage& message : messages) texts.push_back(message.text);
-  return texts;
+// Throws, which ends the test there, when the DLL or the export is missing.
+template <typename Factory>
+auto KeepInstance(Factory factory, RecordingLog& log, ScriptableHost& host, std::vector<IBackupDataRead*>& kept) {
+  auto* instance = factory != nullptr ? factory(&log, &host) : nullptr;
+  if (instance == nullptr) throw std::runtime_error("Diskway.dll or its export gave no instance");
+  kept.push_back(instance);
+  return instance;
 }
+
+} // namespace
 
 bool ScriptableHost::GetItemParameter(const wchar_t* item, const wchar_t* name, std::wstring& value) {
   calls.push_back(std::wstring(L"GetItemParameter ") + item + L" " + name);
   if (onCall) onCall(name);
-  const auto found = items.find(item);
-  if (found == items.end()) return false;
-  const auto parameter = found->second.find(name);
-  if (parameter == found->second.end()) return false;
-  value = parameter->second;
-  return true;
+  return Answer(items[item], name, value);
 }
 
 bool ScriptableHost::GetParameter(const wchar_t* name, std::wstring& value) {
   calls.push_back(std::wstring(L"GetParameter ") + name);
   if (onCall) onCall(name);
-  const auto found = parameters.find(name);
-  if (found == parameters.end()) return false;
-  value = found->second;
-  return true;
-}
-
-void ScriptableHost::AddLocation(const std::wstring& item, const std::wstring& user, const std::wstring& password,
-                                 const std::wstring& drive, const std::wstring& share) {
-  items[item] = {{L"NetworkUser", user}, {L"NetworkPassword", password}, {L"LocalDrive", drive},
-                 {L"ShareName", share}};
+  return Answer(parameters, name, value);
 }
 
 const PluginLibrary& PluginLibrary::Get() {
-  static const PluginLibrary library = [] {
-    PluginLibrary loaded;
-    // Never freed: instances and their strings may outlive any one test.
-    HMODULE module = ::LoadLibraryW(L"Diskway.dll");
-    if (module == nullptr) return loaded;
-    loaded.getPluginInfo = VMLib::GetFunction<GetPluginInfoFn>(module, "GetPluginInfo");
-    loaded.getBackupDataRead = VMLib::GetFunction<GetBackupDataReadFn>(module, "GetBackupDataRead");
-    loaded.getBackupDataWrite = VMLib::GetFunction<GetBackupDataWriteFn>(module, "GetBackupDataWrite");
-    return loaded;
-  }();
+  // Never freed: instances and their strings may outlive any one test.
+  static const HMODULE module = ::LoadLibraryW(L"Diskway.dll");
+  static const PluginLibrary library{
+      module ? VMLib::GetFunction<GetPluginInfoFn>(module, "GetPluginInfo") : nullptr,
+      module ? VMLib::GetFunction<GetBackupDataReadFn>(module, "GetBackupDataRead") : nullptr,
+      module ? VMLib::GetFunction<GetBackupDataWriteFn>(module, "GetBackupDataWrite") : nullptr};
   return library;
 }
 
@@ -80,8 +71,40 @@ std::wstring WithErrorCode(const std::wstring& text, uint32_t code) {
   return text + suffix + L" (0x" + hex + L")";
 }
 
+uint32_t FailureCode(bool succeeded) {
+  const DWORD error = ::GetLastError();
+  if (succeeded) ADD_FAILURE() << "the probing call was expected to fail";
+  return error;
+}
+
+std::wstring LockedFileNotice(const std::wstring& realPath) {
+  return L"File '" + realPath + L"' is locked. Trying to open file with VSS support.";
+}
+
+std::wstring ShadowCopyFailure(const std::wstring& reason) {
+  return L"Cannot open file with VSS support because of the following error: " + reason +
+         L" For more information, please refer to FAQ: \n"
+         L"https://help.diskway.app/faq/vss-initialization-failed.shtml?plugin=Diskway";
+}
+
+wchar_t UnusedDriveLetter() {
+  const DWORD drives = ::GetLogicalDrives();
+  for (wchar_t letter = L'P'; letter >= L'D'; --letter) {
+    if ((drives & (1u << (letter - L'A'))) == 0) return letter;
+  }
+  ADD_FAILURE() << "no unused drive letter between D and P";
+  return L'?';
+}
+
+std::string ReadAll(IBackupDataRead& instance, uint32_t id) {
+  std::string data;
+  char buffer[64];
+  uint32_t size = sizeof(buffer);
+  for (; instance.Read(buffer, size, id) == 0; size = sizeof(buffer)) data.append(buffer, size);
+  return data;
+}
+
 PluginTest::PluginTest() {
-  dataFolder = dataRoot / L"data";
   host.parameters[L"GetDataStorage"] = dataFolder;
   ResetNetworkCalls();
 }
@@ -91,37 +114,30 @@ PluginTest::~PluginTest() {
 }
 
 IBackupDataRead* PluginTest::MakeReader() {
-  const PluginLibrary& library = PluginLibrary::Get();
-  if (library.getBackupDataRead == nullptr) {
-    ADD_FAILURE() << "Diskway.dll or its GetBackupDataRead export is missing";
-    return nullptr;
-  }
-  IBackupDataRead* instance = library.getBackupDataRead(&log, &host);
-  if (instance != nullptr) instances_.push_back(instance);
-  return instance;
+  return KeepInstance(PluginLibrary::Get().getBackupDataRead, log, host, instances_);
 }
 
 IBackupDataWrite* PluginTest::MakeWriter() {
-  const PluginLibrary& library = PluginLibrary::Get();
-  if (library.getBackupDataWrite == nullptr) {
-    ADD_FAILURE() << "Diskway.dll or its GetBackupDataWrite export is missing";
-    return nullptr;
-  }
-  IBackupDataWrite* instance = library.getBackupDataWrite(&log, &host);
-  if (instance != nullptr) instances_.push_back(instance);
-  return instance;
+  return KeepInstance(PluginLibrary::Get().getBackupDataWrite, log, host, instances_);
 }
 
 void PluginTest::ReleaseInstance(IBackupDataRead* instance) {
-  const auto found = std::find(instances_.begin(), instances_.end(), instance);
-  if (found != instances_.end()) instances_.erase(found);
+  instances_.erase(std::remove(instances_.begin(), instances_.end(), instance), instances_.end());
   instance->Release();
 }
 
-size_t PluginTest::CountMessages(uint32_t level, const std::wstring& text) const {
-  return static_cast<size_t>(std::count_if(log.messages.begin(), log.messages.end(), [&](const LoggedMessage& m) {
-    return m.level == level && m.text == text;
-  }));
+void PluginTest::AddLocationFile(const std::wstring& relative, const std::wstring& drive, const std::wstring& share,
+                                 const std::wstring& user, const std::wstring& password) {
+  const std::wstring file = dataFolder + L"\\" + relative;
+  MakeFolder(file.substr(0, file.rfind(L'\\')));
+  WriteFileBytes(file, "");
+  host.items[file.substr(file.rfind(L'\\') + 1)] = {
+      {L"NetworkUser", user}, {L"NetworkPassword", password}, {L"LocalDrive", drive}, {L"ShareName", share}};
+}
+
+void PluginTest::ExpectLogged(const Messages& expected) {
+  EXPECT_EQ(log.messages, expected);
+  log.messages.clear();
 }
 
 } // namespace test

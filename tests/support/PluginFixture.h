@@ -7,8 +7,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -23,14 +23,20 @@ namespace test {
 struct LoggedMessage {
   uint32_t level;
   std::wstring text;
+  bool operator==(const LoggedMessage& other) const { return level == other.level && text == other.text; }
 };
+inline void PrintTo(const LoggedMessage& message, std::ostream* out) {
+  *out << "{" << message.level << ", " << ::testing::PrintToString(message.text) << "}";
+}
+using Messages = std::vector<LoggedMessage>;
 
 class RecordingLog : public IPluginLog {
 public:
-  uint32_t Log(uint32_t level, const wchar_t* text) override;
-  std::vector<LoggedMessage> messages;
-  // Texts only, for compact assertions.
-  std::vector<std::wstring> Texts() const;
+  uint32_t Log(uint32_t level, const wchar_t* text) override {
+    messages.push_back({level, text != nullptr ? text : L"(null)"});
+    return 0;
+  }
+  Messages messages;
 };
 
 class ScriptableHost : public IPluginHost {
@@ -45,10 +51,6 @@ public:
   std::vector<std::wstring> calls;
   // Runs before every answer; a test may throw from it.
   std::function<void(const std::wstring& name)> onCall;
-
-  // A network location: the host answers all four item parameters for `item`.
-  void AddLocation(const std::wstring& item, const std::wstring& user, const std::wstring& password,
-                   const std::wstring& drive, const std::wstring& share);
 };
 
 // Diskway.dll as the backup application loads it: LoadLibraryW and the three
@@ -60,15 +62,8 @@ struct PluginLibrary {
   GetBackupDataWriteFn getBackupDataWrite = nullptr;
 };
 
-// Releases a plug-in object with its own Release().
-struct ReleaseDeleter {
-  template <typename T>
-  void operator()(T* object) const {
-    if (object != nullptr) object->Release();
-  }
-};
-using ReadInstance = std::unique_ptr<IBackupDataRead, ReleaseDeleter>;
-using InfoObject = std::unique_ptr<IPluginInfo, ReleaseDeleter>;
+// Everything `instance` reads from open file `id` until a status other than 0.
+std::string ReadAll(IBackupDataRead& instance, uint32_t id);
 
 // The names of a listing's entries, in list order.
 std::vector<std::wstring> EntryNames(const FolderList& list);
@@ -76,6 +71,16 @@ std::vector<std::wstring> EntryNames(const FolderList& list);
 // Expected text of a message reported with a Win32 code, computed here from
 // the system's own description, since Wine's texts differ from Windows'.
 std::wstring WithErrorCode(const std::wstring& text, uint32_t code);
+// The last-error code of a call that was expected to fail (reads it at once).
+uint32_t FailureCode(bool succeeded);
+
+// What Open reports when it falls back to a shadow copy for `realPath`, and
+// when that fallback fails for `reason`.
+std::wstring LockedFileNotice(const std::wstring& realPath);
+std::wstring ShadowCopyFailure(const std::wstring& reason);
+
+// A drive letter Windows does not know, from the middle of the alphabet.
+wchar_t UnusedDriveLetter();
 
 class PluginTest : public ::testing::Test {
 protected:
@@ -83,21 +88,26 @@ protected:
   ~PluginTest() override;
 
   // New instances through the exports, released when the test ends (or
-  // earlier with ReleaseInstance). The data folder is `dataFolder` unless a
-  // test changed host.parameters first.
+  // earlier with ReleaseInstance); never null, they throw instead. The data
+  // folder is `dataFolder` unless a test changed host.parameters first.
   IBackupDataRead* MakeReader();
   IBackupDataWrite* MakeWriter();
   void ReleaseInstance(IBackupDataRead* instance);
 
-  // Messages at `level` whose text equals `text`.
-  size_t CountMessages(uint32_t level, const std::wstring& text) const;
+  // A location file `relative` below the data folder, for which the host
+  // answers the four item parameters (the item is the file name alone).
+  void AddLocationFile(const std::wstring& relative, const std::wstring& drive, const std::wstring& share,
+                       const std::wstring& user = L"u", const std::wstring& password = L"p");
+
+  // Exactly these messages arrived since the last check; forgets them.
+  void ExpectLogged(const Messages& expected);
 
   TempFolder temp;      // the test's own files
   TempFolder dataRoot;  // holds the plug-in's data folder, apart from `temp`
   RegistryOverride registry;
   RecordingLog log;
   ScriptableHost host;
-  std::wstring dataFolder;
+  const std::wstring dataFolder = dataRoot / L"data";
 
 private:
   std::vector<IBackupDataRead*> instances_;

@@ -1,44 +1,48 @@
 #include "tests/support/RecordingMprClient.h"
 
+#include <gtest/gtest.h>
+
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
 
 namespace test {
 namespace {
 
-typedef size_t (*CountFn)();
-typedef const wchar_t* (*CallFn)(size_t);
-typedef void (*ResetFn)(DWORD);
-typedef void (*HookFn)(void (*)(const wchar_t*));
-
-HMODULE Mpr() {
+template <typename Fn>
+Fn Export(const char* name) {
   // Loading by name gives the module the plug-in imports (already loaded, or
   // loaded now from the test folder under WINEDLLOVERRIDES=mpr=n).
-  static HMODULE module = ::LoadLibraryW(L"mpr.dll");
-  return module;
+  static const HMODULE module = ::LoadLibraryW(L"mpr.dll");
+  const Fn function = VMLib::GetFunction<Fn>(module, name);
+  if (function == nullptr) ADD_FAILURE() << "mpr.dll beside the tests is not the recording double";
+  return function;
 }
 
 } // namespace
 
-bool RecordingMprLoaded() {
-  return Mpr() != nullptr && VMLib::GetFunction<CountFn>(Mpr(), "RecordingMprCallCount") != nullptr;
-}
-
-void ResetNetworkCalls(unsigned long addResult) {
-  if (auto reset = VMLib::GetFunction<ResetFn>(Mpr(), "RecordingMprReset")) reset(addResult);
+void ResetNetworkCalls() {
+  if (auto reset = Export<void (*)(DWORD)>("RecordingMprReset")) reset(NO_ERROR);
 }
 
 void SetCancelHook(void (*hook)(const wchar_t* name)) {
-  if (auto set = VMLib::GetFunction<HookFn>(Mpr(), "RecordingMprSetCancelHook")) set(hook);
+  if (auto set = Export<void (*)(void (*)(const wchar_t*))>("RecordingMprSetCancelHook")) set(hook);
 }
 
-std::vector<std::wstring> NetworkCalls() {
-  std::vector<std::wstring> calls;
-  const auto count = VMLib::GetFunction<CountFn>(Mpr(), "RecordingMprCallCount");
-  const auto call = VMLib::GetFunction<CallFn>(Mpr(), "RecordingMprCall");
-  if (count == nullptr || call == nullptr) return calls;
-  for (size_t i = 0; i < count(); ++i) calls.push_back(call(i));
+CallList NetworkCalls() {
+  CallList calls;
+  const auto count = Export<size_t (*)()>("RecordingMprCallCount");
+  const auto call = Export<const wchar_t* (*)(size_t)>("RecordingMprCall");
+  for (size_t i = 0; count != nullptr && call != nullptr && i < count(); ++i) calls.push_back(call(i));
   return calls;
+}
+
+std::wstring CancelCall(const std::wstring& name) { return L"cancel " + name + L" flags=0 force=1"; }
+
+std::wstring AddCall(const std::wstring& drive, const std::wstring& share, const std::wstring& user,
+                     const std::wstring& password) {
+  return L"add local=" + drive + L" remote=" + share +
+         L" type=1 scope=0 display=0 usage=0 comment=(null) provider=(null) user=" + user + L" password=" +
+         password + L" flags=0";
 }
 
 } // namespace test

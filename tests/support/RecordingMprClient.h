@@ -7,15 +7,20 @@
 
 namespace test {
 
-// Empties the list; WNetAddConnection2W answers `addResult` from now on.
-void ResetNetworkCalls(unsigned long addResult = 0);
-// Every call since the last reset, oldest first, e.g.
-// "cancel \\srv\share flags=0 force=1" or "add local=Z: remote=\\srv\share ...".
-std::vector<std::wstring> NetworkCalls();
+using CallList = std::vector<std::wstring>;
+
+// Empties the list. These fail the test when mpr.dll is not the double.
+void ResetNetworkCalls();
+// Every call since the last reset, oldest first, as CancelCall and AddCall spell them.
+CallList NetworkCalls();
 // Calls `hook` with the name inside every WNetCancelConnection2W, after
 // recording it; cleared by ResetNetworkCalls.
 void SetCancelHook(void (*hook)(const wchar_t* name));
-// True when mpr.dll is the recording double (tests that assert calls need it).
-bool RecordingMprLoaded();
+
+// The record of a forced cancel of `name` (a drive or a share), and of the
+// connection the plug-in makes for a location.
+std::wstring CancelCall(const std::wstring& name);
+std::wstring AddCall(const std::wstring& drive, const std::wstring& share, const std::wstring& user = L"u",
+                     const std::wstring& password = L"p");
 
 } // namespace test

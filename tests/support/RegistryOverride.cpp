@@ -5,20 +5,17 @@
 namespace test {
 namespace {
 
-VMLib::UniqueRegistryKey CreateScratchKey(const std::wstring& path) {
-  VMLib::UniqueRegistryKey key;
-  const LONG status = ::RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                        nullptr, key.put(), nullptr);
-  if (status != ERROR_SUCCESS) ADD_FAILURE() << "cannot create scratch key, error " << status;
-  return key;
-}
-
-VMLib::UniqueRegistryKey OpenForWrite(HKEY root, const std::wstring& key) {
+VMLib::UniqueRegistryKey CreateForWrite(HKEY root, const std::wstring& key) {
   VMLib::UniqueRegistryKey opened;
   const LONG status =
       ::RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, opened.put(), nullptr);
   if (status != ERROR_SUCCESS) ADD_FAILURE() << "cannot create key, error " << status;
   return opened;
+}
+
+void SetValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD type, const void* data, size_t size) {
+  ::RegSetValueExW(CreateForWrite(root, key).get(), name.c_str(), 0, type, static_cast<const BYTE*>(data),
+                   static_cast<DWORD>(size));
 }
 
 } // namespace
@@ -28,8 +25,8 @@ RegistryOverride::RegistryOverride() {
              std::to_wstring(::GetTickCount64());
   // Both scratch keys live under the real HKCU and are opened before the
   // override, which would otherwise redirect their own creation.
-  currentUser_ = CreateScratchKey(scratch_ + L"\\HKCU");
-  localMachine_ = CreateScratchKey(scratch_ + L"\\HKLM");
+  currentUser_ = CreateForWrite(HKEY_CURRENT_USER, scratch_ + L"\\HKCU");
+  localMachine_ = CreateForWrite(HKEY_CURRENT_USER, scratch_ + L"\\HKLM");
   ::RegOverridePredefKey(HKEY_CURRENT_USER, currentUser_.get());
   ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, localMachine_.get());
 }
@@ -42,19 +39,16 @@ RegistryOverride::~RegistryOverride() {
   ::RegDeleteTreeW(HKEY_CURRENT_USER, scratch_.c_str());
 }
 
-void RegistryOverride::CreateKey(HKEY root, const std::wstring& key) { OpenForWrite(root, key); }
+void RegistryOverride::CreateKey(HKEY root, const std::wstring& key) { CreateForWrite(root, key); }
 
 void RegistryOverride::SetString(HKEY root, const std::wstring& key, const std::wstring& name,
                                  const std::wstring& value) {
-  VMLib::UniqueRegistryKey opened = OpenForWrite(root, key);
-  ::RegSetValueExW(opened.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  SetValue(root, key, name, REG_SZ, value.c_str(), (value.size() + 1) * sizeof(wchar_t));
 }
 
 void RegistryOverride::SetDword(HKEY root, const std::wstring& key, const std::wstring& name, uint32_t value) {
-  VMLib::UniqueRegistryKey opened = OpenForWrite(root, key);
   const DWORD data = value;
-  ::RegSetValueExW(opened.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof(data));
+  SetValue(root, key, name, REG_DWORD, &data, sizeof(data));
 }
 
 void RegistryOverride::AddNetworkDrive(const std::wstring& name, const std::wstring& remotePath) {

@@ -1,14 +1,14 @@
 #include "tests/support/TempFolder.h"
 
+#include <cwchar>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 #include <utility>
-#include <vector>
 
 #include <gtest/gtest.h>
 
-#include "vmlib/ScopedHandle.h"
-#include "vmlib/WindowsApi.h"
 
 namespace test {
 
@@ -16,20 +16,14 @@ namespace fs = std::filesystem;
 
 TempFolder::TempFolder() {
   wchar_t base[MAX_PATH + 1] = {};
-  ::GetTempPathW(MAX_PATH, base);
-  std::wstring root = base;
-  if (!root.empty() && root.back() == L'\\') root.pop_back();
+  const DWORD length = ::GetTempPathW(MAX_PATH, base); // ends in a separator
   // Process id and a counter keep parallel test processes apart.
   static unsigned counter = 0;
-  for (;;) {
-    path_ = root + L"\\dw-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
-    if (::CreateDirectoryW(path_.c_str(), nullptr)) break;
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_ALREADY_EXISTS) {
-      ADD_FAILURE() << "cannot create temporary folder, error " << error;
-      break;
-    }
-  }
+  do {
+    path_ = std::wstring(base, length) + L"dw-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+            std::to_wstring(++counter);
+  } while (!::CreateDirectoryW(path_.c_str(), nullptr) && ::GetLastError() == ERROR_ALREADY_EXISTS);
+  if (!IsFolder(path_)) ADD_FAILURE() << "cannot create temporary folder";
 }
 
 TempFolder::~TempFolder() { RemoveAll(path_); }
@@ -43,31 +37,16 @@ std::wstring ToVirtual(const std::wstring& windowsPath) {
 }
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-  VMLib::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    const DWORD error = ::GetLastError();
-    ADD_FAILURE() << "cannot create test file, error " << error;
-    return;
-  }
-  DWORD written = 0;
-  if (!bytes.empty() && !::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+  std::ofstream file(fs::path(path), std::ios::binary | std::ios::trunc);
+  if (!file.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush()) {
     ADD_FAILURE() << "cannot write test file";
   }
 }
 
 std::string ReadFileBytes(const std::wstring& path) {
-  VMLib::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    ADD_FAILURE() << "cannot open test file for reading";
-    return {};
-  }
-  std::string bytes;
-  char buffer[65536];
-  DWORD got = 0;
-  while (::ReadFile(file.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) bytes.append(buffer, got);
-  return bytes;
+  std::ifstream file(fs::path(path), std::ios::binary);
+  if (!file) ADD_FAILURE() << "cannot open test file for reading";
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 void MakeFolder(const std::wstring& path) {
@@ -76,7 +55,15 @@ void MakeFolder(const std::wstring& path) {
   if (ec) ADD_FAILURE() << "cannot create test folder: " << ec.message();
 }
 
+VMLib::UniqueFile HoldExclusively(const std::wstring& path) {
+  VMLib::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) ADD_FAILURE() << "cannot hold the test file";
+  return file;
+}
+
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool IsFolder(const std::wstring& path) { return Exists(path) && (Attributes(path) & FILE_ATTRIBUTE_DIRECTORY); }
 
 uint32_t Attributes(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()); }
 
@@ -91,25 +78,28 @@ void RemoveAll(const std::wstring& path) {
     auto [current, expanded] = pending.back();
     const DWORD attributes = ::GetFileAttributesW(current.c_str());
     ::SetFileAttributesW(current.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      ::DeleteFileW(current.c_str());
-      pending.pop_back();
-      continue;
-    }
-    if (expanded || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      ::RemoveDirectoryW(current.c_str());
+    const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (!folder || expanded || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      folder ? ::RemoveDirectoryW(current.c_str()) : ::DeleteFileW(current.c_str());
       pending.pop_back();
       continue;
     }
     pending.back().second = true;
-    WIN32_FIND_DATAW data;
-    VMLib::UniqueFind search(::FindFirstFileW((current + L"\\*").c_str(), &data));
-    if (!search) continue;
-    do {
-      const std::wstring name = data.cFileName;
-      if (name != L"." && name != L"..") pending.push_back({current + L"\\" + name, false});
-    } while (::FindNextFileW(search.get(), &data));
+    for (const WIN32_FIND_DATAW& item : FolderItems(current)) {
+      pending.push_back({current + L"\\" + item.cFileName, false});
+    }
   }
+}
+
+std::vector<WIN32_FIND_DATAW> FolderItems(const std::wstring& folder) {
+  std::vector<WIN32_FIND_DATAW> items;
+  WIN32_FIND_DATAW data;
+  VMLib::UniqueFind search(::FindFirstFileW((folder + L"\\*").c_str(), &data));
+  if (!search) return items;
+  do {
+    if (std::wcscmp(data.cFileName, L".") != 0 && std::wcscmp(data.cFileName, L"..") != 0) items.push_back(data);
+  } while (::FindNextFileW(search.get(), &data));
+  return items;
 }
 
 } // namespace test

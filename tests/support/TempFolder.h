@@ -4,6 +4,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "vmlib/ScopedHandle.h"
+#include "vmlib/WindowsApi.h"
 
 namespace test {
 
@@ -18,9 +22,11 @@ public:
   const std::wstring& path() const { return path_; }
   // The same folder as a virtual path, e.g. C$\users\me\Temp\dw-1a2b.
   std::wstring virtualPath() const;
-  // `relative` below the folder, as a Windows path and as a virtual path.
+  // `relative` below the folder: as a Windows path, as a virtual path, and as
+  // the long path the plug-in maps that virtual path to.
   std::wstring operator/(const std::wstring& relative) const { return path_ + L"\\" + relative; }
   std::wstring Virtual(const std::wstring& relative) const { return virtualPath() + L"\\" + relative; }
+  std::wstring Real(const std::wstring& relative) const { return L"\\\\?\\" + path_ + L"\\" + relative; }
 
 private:
   std::wstring path_;
@@ -31,9 +37,14 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);
 void MakeFolder(const std::wstring& path);
 bool Exists(const std::wstring& path);
+bool IsFolder(const std::wstring& path);
 uint32_t Attributes(const std::wstring& path);
 // Removes a tree whatever its attributes; missing paths are fine.
 void RemoveAll(const std::wstring& path);
+// What Windows enumerates in the folder, in its order, "." and ".." left out.
+std::vector<WIN32_FIND_DATAW> FolderItems(const std::wstring& folder);
+// Opens an existing file for reading with share mode 0: nobody else can open it.
+VMLib::UniqueFile HoldExclusively(const std::wstring& path);
 
 // Virtual path of a Windows path "X:\rest" ("X$\rest").
 std::wstring ToVirtual(const std::wstring& windowsPath);
