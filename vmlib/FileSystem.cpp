@@ -28,20 +28,33 @@ constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_H
                                       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
                                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
+// Zero would mean "leave unchanged" to the file system; NORMAL clears all.
+DWORD SettableAttributes(DWORD attributes) {
+  const DWORD settable = attributes & kSettableAttributes;
+  return settable != 0 ? settable : FILE_ATTRIBUTE_NORMAL;
+}
+
 uint32_t ApplyAttributes(const wchar_t* path, DWORD attributes) {
-  DWORD settable = attributes & kSettableAttributes;
-  // Zero would mean "leave unchanged" to the file system; NORMAL clears all.
-  if (settable == 0) settable = FILE_ATTRIBUTE_NORMAL;
-  if (!::SetFileAttributesW(path, settable)) {
+  if (!::SetFileAttributesW(path, SettableAttributes(attributes))) {
     const DWORD error = ::GetLastError();
     return error;
   }
   return 0;
 }
 
-uint32_t ApplyTimes(const wchar_t* path, const WIN32_FIND_DATAW& data) {
-  // Backup semantics open folders too; the reparse-point flag makes the times
-  // land on a link itself, the item GetFileAttributesExW describes.
+LARGE_INTEGER Ticks(const FILETIME& time) {
+  LARGE_INTEGER ticks;
+  ticks.LowPart = time.dwLowDateTime;
+  ticks.HighPart = static_cast<LONG>(time.dwHighDateTime);
+  return ticks;
+}
+
+// Attributes and times in one open and one call: a restore does this for
+// every item, and under Wine each extra open, close or path-based call is a
+// round trip to the server.
+uint32_t ApplyBasicInfo(const wchar_t* path, const WIN32_FIND_DATAW& data) {
+  // Backup semantics open folders too; the reparse-point flag makes the
+  // change land on a link itself, the item GetFileAttributesExW describes.
   UniqueFile file(::CreateFileW(path, FILE_WRITE_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 /*security=*/nullptr, OPEN_EXISTING,
@@ -51,7 +64,12 @@ uint32_t ApplyTimes(const wchar_t* path, const WIN32_FIND_DATAW& data) {
     const DWORD error = ::GetLastError();
     return error;
   }
-  if (!::SetFileTime(file.get(), &data.ftCreationTime, &data.ftLastAccessTime, &data.ftLastWriteTime)) {
+  FILE_BASIC_INFO basic = {};
+  basic.CreationTime = Ticks(data.ftCreationTime);
+  basic.LastAccessTime = Ticks(data.ftLastAccessTime);
+  basic.LastWriteTime = Ticks(data.ftLastWriteTime);
+  basic.FileAttributes = SettableAttributes(data.dwFileAttributes);
+  if (!::SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof(basic))) {
     const DWORD error = ::GetLastError();
     return error;
   }
@@ -166,21 +184,14 @@ uint32_t GetFileInfo(const wchar_t* path, WIN32_FIND_DATAW& data) {
 
 uint32_t SetFileInfo(const wchar_t* path, const WIN32_FIND_DATAW& data) {
   if (path == nullptr) return ERROR_INVALID_PARAMETER;
-  // Times first: the attributes may make the item read-only, and they never
-  // touch the three times, so the times set here are the ones that stay.
-  uint32_t timeStatus = ApplyTimes(path, data);
-  if (timeStatus == ERROR_ACCESS_DENIED) {
-    // Some file systems and redirectors refuse FILE_WRITE_ATTRIBUTES on a
-    // read-only item; clear the bit and try once more. The attributes of the
-    // record are applied below in any case.
-    const DWORD current = ::GetFileAttributesW(path);
-    if (current != INVALID_FILE_ATTRIBUTES && (current & FILE_ATTRIBUTE_READONLY) &&
-        ApplyAttributes(path, current & ~FILE_ATTRIBUTE_READONLY) == 0) {
-      timeStatus = ApplyTimes(path, data);
-    }
-  }
-  const uint32_t attributeStatus = ApplyAttributes(path, data.dwFileAttributes);
-  return timeStatus != 0 ? timeStatus : attributeStatus;
+  const uint32_t status = ApplyBasicInfo(path, data);
+  if (status != ERROR_ACCESS_DENIED) return status;
+  // Some file systems and redirectors refuse FILE_WRITE_ATTRIBUTES on a
+  // read-only item; clear the bit and try once more.
+  const DWORD current = ::GetFileAttributesW(path);
+  if (current == INVALID_FILE_ATTRIBUTES || (current & FILE_ATTRIBUTE_READONLY) == 0) return status;
+  const uint32_t clearStatus = ApplyAttributes(path, current & ~FILE_ATTRIBUTE_READONLY);
+  return clearStatus != 0 ? status : ApplyBasicInfo(path, data);
 }
 
 namespace {
