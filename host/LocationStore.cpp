@@ -113,11 +113,53 @@ bool FromHex(std::wstring_view text, std::vector<BYTE>& bytes) {
   return true;
 }
 
+// crypt32 brings user32 and gdi32 with it, whose start-up reads the font
+// registry: under Wine that is tens of milliseconds on every run of the host,
+// for a library only stored passwords need. It is loaded on first use.
+class Crypt32 {
+public:
+  using ProtectFunction = decltype(&::CryptProtectData);
+  using UnprotectFunction = decltype(&::CryptUnprotectData);
+
+  static const Crypt32& Get() {
+    static const Crypt32 library;
+    return library;
+  }
+
+  // Null when the library or the function is not there; `error` says why.
+  ProtectFunction protect = nullptr;
+  UnprotectFunction unprotect = nullptr;
+  DWORD error = 0;
+
+private:
+  Crypt32() : module_(::LoadLibraryExW(L"crypt32.dll", /*file=*/nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    if (!module_) {
+      error = ::GetLastError();
+      return;
+    }
+    protect = reinterpret_cast<ProtectFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(module_.get(), "CryptProtectData")));
+    unprotect = reinterpret_cast<UnprotectFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(module_.get(), "CryptUnprotectData")));
+    if (protect == nullptr || unprotect == nullptr) {
+      error = ERROR_PROC_NOT_FOUND;
+      protect = nullptr;
+      unprotect = nullptr;
+    }
+  }
+
+  VMLib::UniqueModule module_;
+};
+
 std::wstring ProtectPassword(const std::wstring& password) {
+  const Crypt32& crypt32 = Crypt32::Get();
+  if (crypt32.protect == nullptr) {
+    throw HostError(L"cannot protect the password: crypt32.dll: " + SystemErrorText(crypt32.error));
+  }
   DATA_BLOB input = Blob(password.data(), password.size() * sizeof(wchar_t));
   DATA_BLOB entropy = Blob(kEntropy, sizeof kEntropy - 1);
   DATA_BLOB output{};
-  if (!::CryptProtectData(&input, kBlobDescription, &entropy, /*reserved=*/nullptr, /*prompt=*/nullptr,
+  if (!crypt32.protect(&input, kBlobDescription, &entropy, /*reserved=*/nullptr, /*prompt=*/nullptr,
                           CRYPTPROTECT_UI_FORBIDDEN, &output)) {
     const DWORD error = ::GetLastError();
     throw HostError(L"cannot protect the password: " + SystemErrorText(error));
@@ -132,10 +174,12 @@ bool UnprotectPassword(const std::wstring& stored, std::wstring& password) {
       !FromHex(std::wstring_view(stored).substr(kProtectedPrefix.size()), sealed)) {
     return false;
   }
+  const Crypt32& crypt32 = Crypt32::Get();
+  if (crypt32.unprotect == nullptr) return false;
   DATA_BLOB input = Blob(sealed.data(), sealed.size());
   DATA_BLOB entropy = Blob(kEntropy, sizeof kEntropy - 1);
   DATA_BLOB output{};
-  if (!::CryptUnprotectData(&input, /*description=*/nullptr, &entropy, /*reserved=*/nullptr,
+  if (!crypt32.unprotect(&input, /*description=*/nullptr, &entropy, /*reserved=*/nullptr,
                             /*prompt=*/nullptr, CRYPTPROTECT_UI_FORBIDDEN, &output)) {
     return false;
   }
