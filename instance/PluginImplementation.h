@@ -78,7 +78,9 @@ private:
   void ConfigureAclCopying();
   uint32_t ListDirectory(const std::wstring& path, FolderList& list);
   bool ListRoot(FolderList& list);
-  void FillFileInfo(const WIN32_FIND_DATAW& data, const std::wstring& itemPath, FileInfo& info);
+  void FillFileInfo(const WIN32_FIND_DATAW& data, FileInfo& info);
+  // Reports a descriptor that cannot be read and goes on without it.
+  void ReadAclRights(const std::wstring& itemPath, FileInfo& info);
   bool EnsureFolder(const std::wstring& candidate);
   uint32_t RemoveTree(const std::wstring& path);
   uint32_t DeleteRealFile(const std::wstring& path);

@@ -1,6 +1,8 @@
 #include "instance/PluginImplementation.h"
 #include "vmlib/VMLib.h"
 
+#include <utility>
+
 namespace {
 
 bool IsFolder(DWORD attributes) {
@@ -9,21 +11,21 @@ bool IsFolder(DWORD attributes) {
 
 } // namespace
 
-void PluginImplementation::FillFileInfo(const WIN32_FIND_DATAW& data, const std::wstring& itemPath,
-                                        FileInfo& info) {
+void PluginImplementation::FillFileInfo(const WIN32_FIND_DATAW& data, FileInfo& info) {
   info.attributes = data.dwFileAttributes;
   info.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   VMLib::time::FileTimeToTime(data.ftCreationTime, info.creationTime);
   VMLib::time::FileTimeToTime(data.ftLastAccessTime, info.lastAccessTime);
   VMLib::time::FileTimeToTime(data.ftLastWriteTime, info.lastWriteTime);
-  if (CopyACL) {
-    const uint32_t status = VMLib::filesystem::GetAclRights(itemPath, info.aclRights, AclFlags[0],
-                                                            AclFlags[1], AclFlags[2], AclFlags[3]);
-    if (status != 0) {
-      LogSystemError(Warning, status, L"Can't get file ACL rights for '%s'", itemPath.c_str());
-    }
-  }
   info.validFields |= FieldAll;
+}
+
+void PluginImplementation::ReadAclRights(const std::wstring& itemPath, FileInfo& info) {
+  const uint32_t status = VMLib::filesystem::GetAclRights(itemPath, info.aclRights, AclFlags[0], AclFlags[1],
+                                                          AclFlags[2], AclFlags[3]);
+  if (status != 0) {
+    LogSystemError(Warning, status, L"Can't get file ACL rights for '%s'", itemPath.c_str());
+  }
 }
 
 uint32_t PluginImplementation::ListFolder(const std::wstring& path, FolderList& list) {
@@ -57,12 +59,15 @@ uint32_t PluginImplementation::ListDirectory(const std::wstring& path, FolderLis
     // listing shows all folders first, each group in enumeration order.
     FolderList files;
     do {
-      const std::wstring name = data.cFileName;
+      std::wstring name = data.cFileName;
       if (name == L"." || name == L"..") continue;
       FileInfo info;
-      FillFileInfo(data, path + L"\\" + name, info);
+      FillFileInfo(data, info);
+      // The item's full path is built only for its descriptor: with ACL
+      // copying off, an entry costs no allocation beyond the entry itself.
+      if (CopyACL) ReadAclRights(path + L"\\" + name, info);
       FolderList& target = (info.attributes & FILE_ATTRIBUTE_DIRECTORY) ? list : files;
-      target.emplace_back(name, info);
+      target.emplace_back(std::move(name), std::move(info));
     } while (::FindNextFileW(search.get(), &data));
     search.reset();
     list.splice(list.end(), files);
@@ -76,7 +81,8 @@ uint32_t PluginImplementation::QueryFileInfo(const std::wstring& path, FileInfo&
   const std::wstring realPath = MapPath(path);
   WIN32_FIND_DATAW data = {};
   if (VMLib::filesystem::GetFileInfo(realPath.c_str(), data) == 0) {
-    FillFileInfo(data, realPath, info);
+    FillFileInfo(data, info);
+    if (CopyACL) ReadAclRights(realPath, info);
     return StatusSuccess;
   }
   // Some systems cannot describe a drive root; its attributes still answer.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <list>
 #include <string>
+#include <utility>
 
 // Result of every data operation.
 enum PluginStatus : uint32_t {
@@ -55,8 +56,8 @@ struct FileInfo {
 
 struct FolderEntry {
   FolderEntry() = default;
-  FolderEntry(const std::wstring& entryName, const FileInfo& entryInfo)
-      : info(entryInfo), name(entryName) {}
+  FolderEntry(std::wstring entryName, FileInfo entryInfo)
+      : info(std::move(entryInfo)), name(std::move(entryName)) {}
 
   FileInfo info;
   std::wstring name;     // name inside its folder, no path
