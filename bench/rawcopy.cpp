@@ -9,7 +9,8 @@
 //   --mapping-reads N   N registry reads of a path mapping per file (a backup
 //                       maps three paths per file: Open twice, ApplyFileInfo)
 //   --plugin-metadata   attributes and times written as ApplyFileInfo writes
-//                       them (VMLib's SetFileInfo) instead of in one call
+//                       them (VMLib's SetFileInfo: also one open and one call,
+//                       but only settable attributes, on a link itself)
 #include <cstdint>
 #include <exception>
 #include <string>
