@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "contract/LogTexts.h"
 #include "host/Format.h"
 #include "host/LocalFile.h"
 #include "host/Text.h"
@@ -16,22 +17,6 @@ std::wstring LevelName(uint32_t level) {
   case Critical: return L"CRITICAL";
   default: return L"LEVEL " + std::to_wstring(level);
   }
-}
-
-bool IsShadowCopyNotice(uint32_t level, std::wstring_view text) {
-  constexpr std::wstring_view prefix = L"File '";
-  constexpr std::wstring_view suffix = L"' is locked. Trying to open file with VSS support.";
-  return level == Info && text.size() >= prefix.size() + suffix.size() &&
-         text.substr(0, prefix.size()) == prefix && text.substr(text.size() - suffix.size()) == suffix;
-}
-
-std::wstring ShadowCopyFailureReason(const std::wstring& warning) {
-  const std::wstring start = L"following error: ";
-  const std::wstring end = L" For more information";
-  const size_t from = warning.find(start);
-  const size_t to = warning.find(end);
-  if (from == std::wstring::npos || to == std::wstring::npos || to < from + start.size()) return warning;
-  return warning.substr(from + start.size(), to - from - start.size());
 }
 
 HostLog::HostLog(TextOutput& console) : console_(console) {}
@@ -53,7 +38,7 @@ uint32_t HostLog::Log(uint32_t level, const wchar_t* text) {
     ++counts_[bucket];
     last_[bucket] = message;
     lastNumber_[bucket] = messageCount_;
-    if (IsShadowCopyNotice(level, message)) ++shadowCopyNotices_;
+    if (LogText::IsLockedFileNotice(level, message)) ++shadowCopyNotices_;
     const std::wstring line = LevelName(level) + L": " + message + L"\n";
     if (level >= consoleLevel_) console_.Write(line);
     AppendToFile(line);

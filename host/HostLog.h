@@ -11,22 +11,14 @@
 
 #include "host/HostError.h"
 #include "host/Output.h"
-#include "plugin/IPluginCallbacks.h"
-#include "plugin/PluginTypes.h"
+#include "contract/IPluginCallbacks.h"
+#include "contract/PluginTypes.h"
 #include "vmlib/ScopedHandle.h"
 
 namespace host {
 
 // "INFO", "WARNING", "ERROR", "CRITICAL"; "LEVEL n" for any other value.
 std::wstring LevelName(uint32_t level);
-
-// The plug-in's notice that a locked file is read through a shadow copy.
-bool IsShadowCopyNotice(uint32_t level, std::wstring_view text);
-
-// Why the shadow copy could not help, from the plug-in's warning after the
-// notice ("...following error: REASON For more information..."); the whole
-// text when it has another form.
-std::wstring ShadowCopyFailureReason(const std::wstring& warning);
 
 class HostLog final : public IPluginLog {
 public:

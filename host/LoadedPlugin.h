@@ -5,7 +5,7 @@
 #include <string>
 
 #include "host/PluginSession.h"
-#include "plugin/PluginExports.h"
+#include "contract/PluginExports.h"
 #include "vmlib/ScopedHandle.h"
 
 namespace host {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "host/LocationStore.h"
-#include "plugin/IPluginCallbacks.h"
+#include "contract/IPluginCallbacks.h"
 
 namespace host {
 

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "plugin/IBackupData.h"
-#include "plugin/IPluginInfo.h"
+#include "contract/IBackupData.h"
+#include "contract/IPluginInfo.h"
 
 namespace host {
 

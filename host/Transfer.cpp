@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "contract/LogTexts.h"
 #include "host/Format.h"
 #include "host/LocalFile.h"
 #include "host/Text.h"
@@ -20,7 +21,7 @@ OpenPluginFile::OpenPluginFile(IBackupDataRead& data, const HostLog& log, std::w
   if (status != StatusSuccess) {
     id_ = 0;
     if (locked) {
-      const std::wstring reason = ShadowCopyFailureReason(log.LastProblemSince(mark));
+      const std::wstring reason = LogText::ShadowCopyFailureReason(log.LastProblemSince(mark));
       throw LockedFileError(
           Quoted(path_) + L" is locked by another program and could not be read from a shadow copy: " + reason, reason);
     }

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "host/HostLog.h"
-#include "plugin/IBackupData.h"
+#include "contract/IBackupData.h"
 #include "vmlib/ScopedHandle.h"
 
 namespace host {

@@ -9,7 +9,7 @@
 #include "host/HostLog.h"
 #include "host/Output.h"
 #include "host/TreeWalk.h"
-#include "plugin/IBackupData.h"
+#include "contract/IBackupData.h"
 
 namespace host {
 

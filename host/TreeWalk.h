@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "host/HostLog.h"
-#include "plugin/IBackupData.h"
+#include "contract/IBackupData.h"
 
 namespace host {
 

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include "plugin/IPluginCallbacks.h"
-#include "plugin/PluginTypes.h"
+#include "contract/IPluginCallbacks.h"
+#include "contract/PluginTypes.h"
 
 // printf-style wide formatting with the platform's wide conventions ("%s" takes
 // a wide string). The length is measured first, so nothing is ever cut; a

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "instance/PluginBase.h"
-#include "plugin/IBackupData.h"
-#include "plugin/IPluginCallbacks.h"
+#include "contract/IBackupData.h"
+#include "contract/IPluginCallbacks.h"
 #include "vmlib/ScopedHandle.h"
 #include "vss/VSSWrapper.h"
 

@@ -1,11 +1,6 @@
 #include "instance/PluginImplementation.h"
 
-namespace {
-
-const wchar_t kShadowCopyFaq[] =
-    L"https://help.diskway.app/faq/vss-initialization-failed.shtml?plugin=Diskway";
-
-} // namespace
+#include "contract/LogTexts.h"
 
 uint32_t PluginImplementation::Open(const std::wstring& path, uint32_t mode, uint32_t& id) {
   if (!ValidatePath(path)) return StatusFailure;
@@ -28,14 +23,11 @@ uint32_t PluginImplementation::Open(const std::wstring& path, uint32_t mode, uin
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, /*templateFile=*/nullptr));
     const DWORD error = ::GetLastError();
     if (!handle && (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)) {
-      LogMessage(Info, L"File '%s' is locked. Trying to open file with VSS support.", realPath.c_str());
+      LogMessage(Info, L"%s", LogText::LockedFileNotice(realPath).c_str());
       handle.reset(vss.OpenSnapshotFile(realPath));
       if (!handle) {
         const std::wstring reason = vss.GetLastErrorText();
-        LogMessage(Warning,
-                   L"Cannot open file with VSS support because of the following error: %s "
-                   L"For more information, please refer to FAQ: \n%s",
-                   reason.c_str(), kShadowCopyFaq);
+        LogMessage(Warning, L"%s", LogText::ShadowCopyFailure(reason).c_str());
       }
     } else if (!handle) {
       LogSystemError(Warning, error, L"Cannot open file '%s'", realPath.c_str());

@@ -4,7 +4,7 @@
 #include <new>
 
 #include "instance/PluginImplementation.h"
-#include "plugin/PluginExports.h"
+#include "contract/PluginExports.h"
 #include "plugin/PluginInfo.h"
 
 IPluginInfo* GetPluginInfo() { return new (std::nothrow) PluginInfo(); }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "plugin/IPluginInfo.h"
+#include "contract/IPluginInfo.h"
 
 // The plug-in's description. Every answer is a constant.
 class PluginInfo : public IPluginInfo {

@@ -8,7 +8,7 @@
 #include <string>
 #include <type_traits>
 
-#include "vss/ISnapshotProvider.h"
+#include "contract/ISnapshotProvider.h"
 
 namespace Providers {
 

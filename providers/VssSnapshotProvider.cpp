@@ -10,7 +10,7 @@
 #include "providers/ProviderException.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
-#include "vss/ISnapshotProvider.h"
+#include "contract/ISnapshotProvider.h"
 
 #include <vss.h>
 #include <vswriter.h>

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "vmlib/WindowsApi.h"
-#include "vss/ISnapshotProvider.h"
+#include "contract/ISnapshotProvider.h"
 
 class VSSWrapper {
 public:

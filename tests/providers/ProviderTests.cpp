@@ -13,7 +13,7 @@
 #include "tests/doubles/provider/TestProviderControl.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
-#include "vss/ISnapshotProvider.h"
+#include "contract/ISnapshotProvider.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "plugin/PluginExports.h"
+#include "contract/PluginExports.h"
 #include "tests/support/RecordingMprClient.h"
 #include "tests/support/RegistryOverride.h"
 #include "tests/support/TempFolder.h"

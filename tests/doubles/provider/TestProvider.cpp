@@ -8,7 +8,7 @@
 
 #include "providers/ProviderException.h"
 #include "tests/doubles/provider/TestProviderControl.h"
-#include "vss/ISnapshotProvider.h"
+#include "contract/ISnapshotProvider.h"
 
 namespace {
 

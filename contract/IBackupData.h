@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "plugin/PluginTypes.h"
+#include "contract/PluginTypes.h"
 
 // <windows.h> defines a 16-bit era macro of this name; hosts that include it
 // first would otherwise get their calls rewritten.

@@ -2,9 +2,9 @@
 // run time look them up with GetProcAddress and the typedefs below.
 #pragma once
 
-#include "plugin/IBackupData.h"
-#include "plugin/IPluginCallbacks.h"
-#include "plugin/IPluginInfo.h"
+#include "contract/IBackupData.h"
+#include "contract/IPluginCallbacks.h"
+#include "contract/IPluginInfo.h"
 
 #if defined(DISKWAY_BUILDING_PLUGIN)
 #define DISKWAY_EXPORT extern "C" __declspec(dllexport)
