@@ -13,7 +13,14 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(MINGW_RUNTIME_DLLS
-    /usr/lib/gcc/x86_64-w64-mingw32/12-posix/libstdc++-6.dll
-    /usr/lib/gcc/x86_64-w64-mingw32/12-posix/libgcc_s_seh-1.dll
-    /usr/x86_64-w64-mingw32/lib/libwinpthread-1.dll)
+# The runtime DLLs that ship beside every binary, found where the compiler
+# itself would take them from, so a new compiler version needs no edit here.
+set(MINGW_RUNTIME_DLLS)
+foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
+                  OUTPUT_VARIABLE location OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT IS_ABSOLUTE "${location}" OR NOT EXISTS "${location}")
+    message(FATAL_ERROR "${CMAKE_CXX_COMPILER} does not know where ${dll} is")
+  endif()
+  list(APPEND MINGW_RUNTIME_DLLS ${location})
+endforeach()

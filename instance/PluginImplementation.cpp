@@ -1,8 +1,13 @@
 #include "instance/PluginImplementation.h"
 
+#include <exception>
 #include <filesystem>
 #include <system_error>
 
+#include "modify/DirectoryOperations.h"
+#include "modify/FileMetadata.h"
+#include "modify/PathValidation.h"
+#include "namespace/PathMapping.h"
 #include "vmlib/VMLib.h"
 
 namespace {
@@ -23,33 +28,42 @@ std::wstring RewriteDoubleSlashes(const std::wstring& value) {
   return result;
 }
 
+std::wstring ReadDataStorage(IPluginHost* host) {
+  std::wstring dataStorage;
+  host->GetParameter(L"GetDataStorage", dataStorage);
+  return RewriteDoubleSlashes(dataStorage);
+}
+
+bool HasDotComponent(const std::wstring& path) {
+  for (const std::wstring& component : VMLib::strings::Split(path, L"\\")) {
+    if (component == L"." || component == L"..") return true;
+  }
+  return false;
+}
+
 } // namespace
 
 PluginImplementation::PluginImplementation(IPluginLog* log, IPluginHost* pluginHost, uint32_t /*kind*/)
     : PluginBase(log),
+      openFiles(*this, vss),
       host(pluginHost),
-      knownLocationCount(0),
-      locationsConnected(false),
+      locations(pluginHost, ReadDataStorage(pluginHost)),
       browsingRoot(false),
-      CopyACL(false),
-      AclFlags{false, false, false, false},
-      LongPathsEnabled(false) {
-  std::wstring dataStorage;
-  host->GetParameter(L"GetDataStorage", dataStorage);
-  settingsDirectory = RewriteDoubleSlashes(dataStorage);
-  browsingRoot = false;
-
+      LongPathsEnabled(false),
+      listing(*this, acl),
+      removal(*this) {
   // A folder that cannot be created is not an error: the instance simply has
   // no network locations.
   std::error_code ec;
+  const std::filesystem::path settingsDirectory(locations.SettingsDirectory());
   if (!std::filesystem::is_directory(std::filesystem::status(settingsDirectory, ec))) {
     std::filesystem::create_directories(settingsDirectory, ec);
   }
 
-  knownLocationCount = CountLocationFiles();
-  if (knownLocationCount != 0) ConnectLocations();
+  locations.SetKnownLocationCount(locations.CountLocationFiles());
+  if (locations.KnownLocationCount() != 0) locations.ConnectLocations();
 
-  ConfigureAclCopying();
+  acl = ConfigureAclCopying(host, *this);
 
   VMLib::system::CRegistry registry(HKEY_LOCAL_MACHINE);
   if (registry.Open(L"SYSTEM\\CurrentControlSet\\Control\\FileSystem")) {
@@ -62,12 +76,168 @@ PluginImplementation::PluginImplementation(IPluginLog* log, IPluginHost* pluginH
 PluginImplementation::~PluginImplementation() {
   // Handles go first, in id order, so nothing stays open on a network drive
   // when its connection is cancelled. Saved attributes are not restored here.
-  for (auto& [id, entry] : openFiles) entry.handle.reset();
-  DisconnectLocations();
+  openFiles.CloseAll();
+  locations.DisconnectLocations();
   browsingRoot = false;
-  openFiles.clear();
-  // The shadow-copy wrapper, declared before the settings, is destroyed after
-  // them and releases its snapshots last.
+}
+
+void PluginImplementation::ReportEscapedException(const wchar_t* operationName, const char* what) noexcept {
+  try {
+    std::wstring reason = L"an unexpected error";
+    if (what != nullptr && *what != '\0') {
+      const int length = ::MultiByteToWideChar(CP_ACP, 0, what, -1, nullptr, 0);
+      if (length > 1) {
+        reason.assign(static_cast<size_t>(length), L'\0');
+        ::MultiByteToWideChar(CP_ACP, 0, what, -1, &reason[0], length);
+        reason.resize(static_cast<size_t>(length - 1));
+      }
+    }
+    LogMessage(Error, L"%s failed: %s", operationName, reason.c_str());
+  } catch (...) {
+    // Out of memory while reporting: the status still tells the host.
+  }
+}
+
+template <typename Operation>
+uint32_t PluginImplementation::Guarded(const wchar_t* operationName, Operation&& operation) noexcept {
+  try {
+    return operation();
+  } catch (const std::exception& exception) {
+    ReportEscapedException(operationName, exception.what());
+  } catch (...) {
+    ReportEscapedException(operationName, nullptr);
+  }
+  return StatusFailure;
+}
+
+uint32_t PluginImplementation::Open(const std::wstring& path, uint32_t mode, uint32_t& id) {
+  return Guarded(L"Open", [&] {
+    if (!ValidatePath(*this, path, LongPathsEnabled)) return static_cast<uint32_t>(StatusFailure);
+    return openFiles.Open(paths::MapPath(path), mode, id);
+  });
+}
+
+uint32_t PluginImplementation::Read(void* buffer, uint32_t& size, const uint32_t& id) {
+  return Guarded(L"Read", [&] { return openFiles.Read(buffer, size, id); });
+}
+
+uint32_t PluginImplementation::Write(const void* buffer, uint32_t& size, const uint32_t& id) {
+  return Guarded(L"Write", [&] { return openFiles.Write(buffer, size, id); });
+}
+
+uint32_t PluginImplementation::Seek(uint32_t& id, int64_t& offset) {
+  return Guarded(L"Seek", [&] { return openFiles.Seek(id, offset); });
+}
+
+uint32_t PluginImplementation::Close(uint32_t& id) {
+  return Guarded(L"Close", [&] { return openFiles.Close(id); });
+}
+
+uint32_t PluginImplementation::QueryFileInfo(const std::wstring& path, FileInfo& info) {
+  return Guarded(L"QueryFileInfo", [&] { return listing.QueryFileInfo(path, paths::MapPath(path), info); });
+}
+
+uint32_t PluginImplementation::ListFolder(const std::wstring& path, FolderList& list) {
+  return Guarded(L"ListFolder", [&] {
+    if (path.empty()) {
+      ListRoot(list);
+      browsingRoot = true;
+      return static_cast<uint32_t>(StatusSuccess);
+    }
+    const std::wstring realPath = paths::MapPath(path);
+    if (!IsFolder(realPath)) {
+      // The folder may sit on a network location whose connection dropped.
+      locations.Reconnect();
+      if (!IsFolder(realPath)) return static_cast<uint32_t>(StatusNotFound);
+    }
+    listing.ListDirectory(realPath, list);
+    if (locations.LocationsConnected() && browsingRoot) locations.DisconnectLocations();
+    return static_cast<uint32_t>(StatusSuccess);
+  });
+}
+
+void PluginImplementation::ListRoot(FolderList& list) {
+  // The host gets whatever was appended before a failure; the root listing
+  // itself never fails towards it.
+  try {
+    if (locations.LocationsConnected() || locations.KnownLocationCount() == 0) {
+      const uint64_t count = locations.CountLocationFiles();
+      if (count > locations.KnownLocationCount()) {
+        locations.SetKnownLocationCount(count);
+        locations.ConnectLocations();
+      }
+    } else {
+      locations.ConnectLocations();
+    }
+    AppendDriveEntries(list);
+    if (locations.LocationsConnected()) locations.DisconnectLocations();
+  } catch (...) {
+  }
+}
+
+uint32_t PluginImplementation::GetFreeSpace(const std::wstring& path, uint64_t& total, uint64_t& free) {
+  return Guarded(L"GetFreeSpace", [&] { return QueryFreeSpace(path, total, free); });
+}
+
+std::wstring PluginImplementation::SanitizePath(const std::wstring& path) {
+  try {
+    return paths::SanitizePath(path);
+  } catch (const std::exception& exception) {
+    ReportEscapedException(L"SanitizePath", exception.what());
+  }
+  return std::wstring();
+}
+
+uint32_t PluginImplementation::ApplyFileInfo(const std::wstring& path, const FileInfo& info) {
+  return Guarded(L"ApplyFileInfo", [&] {
+    if (!ValidatePath(*this, path, LongPathsEnabled)) return static_cast<uint32_t>(StatusFailure);
+    return ApplyRealFileInfo(*this, acl, paths::MapPath(path), info);
+  });
+}
+
+uint32_t PluginImplementation::CreateFolder(const std::wstring& path) {
+  return Guarded(L"CreateFolder", [&] {
+    if (!ValidatePath(*this, path, LongPathsEnabled)) return static_cast<uint32_t>(StatusFailure);
+    return CreateFolderTree(*this, paths::MapPath(path), [this] { locations.Reconnect(); });
+  });
+}
+
+uint32_t PluginImplementation::RemoveFolder(const std::wstring& path) {
+  return Guarded(L"RemoveFolder", [&] {
+    // A shorter path would reach Windows unchanged and resolve against the
+    // current drive or folder: never remove that.
+    if (path.size() < 2) return static_cast<uint32_t>(StatusFailure);
+    const std::wstring realPath = paths::MapPath(path);
+    if (paths::IsDriveRoot(path)) {
+      LogMessage(Error, L"Computer: cannot delete directory '%s': a whole drive is never deleted", realPath.c_str());
+      return static_cast<uint32_t>(StatusFailure);
+    }
+    // "." and ".." are names under "\\?\" on Windows, but other layers
+    // resolve them and could reach the folder above, or the drive itself.
+    if (HasDotComponent(path)) {
+      LogMessage(Error, L"Computer: cannot delete directory '%s': the path has a \".\" or \"..\" component",
+                 realPath.c_str());
+      return static_cast<uint32_t>(StatusFailure);
+    }
+    return removal.RemoveTree(realPath);
+  });
+}
+
+uint32_t PluginImplementation::RemoveFile(const std::wstring& path) {
+  return Guarded(L"RemoveFile", [&] {
+    if (path.size() < 2) return static_cast<uint32_t>(StatusFailure);
+    return removal.DeleteRealFile(paths::MapPath(path));
+  });
+}
+
+uint32_t PluginImplementation::MoveItem(const std::wstring& source, const std::wstring& target) {
+  return Guarded(L"MoveItem", [&] {
+    if (!ValidatePath(*this, source, LongPathsEnabled) || !ValidatePath(*this, target, LongPathsEnabled)) {
+      return static_cast<uint32_t>(StatusFailure);
+    }
+    const std::wstring realSource = paths::MapPath(source);
+    return MoveRealItem(*this, realSource, paths::MapPath(target));
+  });
 }
 
 void PluginImplementation::Reserved8() {}

@@ -1,34 +1,28 @@
 // The object behind both data interfaces. One instance serves one host thread
-// at a time; nothing here is locked.
+// at a time; nothing here is locked. Each job lives in a part of its own; this
+// class holds them, decides the order of their calls, and keeps every
+// exception inside: results reach the host as status values only.
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <map>
-#include <optional>
 #include <string>
-#include <vector>
 
-#include "instance/PluginBase.h"
 #include "contract/IBackupData.h"
 #include "contract/IPluginCallbacks.h"
-#include "vmlib/ScopedHandle.h"
+#include "instance/LocationStore.h"
+#include "io/OpenFileTable.h"
+#include "logging/PluginBase.h"
+#include "modify/TreeRemoval.h"
+#include "namespace/FolderListing.h"
 #include "vss/VSSWrapper.h"
-
-// At most this many files are open per instance; ids are 1..MaxOpenFiles.
-constexpr uint32_t MaxOpenFiles = 3;
-
-struct OpenFileEntry {
-  VMLib::UniqueFile handle;
-  std::wstring path; // the real path, for messages and restoring attributes
-  std::optional<uint32_t> savedAttributes; // mode 1 over an existing file only
-};
 
 // Instance kinds passed by the exports; the constructor does not use them.
 enum InstanceKind : uint32_t { InstanceRead = 1, InstanceWrite = 2 };
 
 class PluginImplementation : public IBackupDataWrite, private PluginBase {
 public:
+  // Exceptions from the host's callbacks or an exhausted heap leave the
+  // constructor, and the export, towards the host.
   PluginImplementation(IPluginLog* log, IPluginHost* host, uint32_t kind);
   ~PluginImplementation() override;
   PluginImplementation(const PluginImplementation&) = delete;
@@ -55,46 +49,29 @@ public:
   uint32_t Reserved6() override;
   uint32_t Reserved7() override;
 
-  // Virtual path to Windows path: "\\?\C:\..." for local drives, the share's
-  // UNC path for persistent network drives. Reads the registry on every call.
-  std::wstring MapPath(const std::wstring& path) const;
-  // True when the virtual path may be used for a change; reports what is wrong.
-  bool ValidatePath(const std::wstring& path);
-
-  // Network locations kept as files below the data folder.
-  uint64_t CountLocationFiles() const;
-  void ConnectLocations();
-  void DisconnectLocations();
-
   // Read-only views for tests and diagnostics.
-  const std::wstring& SettingsDirectory() const { return settingsDirectory; }
-  const std::vector<std::wstring>& ConnectedDrives() const { return connectedDrives; }
-  bool LocationsConnected() const { return locationsConnected; }
-  bool AclCopyingOn() const { return CopyACL; }
-  const std::array<bool, 4>& AclCopyFlags() const { return AclFlags; }
+  const LocationStore& Locations() const { return locations; }
+  const AclSettings& Acl() const { return acl; }
   bool LongPathsOn() const { return LongPathsEnabled; }
 
 private:
-  void ConfigureAclCopying();
-  uint32_t ListDirectory(const std::wstring& path, FolderList& list);
-  bool ListRoot(FolderList& list);
-  void FillFileInfo(const WIN32_FIND_DATAW& data, FileInfo& info);
-  // Reports a descriptor that cannot be read and goes on without it.
-  void ReadAclRights(const std::wstring& itemPath, FileInfo& info);
-  bool EnsureFolder(const std::wstring& candidate);
-  uint32_t RemoveTree(const std::wstring& path);
-  uint32_t DeleteRealFile(const std::wstring& path);
-  bool RemoveLinkedFolder(const std::wstring& path);
+  // Runs one data operation; whatever it throws becomes status 1 and one
+  // Error message naming the operation.
+  template <typename Operation>
+  uint32_t Guarded(const wchar_t* operationName, Operation&& operation) noexcept;
+  void ReportEscapedException(const wchar_t* operationName, const char* what) noexcept;
 
-  std::map<uint32_t, OpenFileEntry> openFiles;
+  void ListRoot(FolderList& list);
+
+  // Declared first, destroyed last: snapshots are released after every
+  // handle that may read from them is closed.
   VSSWrapper vss;
+  OpenFileTable openFiles;
   IPluginHost* host;
-  std::wstring settingsDirectory;
-  std::vector<std::wstring> connectedDrives;
-  uint64_t knownLocationCount;
-  bool locationsConnected;
+  LocationStore locations;
   bool browsingRoot;
-  bool CopyACL;
-  std::array<bool, 4> AclFlags; // DACL, owner, primary group, SACL
+  AclSettings acl;
   bool LongPathsEnabled;
+  FolderListing listing;
+  TreeRemoval removal;
 };

@@ -1,6 +1,7 @@
+#include "modify/FileMetadata.h"
+
 #include <map>
 
-#include "instance/PluginImplementation.h"
 #include "vmlib/VMLib.h"
 
 namespace {
@@ -39,13 +40,14 @@ FILETIME CurrentUtcFileTime() {
 
 } // namespace
 
-void PluginImplementation::ConfigureAclCopying() {
+AclSettings ConfigureAclCopying(IPluginHost* host, PluginBase& log) {
+  AclSettings settings;
   if (host != nullptr) {
     std::wstring value;
     host->GetParameter(L"CopyACL", value);
-    CopyACL = (value == L"True");
+    settings.copy = (value == L"True");
   }
-  if (!CopyACL) return;
+  if (!settings.copy) return settings;
 
   std::map<std::wstring, VMLib::system::PrivilegeStatus> statuses;
   VMLib::system::GetSecurityPrivilegesStatus({kSecurityPrivilege, kBackupPrivilege, kRestorePrivilege},
@@ -54,19 +56,18 @@ void PluginImplementation::ConfigureAclCopying() {
   // "the check worked, the privilege is not there".
   for (const PrivilegeMessages& messages : kPrivilegeMessages) {
     const VMLib::system::PrivilegeStatus& status = statuses[messages.name];
-    if (status.errorCode != 0) LogSystemError(Warning, status.errorCode, messages.checkFailed);
-    if (!status.held) LogSystemError(Warning, status.errorCode, messages.notHeld);
-    if (!status.enabled) LogSystemError(Warning, status.errorCode, messages.notEnabled);
+    if (status.errorCode != 0) log.LogSystemError(Warning, status.errorCode, messages.checkFailed);
+    if (!status.held) log.LogSystemError(Warning, status.errorCode, messages.notHeld);
+    if (!status.enabled) log.LogSystemError(Warning, status.errorCode, messages.notEnabled);
   }
 
   const bool ownerParts = statuses[kBackupPrivilege].enabled && statuses[kRestorePrivilege].enabled;
-  AclFlags = {ownerParts, ownerParts, ownerParts, ownerParts && statuses[kSecurityPrivilege].enabled};
+  settings.parts = {ownerParts, ownerParts, ownerParts, ownerParts && statuses[kSecurityPrivilege].enabled};
+  return settings;
 }
 
-uint32_t PluginImplementation::ApplyFileInfo(const std::wstring& path, const FileInfo& info) {
-  if (!ValidatePath(path)) return StatusFailure;
-  const std::wstring realPath = MapPath(path);
-
+uint32_t ApplyRealFileInfo(PluginBase& log, const AclSettings& acl, const std::wstring& realPath,
+                           const FileInfo& info) {
   const FILETIME now = CurrentUtcFileTime();
   auto chooseTime = [&](uint32_t field, int64_t value) {
     if ((info.validFields & field) == 0) return now;
@@ -82,15 +83,15 @@ uint32_t PluginImplementation::ApplyFileInfo(const std::wstring& path, const Fil
 
   // The descriptor goes first: a read-only attribute must not be in place
   // yet, and the times are to be the last change made to the item.
-  const uint32_t aclStatus = VMLib::filesystem::SetAclRights(realPath, info.aclRights, AclFlags[0],
-                                                             AclFlags[1], AclFlags[2], AclFlags[3]);
+  const uint32_t aclStatus = VMLib::filesystem::SetAclRights(realPath, info.aclRights, acl.parts[0],
+                                                             acl.parts[1], acl.parts[2], acl.parts[3]);
   if (aclStatus != 0) {
-    LogSystemError(Warning, aclStatus, L"Can't set file ACL rights for '%s'", realPath.c_str());
+    log.LogSystemError(Warning, aclStatus, L"Can't set file ACL rights for '%s'", realPath.c_str());
   }
 
   const uint32_t infoStatus = VMLib::filesystem::SetFileInfo(realPath.c_str(), data);
   if (infoStatus != 0) {
-    LogSystemError(Error, infoStatus, L"Can't set file attributes for '%s'", realPath.c_str());
+    log.LogSystemError(Error, infoStatus, L"Can't set file attributes for '%s'", realPath.c_str());
     return StatusFailure;
   }
   return StatusSuccess;

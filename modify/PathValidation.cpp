@@ -1,7 +1,9 @@
+#include "modify/PathValidation.h"
+
 #include <algorithm>
 #include <cwchar>
+#include <vector>
 
-#include "instance/PluginImplementation.h"
 #include "vmlib/VMLib.h"
 
 namespace {
@@ -21,18 +23,18 @@ bool IsBadComponent(const std::wstring& component) {
 
 } // namespace
 
-bool PluginImplementation::ValidatePath(const std::wstring& path) {
+bool ValidatePath(PluginBase& log, const std::wstring& path, bool longPathsEnabled) {
   const size_t n = path.size();
   if (n < 2) return true;
 
-  if (n > kMaxClassicPath && LongPathsEnabled && path[0] != L'\\' && path[1] != L'\\') {
-    LogMessage(Warning, L"An attempt to use a path longer than 260 characters '%s'.", path.c_str());
+  if (n > kMaxClassicPath && longPathsEnabled && path[0] != L'\\' && path[1] != L'\\') {
+    log.LogMessage(Warning, L"An attempt to use a path longer than 260 characters '%s'.", path.c_str());
   }
 
   // The drive letter and its place holder are not names and are never examined.
   const bool badCharacter = n > 2 && std::any_of(path.begin() + 2, path.end(), IsBadCharacter);
   if (badCharacter) {
-    LogMessage(Error, L"Path '%s' contains forbidden (<>:\"|?*) or unprintable characters.", path.c_str());
+    log.LogMessage(Error, L"Path '%s' contains forbidden (<>:\"|?*) or unprintable characters.", path.c_str());
   }
 
   const std::vector<std::wstring> components = VMLib::strings::Split(path, L"\\");
@@ -40,7 +42,7 @@ bool PluginImplementation::ValidatePath(const std::wstring& path) {
     return !c.empty() && IsBadComponent(c);
   });
   if (badComponent) {
-    LogMessage(Error, L"Path '%s' has a component that has a trailing space or an empty extention.",
+    log.LogMessage(Error, L"Path '%s' has a component that has a trailing space or an empty extention.",
                path.c_str());
   }
   return !badCharacter && !badComponent;

@@ -1,6 +1,9 @@
-#include <cwctype>
+#include "namespace/PathMapping.h"
 
-#include "instance/PluginImplementation.h"
+#include <cwchar>
+#include <cwctype>
+#include <vector>
+
 #include "vmlib/VMLib.h"
 
 namespace {
@@ -9,7 +12,9 @@ const wchar_t kLongPathPrefix[] = L"\\\\?\\";
 
 } // namespace
 
-std::wstring PluginImplementation::MapPath(const std::wstring& path) const {
+namespace paths {
+
+std::wstring MapPath(const std::wstring& path) {
   if (path.size() < 2) return path;
 
   // No cache: a persistent mapping made or removed a moment ago must count.
@@ -36,7 +41,7 @@ std::wstring PluginImplementation::MapPath(const std::wstring& path) const {
   return local;
 }
 
-std::wstring PluginImplementation::SanitizePath(const std::wstring& path) {
+std::wstring SanitizePath(const std::wstring& path) {
   static const wchar_t kForbidden[] = L"/\\:*?\"<>|";
   std::vector<std::wstring> components = VMLib::strings::Split(path, L"\\");
   for (std::wstring& component : components) {
@@ -46,3 +51,9 @@ std::wstring PluginImplementation::SanitizePath(const std::wstring& path) {
   }
   return VMLib::strings::Join(components, L"\\");
 }
+
+bool IsDriveRoot(const std::wstring& path) {
+  return path.size() >= 2 && path.find_first_not_of(L'\\', 2) == std::wstring::npos;
+}
+
+} // namespace paths

@@ -5,7 +5,7 @@
 
 #include <boost/bind/bind.hpp>
 
-#include "instance/PluginBase.h"
+#include "logging/PluginBase.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/VMLib.h"
 

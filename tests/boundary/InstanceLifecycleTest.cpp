@@ -22,7 +22,7 @@ TEST_F(InstanceTest, DoubleSlashesInDataStorageBecomeBackslashesLeftToRight) {
       {L"\\a////b", L"\\a\\\\b"},                        {L"\\a\\\\b", L"\\a\\\\b"}, {L"//", L"\\"}};
   for (const auto& [value, expected] : cases) {
     host.parameters[L"GetDataStorage"] = temp.path() + value;
-    EXPECT_EQ(Build()->SettingsDirectory(), temp.path() + expected) << value;
+    EXPECT_EQ(Build()->Locations().SettingsDirectory(), temp.path() + expected) << value;
   }
   EXPECT_TRUE(IsFolder(temp / L"Plugins\\Computer"));
 }
@@ -32,9 +32,10 @@ TEST_F(InstanceTest, DataFolderIsCreatedWithParentsOrKeptAndWithoutOneNothingIsC
   host.parameters[L"GetDataStorage"] = folder;
   auto instance = Build();
   EXPECT_TRUE(IsFolder(folder));
-  EXPECT_FALSE(instance->LocationsConnected());
-  instance->ConnectLocations();
-  EXPECT_TRUE(instance->LocationsConnected());
+  EXPECT_FALSE(instance->Locations().LocationsConnected());
+  LocationStore store(&host, folder);
+  store.ConnectLocations();
+  EXPECT_TRUE(store.LocationsConnected());
   EXPECT_TRUE(NetworkCalls().empty()) << "an empty data folder needs no network call";
 
   WriteFileBytes(folder + L"\\keep.txt", "x");
@@ -44,23 +45,23 @@ TEST_F(InstanceTest, DataFolderIsCreatedWithParentsOrKeptAndWithoutOneNothingIsC
   ResetNetworkCalls();
   host.parameters.erase(L"GetDataStorage");
   instance = Build();
-  EXPECT_EQ(instance->SettingsDirectory(), L"");
-  EXPECT_FALSE(instance->LocationsConnected());
+  EXPECT_EQ(instance->Locations().SettingsDirectory(), L"");
+  EXPECT_FALSE(instance->Locations().LocationsConnected());
   EXPECT_TRUE(NetworkCalls().empty());
 }
 
 TEST_F(InstanceTest, CopyAclOnlyForExactlyTrue) {
   for (const wchar_t* value : {L"true", L"TRUE", L"True ", L"", L"1"}) {
     host.parameters[L"CopyACL"] = value;
-    EXPECT_FALSE(Build()->AclCopyingOn()) << value;
+    EXPECT_FALSE(Build()->Acl().copy) << value;
   }
   EXPECT_TRUE(log.messages.empty()) << "no privilege is checked while copying is off";
 
   host.parameters[L"CopyACL"] = L"True";
   auto instance = Build();
-  EXPECT_TRUE(instance->AclCopyingOn());
+  EXPECT_TRUE(instance->Acl().copy);
   // Wine grants all three privileges: nothing to report, every part copied.
-  EXPECT_EQ(instance->AclCopyFlags(), (std::array<bool, 4>{true, true, true, true}));
+  EXPECT_EQ(instance->Acl().parts, (std::array<bool, 4>{true, true, true, true}));
   EXPECT_TRUE(log.messages.empty());
 }
 
@@ -90,7 +91,7 @@ TEST_F(InstanceTest, LocationFilesAnywhereBelowTheDataFolderAreConnected) {
   AddLocationFile(L"nested\\deeper\\archive.loc", L"X:", L"\\\\srv\\archive", L"", L"");
 
   auto instance = Build();
-  EXPECT_TRUE(instance->LocationsConnected());
+  EXPECT_TRUE(instance->Locations().LocationsConnected());
   // Walk order is the file system's; each add right after a cancel of its
   // share, with empty strings (never null pointers) for empty answers.
   CallList calls = NetworkCalls();
@@ -122,18 +123,19 @@ TEST_F(InstanceTest, UnansweredParameterKeepsThePreviousLocationsValue) {
 TEST_F(InstanceTest, DuplicateDriveIsSkippedAndReconnectingAddsEveryLocationAgain) {
   AddLocationFile(L"a.loc", L"Q:", L"\\\\srv\\one");
   AddLocationFile(L"b.loc", L"Q:", L"\\\\srv\\two");
-  auto instance = Build();
+  LocationStore store(&host, dataFolder);
+  store.ConnectLocations();
   // Whichever location the walk meets first connects the drive.
   const CallList once = NetworkCalls(), one = {CancelCall(L"\\\\srv\\one"), AddCall(L"Q:", L"\\\\srv\\one")};
   ASSERT_FALSE(once.empty());
   EXPECT_EQ(once, (once[0] == one[0] ? one : CallList{CancelCall(L"\\\\srv\\two"), AddCall(L"Q:", L"\\\\srv\\two")}));
-  EXPECT_EQ(instance->ConnectedDrives(), std::vector<std::wstring>{L"Q:"});
-  instance->DisconnectLocations();
-  EXPECT_FALSE(instance->LocationsConnected());
-  EXPECT_TRUE(instance->ConnectedDrives().empty());
+  EXPECT_EQ(store.ConnectedDrives(), std::vector<std::wstring>{L"Q:"});
+  store.DisconnectLocations();
+  EXPECT_FALSE(store.LocationsConnected());
+  EXPECT_TRUE(store.ConnectedDrives().empty());
   ResetNetworkCalls();
 
-  instance->ConnectLocations();
+  store.ConnectLocations();
   EXPECT_EQ(NetworkCalls(), once);
 }
 

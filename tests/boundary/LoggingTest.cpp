@@ -1,5 +1,5 @@
 // Texts that reach the host's log sink and standard output.
-#include "instance/PluginBase.h"
+#include "logging/PluginBase.h"
 #include "tests/support/PluginFixture.h"
 
 namespace test {

@@ -91,24 +91,54 @@ TEST_F(DirectoryOperations, RemoveFolderKeepsOnlyTheLockedFileAndItsFoldersThenR
   ExpectLogged({{Error, WithErrorCode(L"Computer: cannot delete directory '" + temp.Real(L"tree") + L"'", missing)}});
 }
 
-TEST_F(DirectoryOperations, RemovalNeverEntersALinkedFolder) {
-  const std::wstring fixture = REPARSE_FIXTURE;
-  const std::wstring link = fixture + L"\\tree\\link";
-  if (!Exists(link) || !(Attributes(link) & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    GTEST_SKIP() << "no directory link in the fixture (made natively by the modify_reparse_fixture test)";
+// Whether this system opens a link to a folder itself. Wine 8 opens the
+// target instead, so the plug-in cannot remove a link there and must say so.
+bool LinksOpenAsTheirTarget() {
+  return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+TEST_F(DirectoryOperations, LinksAreRemovedAsLinksAndWhatTheyPointAtIsNeverTouched) {
+  const std::wstring fixture = LINK_FIXTURE;
+  if (!(Attributes(fixture + L"\\tree\\link") & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    GTEST_SKIP() << "no link to a folder in the fixture (made natively by the link_fixture test)";
   }
-  const uint32_t status = writer->RemoveFolder(ToVirtual(fixture + L"\\tree"));
+  // A folder that is itself a link, and a tree with links to a full and to an
+  // empty folder: RemoveDirectoryW would delete an empty target under Wine.
+  const uint32_t given = writer->RemoveFolder(ToVirtual(fixture + L"\\given"));
+  const uint32_t tree = writer->RemoveFolder(ToVirtual(fixture + L"\\tree"));
+  EXPECT_EQ(ReadFileBytes(fixture + L"\\givenTarget\\keep.txt"), "keep\n");
   EXPECT_EQ(ReadFileBytes(fixture + L"\\outside\\keep.txt"), "keep\n");
+  EXPECT_TRUE(IsFolder(fixture + L"\\emptytarget"));
   EXPECT_FALSE(Exists(fixture + L"\\tree\\sub"));
-  if (Exists(link)) {
-    // Wine removes neither a Unix link to a folder nor anything through it.
-    EXPECT_EQ(status, 1u);
-    ASSERT_EQ(log.messages.size(), 1u);
-    EXPECT_EQ(log.messages[0].text.rfind(L"Computer: cannot delete directory '\\\\?\\" + link + L"'", 0), 0u);
+  if (LinksOpenAsTheirTarget()) {
+    EXPECT_EQ(given, 1u);
+    EXPECT_EQ(tree, 1u);
+    EXPECT_TRUE(Exists(fixture + L"\\given"));
+    const std::wstring refused = L"Computer: cannot delete link '\\\\?\\" + fixture;
+    const std::wstring why = L"': this system opens what it points to instead of the link itself, so both are left as they are";
+    ASSERT_EQ(log.messages.size(), 3u);
+    EXPECT_EQ(log.messages[0].text, refused + L"\\given" + why);
+    for (size_t i : {1, 2}) EXPECT_EQ(log.messages[i].text.rfind(refused + L"\\tree\\", 0), 0u) << i;
   } else {
-    EXPECT_EQ(status, 0u);
+    EXPECT_EQ(given, 0u);
+    EXPECT_EQ(tree, 0u);
+    EXPECT_FALSE(Exists(fixture + L"\\given"));
+    EXPECT_FALSE(Exists(fixture + L"\\tree"));
     EXPECT_TRUE(log.messages.empty());
   }
+}
+
+TEST_F(DirectoryOperations, WholeDrivesAndDotComponentsAreNeverRemoved) {
+  WriteFileBytes(temp / L"stays", "x");
+  const std::wstring drive(1, temp.path()[0]);
+  for (const std::wstring& path : {drive + L"$", drive + L"$\\", drive + L":\\\\", temp.Virtual(L"sub\\..")}) {
+    EXPECT_EQ(writer->RemoveFolder(path), 1u) << path;
+    ASSERT_EQ(log.messages.size(), 1u) << path;
+    EXPECT_EQ(log.messages[0].level, static_cast<uint32_t>(Error));
+    EXPECT_EQ(log.messages[0].text.rfind(L"Computer: cannot delete directory '", 0), 0u);
+    log.messages.clear();
+  }
+  EXPECT_EQ(ReadFileBytes(temp / L"stays"), "x");
 }
 
 // How deep below the caller's frame `work` used the thread's stack, measured

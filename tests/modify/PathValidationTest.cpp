@@ -1,6 +1,6 @@
 // The check that guards every change: forbidden characters, bad components,
 // and the long-path warning.
-#include "instance/PluginImplementation.h"
+#include "modify/PathValidation.h"
 #include "tests/support/PluginFixture.h"
 
 namespace test {
@@ -15,13 +15,13 @@ protected:
   // (texts after "Path '<path>").
   void ExpectClean(const std::wstring& path) { ExpectRefused(path, {}); }
   void ExpectRefused(const std::wstring& path, const std::vector<std::wstring>& suffixes) {
-    EXPECT_EQ(instance.ValidatePath(path), suffixes.empty()) << path;
+    EXPECT_EQ(ValidatePath(reporter, path, /*longPathsEnabled=*/false), suffixes.empty()) << path;
     Messages expected;
     for (const std::wstring& suffix : suffixes) expected.push_back({Error, L"Path '" + path + suffix});
     ExpectLogged(expected);
   }
 
-  PluginImplementation instance{&log, &host, InstanceWrite};
+  PluginBase reporter{&log};
 };
 
 TEST_F(PathValidation, ShortPathsAndDriveNamesPassAndCharactersAreScannedFromTheThirdOn) {
@@ -48,14 +48,11 @@ TEST_F(PathValidation, LongPathWarningOnlyWhenLongPathsAreOn) {
   ASSERT_EQ(longPath.size(), 261u);
   ExpectClean(longPath);
 
-  RegistryOverride::SetDword(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\FileSystem",
-                             L"LongPathsEnabled", 1);
-  PluginImplementation longPaths(&log, &host, InstanceWrite);
-  EXPECT_TRUE(longPaths.ValidatePath(longPath));
+  EXPECT_TRUE(ValidatePath(reporter, longPath, /*longPathsEnabled=*/true));
   ExpectLogged({{Warning, L"An attempt to use a path longer than 260 characters '" + longPath + L"'."}});
-  EXPECT_TRUE(longPaths.ValidatePath(longPath.substr(0, 260)));
-  EXPECT_TRUE(longPaths.ValidatePath(L"\\" + longPath.substr(1)));
-  EXPECT_TRUE(longPaths.ValidatePath(L"C\\" + longPath.substr(2)));
+  EXPECT_TRUE(ValidatePath(reporter, longPath.substr(0, 260), /*longPathsEnabled=*/true));
+  EXPECT_TRUE(ValidatePath(reporter, L"\\" + longPath.substr(1), /*longPathsEnabled=*/true));
+  EXPECT_TRUE(ValidatePath(reporter, L"C\\" + longPath.substr(2), /*longPathsEnabled=*/true));
   EXPECT_TRUE(log.messages.empty());
 }
 

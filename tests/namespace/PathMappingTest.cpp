@@ -1,5 +1,5 @@
 // Virtual paths to Windows paths, and name sanitising.
-#include "instance/PluginImplementation.h"
+#include "namespace/PathMapping.h"
 #include "tests/support/PluginFixture.h"
 
 namespace test {
@@ -10,10 +10,8 @@ using PathCases = std::initializer_list<std::pair<const wchar_t*, const wchar_t*
 class PathMapping : public PluginTest {
 protected:
   void ExpectMapped(PathCases cases) {
-    for (const auto& [path, expected] : cases) EXPECT_EQ(instance.MapPath(path), expected) << path;
+    for (const auto& [path, expected] : cases) EXPECT_EQ(paths::MapPath(path), expected) << path;
   }
-
-  PluginImplementation instance{&log, &host, InstanceRead};
 };
 
 TEST_F(PathMapping, LocalPathsGetTheLongPathPrefixAndAColonWithoutNormalisation) {

@@ -1,4 +1,4 @@
-#include "instance/PluginBase.h"
+#include "logging/PluginBase.h"
 
 #include <io.h>
 

@@ -1,14 +1,13 @@
-#include "instance/PluginImplementation.h"
+#include "io/OpenFileTable.h"
+
+#include <utility>
 
 #include "contract/LogTexts.h"
 
-uint32_t PluginImplementation::Open(const std::wstring& path, uint32_t mode, uint32_t& id) {
-  if (!ValidatePath(path)) return StatusFailure;
-  const std::wstring realPath = MapPath(path);
-
+uint32_t OpenFileTable::Open(const std::wstring& realPath, uint32_t mode, uint32_t& id) {
   uint32_t freeId = 0;
   for (uint32_t candidate = 1; candidate <= MaxOpenFiles; ++candidate) {
-    if (openFiles.count(candidate) == 0) {
+    if (entries_.count(candidate) == 0) {
       freeId = candidate;
       break;
     }
@@ -23,14 +22,14 @@ uint32_t PluginImplementation::Open(const std::wstring& path, uint32_t mode, uin
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, /*templateFile=*/nullptr));
     const DWORD error = ::GetLastError();
     if (!handle && (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)) {
-      LogMessage(Info, L"%s", LogText::LockedFileNotice(realPath).c_str());
-      handle.reset(vss.OpenSnapshotFile(realPath));
+      log_.LogMessage(Info, L"%s", LogText::LockedFileNotice(realPath).c_str());
+      handle.reset(vss_.OpenSnapshotFile(realPath));
       if (!handle) {
-        const std::wstring reason = vss.GetLastErrorText();
-        LogMessage(Warning, L"%s", LogText::ShadowCopyFailure(reason).c_str());
+        const std::wstring reason = vss_.GetLastErrorText();
+        log_.LogMessage(Warning, L"%s", LogText::ShadowCopyFailure(reason).c_str());
       }
     } else if (!handle) {
-      LogSystemError(Warning, error, L"Cannot open file '%s'", realPath.c_str());
+      log_.LogSystemError(Warning, error, L"Cannot open file '%s'", realPath.c_str());
     }
   } else {
     if (mode == OpenOverwriteKeepAttributes) {
@@ -45,7 +44,7 @@ uint32_t PluginImplementation::Open(const std::wstring& path, uint32_t mode, uin
                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*templateFile=*/nullptr));
     const DWORD error = ::GetLastError();
     if (!handle) {
-      LogSystemError(Error, error, L"Cannot open file '%s'", realPath.c_str());
+      log_.LogSystemError(Error, error, L"Cannot open file '%s'", realPath.c_str());
     } else if (error == ERROR_ALREADY_EXISTS) {
       // Replacing a file is success; hosts that look at the last error must
       // not take it for a failure.
@@ -58,70 +57,73 @@ uint32_t PluginImplementation::Open(const std::wstring& path, uint32_t mode, uin
     if (savedAttributes) ::SetFileAttributesW(realPath.c_str(), *savedAttributes);
     return StatusFailure;
   }
-  openFiles[freeId] = OpenFileEntry{std::move(handle), realPath, savedAttributes};
+  entries_[freeId] = OpenFileEntry{std::move(handle), realPath, savedAttributes};
   return StatusSuccess;
 }
 
-uint32_t PluginImplementation::Read(void* buffer, uint32_t& size, const uint32_t& id) {
-  const auto entry = openFiles.find(id);
-  if (entry == openFiles.end() || !entry->second.handle) {
-    LogMessage(Error, L"Attempting to read an unopened file (%u).", id);
-    return StatusFailure;
-  }
+OpenFileEntry* OpenFileTable::Find(uint32_t id, const wchar_t* verb) {
+  const auto entry = entries_.find(id);
+  if (entry != entries_.end() && entry->second.handle) return &entry->second;
+  log_.LogMessage(Error, L"Attempting to %s an unopened file (%u).", verb, id);
+  return nullptr;
+}
+
+uint32_t OpenFileTable::Read(void* buffer, uint32_t& size, uint32_t id) {
+  OpenFileEntry* entry = Find(id, L"read");
+  if (entry == nullptr) return StatusFailure;
   // Cleared first so that a successful read of zero bytes at the end of the
   // file is told apart from a failure.
   ::SetLastError(0);
   DWORD bytesRead = 0;
-  const BOOL ok = ::ReadFile(entry->second.handle.get(), buffer, size, &bytesRead, /*overlapped=*/nullptr);
+  const BOOL ok = ::ReadFile(entry->handle.get(), buffer, size, &bytesRead, /*overlapped=*/nullptr);
   const DWORD error = ok ? 0 : ::GetLastError();
   size = bytesRead;
   if (ok && bytesRead > 0) return StatusSuccess;
   if (error == ERROR_HANDLE_EOF || (error == 0 && bytesRead == 0)) return StatusEndOfData;
-  LogSystemError(Error, error, L"Error occurred while reading the file '%s'", entry->second.path.c_str());
+  log_.LogSystemError(Error, error, L"Error occurred while reading the file '%s'", entry->path.c_str());
   return StatusFailure;
 }
 
-uint32_t PluginImplementation::Write(const void* buffer, uint32_t& size, const uint32_t& id) {
-  const auto entry = openFiles.find(id);
-  if (entry == openFiles.end() || !entry->second.handle) {
-    LogMessage(Error, L"Attempting to write an unopened file (%u).", id);
-    return StatusFailure;
-  }
+uint32_t OpenFileTable::Write(const void* buffer, uint32_t& size, uint32_t id) {
+  OpenFileEntry* entry = Find(id, L"write");
+  if (entry == nullptr) return StatusFailure;
   DWORD bytesWritten = 0;
-  const BOOL ok = ::WriteFile(entry->second.handle.get(), buffer, size, &bytesWritten, /*overlapped=*/nullptr);
+  const BOOL ok = ::WriteFile(entry->handle.get(), buffer, size, &bytesWritten, /*overlapped=*/nullptr);
   const DWORD error = ok ? 0 : ::GetLastError();
   size = bytesWritten;
   if (ok) return StatusSuccess;
   if (error == ERROR_HANDLE_DISK_FULL) return StatusDiskFull;
-  LogSystemError(Error, error, L"Error occurred while writing the file '%s'", entry->second.path.c_str());
+  log_.LogSystemError(Error, error, L"Error occurred while writing the file '%s'", entry->path.c_str());
   return StatusFailure;
 }
 
-uint32_t PluginImplementation::Seek(uint32_t& id, int64_t& offset) {
-  const auto entry = openFiles.find(id);
-  if (entry == openFiles.end() || !entry->second.handle) {
-    LogMessage(Error, L"Attempting to seek an unopened file (%u).", id);
-    return StatusFailure;
-  }
+uint32_t OpenFileTable::Seek(uint32_t id, int64_t offset) {
+  OpenFileEntry* entry = Find(id, L"seek");
+  if (entry == nullptr) return StatusFailure;
   LARGE_INTEGER distance;
   distance.QuadPart = offset;
-  if (::SetFilePointerEx(entry->second.handle.get(), distance, /*newPosition=*/nullptr, FILE_BEGIN)) {
+  if (::SetFilePointerEx(entry->handle.get(), distance, /*newPosition=*/nullptr, FILE_BEGIN)) {
     return StatusSuccess;
   }
   const DWORD error = ::GetLastError();
-  LogSystemError(Error, error, L"Error occurred while seeking the file '%s'", entry->second.path.c_str());
+  log_.LogSystemError(Error, error, L"Error occurred while seeking the file '%s'", entry->path.c_str());
   return StatusFailure;
 }
 
-uint32_t PluginImplementation::Close(uint32_t& id) {
-  const auto entry = openFiles.find(id);
-  if (entry == openFiles.end()) return StatusSuccess;
+uint32_t OpenFileTable::Close(uint32_t id) {
+  const auto entry = entries_.find(id);
+  if (entry == entries_.end()) return StatusSuccess;
   // Restored while the handle is still open, so no other writer can slip in
   // between with the file unprotected.
   if (entry->second.savedAttributes) {
     ::SetFileAttributesW(entry->second.path.c_str(), *entry->second.savedAttributes);
   }
   entry->second.handle.reset();
-  openFiles.erase(entry);
+  entries_.erase(entry);
   return StatusSuccess;
+}
+
+void OpenFileTable::CloseAll() {
+  for (auto& [id, entry] : entries_) entry.handle.reset();
+  entries_.clear();
 }

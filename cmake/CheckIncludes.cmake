@@ -1,0 +1,28 @@
+# Run by the build for one folder: fails when one of its files includes a
+# project header from a folder that the folder may not depend on, so the
+# layout cannot drift from the dependency graph declared in CMakeLists.txt.
+#   -DSOURCE_DIR=... -DFOLDER=namespace -DALLOWED=contract,vmlib,logging -DSTAMP=...
+cmake_policy(SET CMP0057 NEW)
+string(REPLACE "," ";" allowed "${ALLOWED}")
+list(APPEND allowed ${FOLDER})
+file(GLOB_RECURSE files ${SOURCE_DIR}/${FOLDER}/*.h ${SOURCE_DIR}/${FOLDER}/*.cpp)
+file(GLOB project_folders LIST_DIRECTORIES true RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/*)
+set(violations)
+foreach(file ${files})
+  file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^\"/]+/")
+  foreach(line ${includes})
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"/]+)/.*$" "\\1" folder "${line}")
+    if(folder IN_LIST project_folders AND NOT folder IN_LIST allowed)
+      file(RELATIVE_PATH name ${SOURCE_DIR} ${file})
+      list(APPEND violations "  ${name}: ${line}")
+    endif()
+  endforeach()
+endforeach()
+if(violations)
+  list(JOIN violations "\n" text)
+  list(REMOVE_ITEM allowed ${FOLDER})
+  message(FATAL_ERROR "${FOLDER}/ may include only from: ${allowed}\n${text}")
+endif()
+get_filename_component(stampFolder ${STAMP} DIRECTORY)
+file(MAKE_DIRECTORY ${stampFolder})
+file(TOUCH ${STAMP})

@@ -1,0 +1,21 @@
+// Attributes, times and security descriptors written back to the storage.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "contract/IPluginCallbacks.h"
+#include "contract/PluginTypes.h"
+#include "logging/PluginBase.h"
+#include "namespace/FolderListing.h"
+
+// Reads the host's "CopyACL" and, when it is exactly "True", checks the
+// privileges that copying needs, reports each one missing and settles which
+// parts of a descriptor are copied.
+AclSettings ConfigureAclCopying(IPluginHost* host, PluginBase& log);
+
+// Writes the descriptor (as `acl` allows), then the attributes and the times
+// of `info` to the item at the Windows path `realPath`. A time without its
+// valid bit becomes the time of the call.
+uint32_t ApplyRealFileInfo(PluginBase& log, const AclSettings& acl, const std::wstring& realPath,
+                           const FileInfo& info);
