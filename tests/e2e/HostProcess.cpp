@@ -4,7 +4,6 @@
 
 #include "host/LoadedPlugin.h"
 #include "host/Text.h"
-#include "tests/support/TempFolder.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
 
@@ -102,24 +101,15 @@ bool KillHostWhen(const std::vector<std::wstring>& args, const std::function<boo
 }
 
 std::string UnixPathOf(const std::wstring& windowsPath) {
-  // Wine's own export; the name it returns lives on the process heap.
-  using UnixName = char* (*)(const wchar_t*);
-  const auto unixName = reinterpret_cast<UnixName>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  if (unixName == nullptr) return {};
-  char* name = unixName(windowsPath.c_str());
-  if (name == nullptr) return {};
-  const std::string path = name;
-  ::HeapFree(::GetProcessHeap(), 0, name);
-  // Wine names C: files through the prefix's drive links ("dosdevices/c:"),
-  // whose colon no Windows path may hold; the shell resolves them.
-  const std::string resolved = "/tmp/diskway-e2e-path-" + std::to_string(::GetCurrentProcessId());
-  RunUnixShell("readlink -f '" + path + "' > " + resolved);
-  const std::wstring through = ThroughZ(resolved);
-  std::string text = test::ReadFileBytes(through);
-  ::DeleteFileW(through.c_str());
-  while (!text.empty() && text.back() == '\n') text.pop_back();
-  return text;
+  // C: is the prefix's drive_c; Wine hands its prefix to every process.
+  wchar_t prefix[MAX_PATH];
+  const DWORD length = ::GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH || windowsPath.compare(0, 2, L"C:") != 0) return {};
+  std::string path = host::ToUtf8(std::wstring(prefix, length) + L"/drive_c" + windowsPath.substr(2));
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  return path;
 }
 
 std::wstring ThroughZ(const std::string& unixPath) {

@@ -19,7 +19,7 @@ HostRun RunHost(const std::vector<std::wstring>& args);
 // millisecond); false when the host ended first.
 bool KillHostWhen(const std::vector<std::wstring>& args, const std::function<bool()>& due);
 
-// The Linux path of a Windows path, and that path reached through Z:.
+// The Linux path of a path on C:, and a Linux path reached through Z:.
 std::string UnixPathOf(const std::wstring& windowsPath);
 std::wstring ThroughZ(const std::string& unixPath);
 
