@@ -1,5 +1,6 @@
 #include "host/Arguments.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "host/HostError.h"
@@ -32,6 +33,7 @@ const OptionRule kOptions[] = {
     {L"--buffer", true, ScopeTransfer},    {L"--keep-attributes", false, ScopePut},
     {L"--share", true, ScopeLocation},     {L"--drive", true, ScopeLocation},
     {L"--user", true, ScopeLocation},      {L"--password", true, ScopeLocation},
+    {L"--password-stdin", false, ScopeLocation},
     {L"--incremental", false, ScopeCopy},  {L"--dry-run", false, ScopeCopy},
 };
 
@@ -41,26 +43,29 @@ struct CommandRule {
   size_t minOperands;
   size_t maxOperands;
   unsigned scopes;
+  // One letter per operand: R the root or a virtual path, V a drive or below,
+  // I an item below a drive, anything else not a virtual path.
+  const wchar_t* operands;
 };
 
 const CommandRule kCommands[] = {
-    {L"help", Command::Help, 0, 0, 0},
-    {L"info", Command::Info, 0, 0, 0},
-    {L"demo", Command::Demo, 0, 1, 0},
-    {L"ls", Command::List, 0, 1, ScopeAcl},
-    {L"stat", Command::Stat, 1, 1, ScopeAcl},
-    {L"df", Command::FreeSpace, 1, 1, 0},
-    {L"get", Command::Get, 2, 2, ScopeTransfer},
-    {L"put", Command::Put, 2, 2, ScopeTransfer | ScopePut},
-    {L"mkdir", Command::MakeFolder, 1, 1, 0},
-    {L"rm", Command::Remove, 1, 1, 0},
-    {L"mv", Command::Move, 2, 2, 0},
-    {L"backup", Command::Backup, 2, 2, ScopeTransfer | ScopeCopy},
-    {L"restore", Command::Restore, 2, 2, ScopeTransfer | ScopeCopy},
-    {L"verify", Command::Verify, 2, 2, ScopeTransfer},
-    {L"locations add", Command::LocationsAdd, 1, 1, ScopeLocation},
-    {L"locations list", Command::LocationsList, 0, 0, 0},
-    {L"locations remove", Command::LocationsRemove, 1, 1, 0},
+    {L"help", Command::Help, 0, 0, 0, L""},
+    {L"info", Command::Info, 0, 0, 0, L""},
+    {L"demo", Command::Demo, 0, 1, 0, L"-"},
+    {L"ls", Command::List, 0, 1, ScopeAcl, L"R"},
+    {L"stat", Command::Stat, 1, 1, ScopeAcl, L"V"},
+    {L"df", Command::FreeSpace, 1, 1, 0, L"V"},
+    {L"get", Command::Get, 2, 2, ScopeTransfer, L"I-"},
+    {L"put", Command::Put, 2, 2, ScopeTransfer | ScopePut, L"-I"},
+    {L"mkdir", Command::MakeFolder, 1, 1, 0, L"V"},
+    {L"rm", Command::Remove, 1, 1, 0, L"I"},
+    {L"mv", Command::Move, 2, 2, 0, L"II"},
+    {L"backup", Command::Backup, 2, 2, ScopeTransfer | ScopeCopy, L"VV"},
+    {L"restore", Command::Restore, 2, 2, ScopeTransfer | ScopeCopy, L"VV"},
+    {L"verify", Command::Verify, 2, 2, ScopeTransfer, L"VV"},
+    {L"locations add", Command::LocationsAdd, 1, 1, ScopeLocation, L"-"},
+    {L"locations list", Command::LocationsList, 0, 0, 0, L""},
+    {L"locations remove", Command::LocationsRemove, 1, 1, 0, L"-"},
 };
 
 const OptionRule* FindOption(const std::wstring& name) {
@@ -85,6 +90,48 @@ const CommandRule& FindCommand(std::vector<std::wstring>& words) {
   throw UsageError(L"unknown command '" + name + L"'");
 }
 
+bool IsDriveLetter(wchar_t c) {
+  return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
+
+// 0 the root, 1 a drive, 2 an item below a drive; -1 not a virtual path.
+int VirtualDepth(const std::wstring& path) {
+  if (path.empty()) return 0;
+  if (path.size() < 2 || !IsDriveLetter(path[0]) || path[1] != L'$') return -1;
+  if (path.size() == 2 || path == path.substr(0, 2) + L"\\") return 1;
+  if (path[2] != L'\\') return -1;
+  // Names only: "." and ".." would be resolved by Windows, not listed by the
+  // plug-in; one trailing separator is allowed.
+  size_t start = 3;
+  while (start < path.size()) {
+    const size_t end = std::min(path.find(L'\\', start), path.size());
+    const std::wstring name = path.substr(start, end - start);
+    if ((name.empty() && end != path.size()) || name == L"." || name == L"..") return -1;
+    start = end + 1;
+  }
+  return 2;
+}
+
+// Only virtual paths reach the plug-in: it would resolve anything else
+// against the host's current folder.
+void CheckVirtualPaths(const CommandRule& rule, const std::vector<std::wstring>& operands) {
+  const std::wstring kinds = rule.operands;
+  for (size_t i = 0; i < operands.size() && i < kinds.size(); ++i) {
+    const int least = kinds[i] == L'R' ? 0 : kinds[i] == L'V' ? 1 : kinds[i] == L'I' ? 2 : -1;
+    if (least < 0) continue;
+    const int depth = VirtualDepth(operands[i]);
+    if (depth >= least) continue;
+    const std::wstring shown = L"'" + operands[i] + L"'";
+    if (depth < 0) {
+      throw UsageError(shown + L" is not a virtual path; give a drive such as C$ or an item below one such as "
+                                  L"C$\\Users\\me (\"\" is the root, for ls)");
+    }
+    throw UsageError(std::wstring(rule.name) + L" needs " +
+                     (least == 2 ? L"an item below a drive, such as C$\\Users\\me; " : L"a drive or an item below one; ") +
+                     shown + L" is " + (depth == 0 ? L"the root" : L"a whole drive"));
+  }
+}
+
 void CheckOperandCount(const CommandRule& rule, size_t count) {
   if (count >= rule.minOperands && count <= rule.maxOperands) return;
   std::wstring expected = std::to_wstring(rule.minOperands);
@@ -107,7 +154,11 @@ void ApplyOption(const OptionRule& option, const std::wstring& value, Options& o
   else if (name == L"--share") options.share = value;
   else if (name == L"--drive") options.drive = value;
   else if (name == L"--user") options.user = value;
-  else if (name == L"--password") options.password = value;
+  else if (name == L"--password-stdin") options.passwordFromInput = true;
+  else if (name == L"--password") {
+    throw UsageError(L"--password would leave the password in the process list and the shell's history; type it "
+                     L"at the prompt, or pass it on standard input with --password-stdin");
+  }
 }
 
 } // namespace
@@ -167,6 +218,7 @@ Options ParseArguments(const std::vector<std::wstring>& args) {
 
   const CommandRule& command = FindCommand(words);
   CheckOperandCount(command, words.size());
+  CheckVirtualPaths(command, words);
   Options options;
   options.command = command.command;
   options.operands = std::move(words);
@@ -176,6 +228,7 @@ Options ParseArguments(const std::vector<std::wstring>& args) {
     }
     ApplyOption(*option, value, options);
   }
+  if (options.passwordFromInput && options.user.empty()) throw UsageError(L"--password-stdin needs --user");
   if (options.command == Command::LocationsAdd && (options.share.empty() || options.drive.empty())) {
     throw UsageError(L"locations add needs --share and --drive");
   }
@@ -200,7 +253,8 @@ const wchar_t* UsageText() {
          L"  put LOCAL VIRTUAL [--buffer SIZE] [--keep-attributes]\n"
          L"                                copy a local file into the namespace\n"
          L"  mkdir VIRTUAL | rm VIRTUAL | mv SOURCE TARGET\n"
-         L"  locations add NAME --share \\\\SERVER\\SHARE --drive Z: [--user USER] [--password PASSWORD]\n"
+         L"  locations add NAME --share \\\\SERVER\\SHARE --drive Z: [--user USER [--password-stdin]]\n"
+         L"                                the password is asked for, or read from standard input\n"
          L"  locations list | locations remove NAME\n"
          L"Virtual paths: \"\" is the root, C$ a drive, C$\\dir\\file an item below it.\n"
          L"Exit codes of backup, restore, verify and demo: 0 all copied or identical, 1 some items\n"

@@ -45,7 +45,7 @@ struct Options {
   std::wstring share;
   std::wstring drive;
   std::wstring user;
-  std::optional<std::wstring> password;
+  bool passwordFromInput = false; // --password-stdin: one line of standard input, not a prompt
 };
 
 // Throws UsageError with a one-line reason.

@@ -5,6 +5,7 @@
 
 #include "host/Format.h"
 #include "host/LoadedPlugin.h"
+#include "host/PasswordInput.h"
 #include "host/Text.h"
 #include "host/Transfer.h"
 
@@ -167,10 +168,31 @@ void RunRemove(const CommandContext& context) {
 }
 
 void RunMove(const CommandContext& context) {
+  const std::wstring& source = context.options.operands[0];
+  const std::wstring& target = context.options.operands[1];
+  IBackupDataWrite& writer = context.plugin.Writer();
+  const std::wstring what = L"cannot move " + Quoted(source) + L" to " + Quoted(target);
+  FileInfo existing;
+  if (writer.QueryFileInfo(target, existing) == StatusSuccess && !IsFolder(existing)) {
+    // A move to another drive is a copy, which would overwrite the existing
+    // target before it knows the copy fits: it goes beside the target first,
+    // and only a whole one is renamed over it.
+    const std::wstring beside = TemporaryPathFor(target);
+    const uint64_t mark = context.log.MessageCount();
+    if (writer.MoveItem(source, beside) != StatusSuccess) {
+      writer.RemoveFile(beside);
+      throw PluginFailure(context.log, mark, what, StatusFailure);
+    }
+    if (writer.MoveItem(beside, target) != StatusSuccess) {
+      const HostError failure = PluginFailure(context.log, mark, what, StatusFailure);
+      writer.MoveItem(beside, source);
+      throw failure;
+    }
+  } else {
+    const uint64_t mark = context.log.MessageCount();
+    RequireSuccess(context, mark, writer.MoveItem(source, target), what);
+  }
   const auto& operands = context.options.operands;
-  const uint64_t mark = context.log.MessageCount();
-  RequireSuccess(context, mark, context.plugin.Writer().MoveItem(operands[0], operands[1]),
-                 L"cannot move " + Quoted(operands[0]) + L" to " + Quoted(operands[1]));
   context.out.Write(L"Moved " + Quoted(operands[0]) + L" to " + Quoted(operands[1]) + L"\n");
 }
 
@@ -229,7 +251,12 @@ int RunPluginCommand(const CommandContext& context) {
 void RunLocationCommand(const Options& options, const LocationStore& store, TextOutput& out) {
   if (options.command == Command::LocationsAdd) {
     const std::wstring& name = options.operands.front();
-    store.Add(name, {options.share, options.drive, options.user, options.password});
+    const std::optional<std::wstring> password =
+        options.user.empty() ? std::nullopt
+                             : ReadPassword(out, L"Password of " + options.user + L" for " + options.share +
+                                                     L" (empty for none): ",
+                                            options.passwordFromInput);
+    store.Add(name, {options.share, options.drive, options.user, password});
     out.Write(L"Added location " + Quoted(name) + L" in " + store.Folder() + L"\n");
   } else if (options.command == Command::LocationsRemove) {
     const std::wstring& name = options.operands.front();
@@ -261,7 +288,8 @@ int Run(const std::vector<std::wstring>& args, TextOutput& out, TextOutput& err)
     if (!options.logFile.empty()) log.OpenFile(options.logFile);
     PluginHost host(dataFolder.parameter, options.copyAcl, locations);
     LoadedPlugin plugin(ExecutableFolder() + L"\\Diskway.dll", log, host);
-    return RunPluginCommand({options, plugin, log, out, dataFolder});
+    const int exitCode = RunPluginCommand({options, plugin, log, out, dataFolder});
+    return exitCode == 0 && log.FileFailed() ? 1 : exitCode;
   } catch (const UsageError& error) {
     err.Write(L"diskway-host: " + error.message() + L"\n" + UsageText());
     return 2;

@@ -20,6 +20,8 @@ namespace {
 
 const wchar_t kDemoFolderName[] = L"diskway-demo";
 const wchar_t kHeldFile[] = L"logs\\held-open.log";
+// Marks a folder as the demo's own, which the next run may empty.
+const wchar_t kMarkerFile[] = L"made-by-diskway-demo.txt";
 // 2024-01-15 09:00 UTC in FILETIME units: sample files look a few months old.
 constexpr uint64_t kSampleEpoch = 133497828000000000ull;
 constexpr uint64_t kHour = 36000000000ull;
@@ -178,10 +180,27 @@ std::wstring VirtualOf(const std::wstring& local) {
   return std::wstring(1, local[0]) + L"$" + local.substr(2);
 }
 
+// The demo empties its folder: only one that is new, empty or its own.
+void RequireDemoFolder(const std::wstring& folder) {
+  WIN32_FIND_DATAW entry;
+  const VMLib::UniqueFind find(::FindFirstFileW((L"\\\\?\\" + folder + L"\\*").c_str(), &entry));
+  if (!find) return;
+  bool empty = true;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name == kMarkerFile) return;
+    if (name != L"." && name != L"..") empty = false;
+  } while (::FindNextFileW(find.get(), &entry));
+  if (!empty) {
+    throw HostError(L"the demo folder " + Quoted(folder) + L" holds files the demo did not make, and the demo "
+                    L"empties its folder first; give a new or empty folder");
+  }
+}
+
 // Only the held file may be missing, and only for want of a shadow copy.
 bool OnlyTheHeldFile(const CopyReport& backup, const VerifyReport& verify) {
   for (const ItemFailure& failure : backup.failures) {
-    if (!failure.locked || failure.relative != kHeldFile) return false;
+    if (failure.kind != FailureKind::Locked || failure.relative != kHeldFile) return false;
   }
   for (const Difference& difference : verify.differences) {
     if (difference.kind != DifferenceKind::MissingInTarget || difference.relative != kHeldFile) return false;
@@ -201,6 +220,7 @@ int RunDemo(const CommandContext& context) {
   const std::wstring backup = folder + L"\\backup";
   IBackupDataWrite& writer = context.plugin.Writer();
 
+  RequireDemoFolder(folder);
   // Cleared through the plug-in, which removes read-only files and paths of
   // any length.
   FileInfo existing;
@@ -210,6 +230,11 @@ int RunDemo(const CommandContext& context) {
     if (status != StatusSuccess) throw PluginFailure(context.log, mark, L"cannot clear " + Quoted(folder), status);
   }
   CreateLocalFolder(source);
+  {
+    const std::wstring marker = folder + L"\\" + kMarkerFile;
+    const std::string text = "Made by the diskway-host demo, which empties this folder on its next run.\n";
+    WriteLocal(CreateLocalFile(marker, /*replace=*/true), marker, text.data(), text.size());
+  }
   SampleWriter sample(source);
   const std::wstring deep = WriteSampleTree(sample);
   context.out.Write(

@@ -47,19 +47,24 @@ uint32_t HostLog::Log(uint32_t level, const wchar_t* text) {
   return 0;
 }
 
-void HostLog::Note(const std::wstring& text) noexcept {
+void HostLog::Note(const std::wstring& text) const noexcept {
   try {
     AppendToFile(text + L"\n");
   } catch (...) {
   }
 }
 
-void HostLog::AppendToFile(const std::wstring& line) {
-  if (!file_) return;
+void HostLog::AppendToFile(const std::wstring& line) const {
+  if (!file_ || fileFailed_) return;
   SYSTEMTIME now;
   ::GetLocalTime(&now);
   const std::string bytes = ToUtf8(FormatSystemTime(now) + L" " + line);
-  WriteLocal(file_, filePath_, bytes.data(), bytes.size());
+  try {
+    WriteLocal(file_, filePath_, bytes.data(), bytes.size());
+  } catch (const HostError& failure) {
+    fileFailed_ = true;
+    console_.Write(L"WARNING: the log file is incomplete from here on: " + failure.message() + L"\n");
+  }
 }
 
 uint32_t HostLog::Count(uint32_t level) const {

@@ -29,9 +29,10 @@ public:
   // Messages below `level` go to the log file only (all are shown by default).
   void SetConsoleLevel(uint32_t level) { consoleLevel_ = level; }
   // The host's own lines, timestamped, into the log file only; never throws.
-  void Note(const std::wstring& text) noexcept;
+  void Note(const std::wstring& text) const noexcept;
 
   // Never throws: an exception must not unwind through the plug-in's frames.
+  // A log file that cannot be written is a warning on the console, once.
   uint32_t Log(uint32_t level, const wchar_t* text) override;
 
   // Levels above Critical are counted as Critical.
@@ -43,11 +44,14 @@ public:
   // severe level that came; empty when none did.
   std::wstring LastProblemSince(uint64_t mark, uint32_t minimum = Warning) const;
   uint32_t ShadowCopyNotices() const { return shadowCopyNotices_; }
+  // A write to the log file failed (a full disk, say): the console was told
+  // once, and the command must not end as if all were well.
+  bool FileFailed() const { return fileFailed_; }
 
 private:
   static constexpr size_t kLevels = Critical + 1;
   static size_t Bucket(uint32_t level);
-  void AppendToFile(const std::wstring& line);
+  void AppendToFile(const std::wstring& line) const;
 
   TextOutput& console_;
   VMLib::UniqueFile file_;
@@ -58,6 +62,7 @@ private:
   uint64_t messageCount_ = 0;
   uint32_t shadowCopyNotices_ = 0;
   uint32_t consoleLevel_ = Info;
+  mutable bool fileFailed_ = false;
 };
 
 // "WHAT (status N)", followed by the plug-in's own reason when it gave one

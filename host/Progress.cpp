@@ -68,15 +68,18 @@ void ProgressMeter::Refresh() {
 
 std::wstring ProgressMeter::Text(size_t width) const {
   const double seconds = Seconds();
-  std::wstring left = L"-";
-  if (moved_ > 0 && seconds > 0) {
-    const double rate = static_cast<double>(moved_) / seconds;
-    const uint64_t remaining = totalBytes_ > bytesDone_ ? totalBytes_ - bytesDone_ : 0;
-    left = FormatDuration(static_cast<double>(remaining) / rate);
-  }
+  // Done is what no longer needs doing: files skipped as unchanged, failed
+  // or empty count as much as copied ones, by items and by bytes alike.
+  const double itemsPart = totalItems_ > 0 ? static_cast<double>(itemsDone_) / totalItems_ : 1.0;
+  const double bytesPart = totalBytes_ > 0 ? static_cast<double>(bytesDone_) / totalBytes_ : itemsPart;
+  const double done = (itemsPart + bytesPart) / 2;
+  const std::wstring left = done > 0 && seconds > 0 ? FormatDuration(seconds * (1 - done) / done) : L"-";
+  const std::wstring rate =
+      moved_ > 0 || seconds <= 0 ? FormatRate(moved_, seconds)
+                                 : std::to_wstring(static_cast<uint64_t>(itemsDone_ / seconds)) + L" items/s";
   const std::wstring text = std::to_wstring(itemsDone_) + L"/" + std::to_wstring(totalItems_) + L" items, " +
-                            FormatSize(bytesDone_) + L"/" + FormatSize(totalBytes_) + L", " +
-                            FormatRate(moved_, seconds) + L", " + left + L" left, ";
+                            FormatSize(bytesDone_) + L"/" + FormatSize(totalBytes_) + L", " + rate + L", " + left +
+                            L" left, ";
   if (width == 0) return text + current_;
   // One column short of the width: a full line would wrap on some consoles
   // and the next update would land on a new line.

@@ -1,5 +1,7 @@
 #include "host/Transfer.h"
 
+#include <cstdio>
+#include <cwctype>
 #include <utility>
 
 #include "contract/LogTexts.h"
@@ -24,6 +26,10 @@ OpenPluginFile::OpenPluginFile(IBackupDataRead& data, const HostLog& log, std::w
       const std::wstring reason = LogText::ShadowCopyFailureReason(log.LastProblemSince(mark));
       throw LockedFileError(
           Quoted(path_) + L" is locked by another program and could not be read from a shadow copy: " + reason, reason);
+    }
+    if (mode != OpenRead && DiskFullSince(log, mark)) {
+      throw DiskFullError(L"the disk holding " + Quoted(path_) + L" is full" +
+                          PluginFailure(log, mark, L"", status).message());
     }
     throw PluginFailure(log, mark, L"cannot open " + Quoted(path_), status);
   }
@@ -57,14 +63,43 @@ uint32_t PluginFileReader::ReadSome(void* buffer, uint32_t size) {
   return got;
 }
 
-PluginFileWriter::PluginFileWriter(IBackupDataWrite& data, const HostLog& log, std::wstring path, uint32_t mode)
-    : OpenPluginFile(data, log, std::move(path), mode), writer_(data) {}
+PluginFileWriter::PluginFileWriter(IBackupDataWrite& data, const HostLog& log, std::wstring target, uint32_t mode,
+                                   const FileInfo* existing)
+    : OpenPluginFile(data, log, existing != nullptr ? TemporaryPathFor(target) : target,
+                     existing != nullptr ? OpenWrite : mode),
+      writer_(data), target_(std::move(target)) {
+  if (existing != nullptr) existing_ = *existing;
+}
 
-void PluginFileWriter::Discard() {
+PluginFileWriter::~PluginFileWriter() {
+  if (committed_) return;
   // Closed first: the plug-in opened the file without sharing, so it cannot
   // be removed while the handle is open.
   Close();
   writer_.RemoveFile(path_);
+}
+
+void PluginFileWriter::Commit() {
+  Close();
+  if (existing_) {
+    // Windows refuses to move a file over a read-only one; the old copy is
+    // made writable for the move and gets its attributes back if it fails.
+    FileInfo old = *existing_;
+    old.aclRights.clear();
+    const bool readOnly = (old.attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly) {
+      FileInfo writable = old;
+      writable.attributes &= ~static_cast<uint32_t>(FILE_ATTRIBUTE_READONLY);
+      writer_.ApplyFileInfo(target_, writable);
+    }
+    const uint64_t mark = log_.MessageCount();
+    const uint32_t status = writer_.MoveItem(path_, target_);
+    if (status != StatusSuccess) {
+      if (readOnly) writer_.ApplyFileInfo(target_, old);
+      throw PluginFailure(log_, mark, L"cannot put the new copy in place of " + Quoted(target_), status);
+    }
+  }
+  committed_ = true;
 }
 
 void PluginFileWriter::WriteAll(const void* data, uint32_t size) {
@@ -76,22 +111,60 @@ void PluginFileWriter::WriteAll(const void* data, uint32_t size) {
     const uint32_t status = writer_.Write(bytes + done, taken, id_);
     done += taken;
     done_ += taken;
-    if (status == StatusDiskFull) {
-      throw DiskFullError(L"the disk holding " + Quoted(path_) + L" is full after " + FormatSize(done_));
-    }
     if (status == StatusSuccess && taken > 0) continue;
-    // Windows reports a full disk on a write as ERROR_DISK_FULL, which the
-    // plug-in returns as a plain failure; the free space tells it apart.
-    uint64_t total = 0;
-    uint64_t free = 0;
-    if (status != StatusSuccess && writer_.GetFreeSpace(path_, total, free) == StatusSuccess &&
-        free < wanted - taken) {
-      const HostError failure = PluginFailure(log_, mark, L"", status);
-      throw DiskFullError(L"the disk holding " + Quoted(path_) + L" is full after " + FormatSize(done_) +
-                          failure.message());
+    if (status == StatusDiskFull || DiskFullSince(log_, mark)) {
+      const std::wstring reason = status == StatusDiskFull ? L"" : PluginFailure(log_, mark, L"", status).message();
+      throw DiskFullError(L"the disk holding " + Quoted(target_) + L" is full after " + FormatSize(done_) + reason);
     }
     throw PluginFailure(log_, mark, L"writing " + Quoted(path_) + L" failed after " + FormatSize(done_), status);
   }
+}
+
+namespace {
+
+const wchar_t kTemporaryPrefix[] = L"~diskway-";
+const wchar_t kTemporarySuffix[] = L".partial";
+constexpr size_t kTemporaryDigits = 16;
+
+} // namespace
+
+std::wstring TemporaryPathFor(const std::wstring& target) {
+  const size_t separator = target.rfind(L'\\');
+  const size_t leaf = separator == std::wstring::npos ? 0 : separator + 1;
+  // A fixed length whatever the name's: the target may already be as long
+  // as a name can be. The same name gives the same temporary name, so a run
+  // that was killed leaves at most one behind for each file.
+  uint64_t hash = 14695981039346656037ull;
+  for (size_t i = leaf; i < target.size(); ++i) {
+    hash = (hash ^ static_cast<uint16_t>(target[i])) * 1099511628211ull;
+  }
+  wchar_t digits[kTemporaryDigits + 1];
+  std::swprintf(digits, kTemporaryDigits + 1, L"%016llx", static_cast<unsigned long long>(hash));
+  return target.substr(0, leaf) + kTemporaryPrefix + digits + kTemporarySuffix;
+}
+
+bool IsTemporaryName(const std::wstring& name) {
+  const std::wstring prefix = kTemporaryPrefix;
+  const std::wstring suffix = kTemporarySuffix;
+  if (name.size() != prefix.size() + kTemporaryDigits + suffix.size()) return false;
+  if (name.compare(0, prefix.size(), prefix) != 0 || name.compare(name.size() - suffix.size(), suffix.size(), suffix)) {
+    return false;
+  }
+  for (size_t i = prefix.size(); i < prefix.size() + kTemporaryDigits; ++i) {
+    if (!std::iswxdigit(name[i])) return false;
+  }
+  return true;
+}
+
+bool DiskFullSince(const HostLog& log, uint64_t mark) {
+  const std::wstring problem = log.LastProblemSince(mark);
+  for (const wchar_t* code : {L"(0x00000070)", L"(0x00000027)"}) {
+    const std::wstring suffix = code;
+    if (problem.size() >= suffix.size() && problem.compare(problem.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      return true;
+    }
+  }
+  return false;
 }
 
 LocalFileReader::LocalFileReader(std::wstring path) : path_(std::move(path)), file_(OpenLocalForReading(path_)) {}
@@ -143,14 +216,30 @@ TransferResult CopyToLocal(IBackupDataRead& reader, const HostLog& log, const st
 TransferResult CopyFromLocal(IBackupDataWrite& writer, const HostLog& log, const std::wstring& source,
                              const std::wstring& target, uint32_t bufferSize, bool keepAttributes) {
   LocalFileReader from(source);
-  PluginFileWriter to(writer, log, target, keepAttributes ? OpenOverwriteKeepAttributes : OpenWrite);
+  const uint64_t mark = log.MessageCount();
+  FileInfo existing;
+  const uint32_t found = writer.QueryFileInfo(target, existing);
+  if (found != StatusSuccess && found != StatusNotFound) {
+    throw PluginFailure(log, mark, L"cannot query " + Quoted(target), found);
+  }
+  const bool replacing = found == StatusSuccess;
+  if (replacing && (existing.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    throw HostError(Quoted(target) + L" is a folder");
+  }
+  PluginFileWriter to(writer, log, target, keepAttributes ? OpenOverwriteKeepAttributes : OpenWrite,
+                      replacing ? &existing : nullptr);
   std::vector<char> buffer(bufferSize);
   TransferResult result;
-  try {
-    result.bytes = Pump(from, to, buffer);
-  } catch (...) {
-    to.Discard();
-    throw;
+  result.bytes = Pump(from, to, buffer);
+  to.Commit();
+  if (replacing && keepAttributes) {
+    // The new file took the old one's place, not its attributes; the times
+    // are the new file's own.
+    FileInfo attributes;
+    attributes.attributes = existing.attributes & ~static_cast<uint32_t>(FILE_ATTRIBUTE_REPARSE_POINT);
+    const uint64_t applied = log.MessageCount();
+    const uint32_t status = writer.ApplyFileInfo(target, attributes);
+    if (status != StatusSuccess) throw PluginFailure(log, applied, L"cannot keep the attributes of " + Quoted(target), status);
   }
   return result;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -84,20 +85,42 @@ private:
   bool ended_ = false;
 };
 
+// A file written into the namespace. A new file is written under its own
+// name (`mode`: OpenWrite, or OpenOverwriteKeepAttributes). A file that
+// replaces `existing` is written under TemporaryPathFor(target) and moved
+// over the target by Commit only once it is whole, so a failed or killed
+// copy never costs the good one. Until Commit, destroying the writer closes
+// and removes what it wrote, so a partial file is never left to be taken
+// for a whole one.
 class PluginFileWriter final : public ByteSink, public OpenPluginFile {
 public:
-  // `mode`: OpenWrite, or OpenOverwriteKeepAttributes to replace a read-only,
-  // hidden or system file.
-  PluginFileWriter(IBackupDataWrite& data, const HostLog& log, std::wstring path, uint32_t mode);
+  PluginFileWriter(IBackupDataWrite& data, const HostLog& log, std::wstring target, uint32_t mode,
+                   const FileInfo* existing = nullptr);
+  ~PluginFileWriter();
   // Write may take less than it was given; the rest is handed over again.
+  // A full disk (also out of inodes) throws DiskFullError.
   void WriteAll(const void* data, uint32_t size) override;
-  // Closes and removes the file, so that a partial copy is never left to be
-  // taken for a whole one.
-  void Discard();
+  // Closes the file and puts a replacement in place. Throws HostError when
+  // the move fails; the old file then stays as it was.
+  void Commit();
 
 private:
   IBackupDataWrite& writer_;
+  std::wstring target_;
+  std::optional<FileInfo> existing_;
+  bool committed_ = false;
 };
+
+// Where a file that replaces `target` is written first: beside it, so that
+// putting it in place is a rename within one folder.
+std::wstring TemporaryPathFor(const std::wstring& target);
+// A name TemporaryPathFor gives: left behind by a run that did not finish.
+bool IsTemporaryName(const std::wstring& name);
+
+// The plug-in's last problem since `mark` says the disk is full: out of
+// space (ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL) or out of inodes, which
+// Windows reports the same way.
+bool DiskFullSince(const HostLog& log, uint64_t mark);
 
 class LocalFileReader final : public ByteSource {
 public:
@@ -137,8 +160,9 @@ struct TransferResult {
 TransferResult CopyToLocal(IBackupDataRead& reader, const HostLog& log, const std::wstring& source,
                            const std::wstring& target, uint32_t bufferSize);
 
-// Writes the local file `source` to `target` (virtual). On failure throws
-// HostError after closing and removing the partial target.
+// Writes the local file `source` to `target` (virtual). An existing target is
+// replaced only by a whole copy. On failure throws HostError and leaves the
+// target as it was.
 TransferResult CopyFromLocal(IBackupDataWrite& writer, const HostLog& log, const std::wstring& source,
                              const std::wstring& target, uint32_t bufferSize, bool keepAttributes);
 

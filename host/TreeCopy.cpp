@@ -5,6 +5,7 @@
 #include "host/Format.h"
 #include "host/Progress.h"
 #include "host/Text.h"
+#include "host/Containment.h"
 #include "host/Transfer.h"
 
 namespace host {
@@ -15,13 +16,39 @@ namespace {
 // partial copy is removed, which frees its space again); a second file that
 // does not fit means the disk is full for what remains.
 constexpr int kDiskFullLimit = 2;
+// Links named in the summary; the log file has all of them.
+constexpr size_t kLinksShown = 5;
 
 using Listing = std::map<std::wstring, FileInfo, NameLess>;
 
-bool LiesWithin(const std::wstring& inner, const std::wstring& outer) {
-  if (inner.size() < outer.size()) return false;
-  if (!SameName(inner.substr(0, outer.size()), outer)) return false;
-  return inner.size() == outer.size() || inner[outer.size()] == L'\\';
+class ChangedWhileRead : public HostError {
+public:
+  using HostError::HostError;
+};
+
+// Throws ChangedWhileRead when the source no longer has the size and last
+// write time it was listed with, or gave another number of bytes.
+void RequireUnchanged(IBackupDataRead& source, const FileCopy& file, uint64_t bytes) {
+  FileInfo now;
+  const bool queried = source.QueryFileInfo(file.from, now) == StatusSuccess;
+  const bool timeChanged = queried && (now.validFields & file.info.validFields & FieldLastWriteTime) &&
+                           now.lastWriteTime != file.info.lastWriteTime;
+  const uint64_t size = queried ? now.size : bytes;
+  if (bytes == file.info.size && size == file.info.size && !timeChanged) return;
+  std::wstring what = L"it changed while it was read (listed with " + std::to_wstring(file.info.size) +
+                      L" bytes, " + std::to_wstring(bytes) + L" read";
+  if (size != bytes) what += L", now " + std::to_wstring(size);
+  if (timeChanged) what += L", written again since";
+  throw ChangedWhileRead(what + L"); the copy was not kept, and the next run copies it again");
+}
+
+// Empty when it worked, else why not.
+std::wstring ApplyAttributesAndTimes(IBackupDataWrite& target, const HostLog& log, const std::wstring& path,
+                                     const FileInfo& info) {
+  const uint64_t mark = log.MessageCount();
+  const uint32_t status = target.ApplyFileInfo(path, info);
+  if (status == StatusSuccess) return L"";
+  return PluginFailure(log, mark, L"cannot set the attributes and times of " + Quoted(path), status).message();
 }
 
 class TreeCopier final : public TreeVisitor {
@@ -39,21 +66,27 @@ public:
       FinishItem();
       if (!created) return false;
     }
-    if (settings_.incremental) listings_.push_back(TargetListing(relative));
+    listings_.push_back(TargetListing(relative));
     return true;
   }
 
   void VisitFile(const std::wstring& relative, const FileInfo& info) override {
     StartItem(relative, info.size);
-    if (settings_.incremental && Unchanged(relative, info)) {
+    const FileInfo* existing = Existing(relative);
+    const std::wstring unusable = UnusableName(LeafName(relative));
+    if (!unusable.empty()) {
+      Fail(relative, unusable);
+    } else if (existing != nullptr && IsFolder(*existing)) {
+      Fail(relative, L"DST has a folder of this name (" + Quoted(ChildPath(to_, relative)) + L")");
+    } else if (settings_.incremental && existing != nullptr && Unchanged(*existing, info)) {
       ++report_.skippedFiles;
       report_.skippedBytes += info.size;
     } else if (settings_.dryRun) {
       out_.Write(L"would copy " + relative + L" (" + FormatSize(info.size) + L")\n");
       ++report_.copied.files;
       report_.copied.bytes += info.size;
-    } else if (CopyFile(relative)) {
-      ApplyInfo(relative, info);
+    } else {
+      CopyFile(relative, info, existing);
     }
     FinishItem();
   }
@@ -63,11 +96,23 @@ public:
     // made to it. A drive's attributes are not a folder's to take or give.
     const bool rootOfDrive = relative.empty() && (IsDriveOrRoot(from_) || IsDriveOrRoot(to_));
     if (!settings_.dryRun && !rootOfDrive) ApplyInfo(relative, info);
-    if (settings_.incremental) listings_.pop_back();
+    listings_.pop_back();
   }
 
   void ListingFailed(const std::wstring& relative, const std::wstring& problem) override {
     Fail(relative, problem);
+  }
+
+  void VisitLink(const std::wstring& relative, const FileInfo&) override {
+    report_.notFollowed.push_back(relative);
+    log_.Note(L"Not followed: link to a folder: " + relative);
+    if (settings_.dryRun) out_.Write(L"would not follow the link to a folder " + relative + L"\n");
+  }
+
+  void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring& first) override {
+    StartItem(relative, IsFolder(info) ? 0 : info.size);
+    Fail(relative, L"its name differs only in case from " + first + L"; DST cannot hold both");
+    FinishItem();
   }
 
   bool Stopped() const override { return !report_.stopReason.empty(); }
@@ -81,16 +126,35 @@ private:
     if (progress_ != nullptr) progress_->FinishItem();
   }
 
-  void Fail(const std::wstring& relative, const std::wstring& reason, bool locked = false) {
-    report_.failures.push_back({relative, reason, locked});
+  void Fail(const std::wstring& relative, const std::wstring& reason, FailureKind kind = FailureKind::Other) {
+    report_.failures.push_back({relative, reason, kind});
+  }
+
+  // The target's entry of the same name, from its folder's listing.
+  const FileInfo* Existing(const std::wstring& relative) const {
+    const Listing& listing = listings_.back();
+    const auto found = listing.find(LeafName(relative));
+    return found == listing.end() ? nullptr : &found->second;
   }
 
   bool CreateFolder(const std::wstring& relative) {
+    const std::wstring path = ChildPath(to_, relative);
+    const std::wstring unusable = UnusableName(LeafName(relative));
+    const FileInfo* existing = Existing(relative);
+    if (!unusable.empty()) {
+      Fail(relative, unusable);
+      return false;
+    }
+    if (existing != nullptr && IsLinkedFolder(*existing)) {
+      // Writing into it would change its target, which may lie anywhere.
+      Fail(relative, L"DST holds a link to a folder under this name (" + Quoted(path) +
+                         L"); nothing is written through it. Remove the link to copy this folder");
+      return false;
+    }
     if (settings_.dryRun) {
       out_.Write(L"would copy " + relative + L"\\\n");
     } else {
       const uint64_t mark = log_.MessageCount();
-      const std::wstring path = ChildPath(to_, relative);
       const uint32_t status = target_.CreateFolder(path);
       if (status != StatusSuccess) {
         Fail(relative, PluginFailure(log_, mark, L"cannot create folder " + Quoted(path), status).message());
@@ -101,69 +165,54 @@ private:
     return true;
   }
 
-  // The target folder's entries, for --incremental. A folder the parent's
+  // The target folder's entries, without the temporary files of an earlier
+  // run that did not finish, which are removed. A folder the parent's
   // listing did not have is new: nothing to list.
   Listing TargetListing(const std::wstring& relative) {
     Listing listing;
-    if (!relative.empty() && listings_.back().count(LeafName(relative)) == 0) return listing;
+    if (!relative.empty() && Existing(relative) == nullptr) return listing;
+    const std::wstring folder = ChildPath(to_, relative);
     FolderList entries;
-    if (target_.ListFolder(ChildPath(to_, relative), entries) != StatusSuccess) return listing;
-    for (FolderEntry& entry : entries) listing.emplace(std::move(entry.name), entry.info);
+    if (target_.ListFolder(folder, entries) != StatusSuccess) return listing;
+    for (FolderEntry& entry : entries) {
+      if (IsTemporaryName(entry.name) && !IsFolder(entry.info)) {
+        if (!settings_.dryRun) target_.RemoveFile(ChildPath(folder, entry.name));
+        continue;
+      }
+      listing.emplace(std::move(entry.name), entry.info);
+    }
     return listing;
   }
 
-  bool Unchanged(const std::wstring& relative, const FileInfo& info) const {
-    const Listing& listing = listings_.back();
-    const auto found = listing.find(LeafName(relative));
-    if (found == listing.end()) return false;
-    const FileInfo& existing = found->second;
-    return !IsFolder(existing) && existing.size == info.size && (existing.validFields & FieldLastWriteTime) &&
+  static bool Unchanged(const FileInfo& existing, const FileInfo& info) {
+    return existing.size == info.size && (existing.validFields & FieldLastWriteTime) &&
            (info.validFields & FieldLastWriteTime) && existing.lastWriteTime == info.lastWriteTime;
   }
 
-  // True when the contents arrived whole.
-  bool CopyFile(const std::wstring& relative) {
-    try {
-      PluginFileReader from(source_, log_, ChildPath(from_, relative));
-      // Mode 1: an existing target, read-only perhaps, is replaced; the
-      // source's attributes follow with ApplyFileInfo.
-      PluginFileWriter to(target_, log_, ChildPath(to_, relative), OpenOverwriteKeepAttributes);
-      uint64_t bytes = 0;
-      try {
-        bytes = Pump(from, to, buffer_, [this](uint32_t chunk) {
-          if (progress_ != nullptr) progress_->AddBytes(chunk);
-        });
-      } catch (...) {
-        to.Discard();
-        throw;
-      }
-      to.Close();
+  void CopyFile(const std::wstring& relative, const FileInfo& info, const FileInfo* existing) {
+    FileCopy file{ChildPath(from_, relative), ChildPath(to_, relative), info, std::nullopt};
+    if (existing != nullptr) file.existing = *existing;
+    const FileCopyResult result = CopyOneFile(source_, target_, log_, file, buffer_, [this](uint32_t chunk) {
+      if (progress_ != nullptr) progress_->AddBytes(chunk);
+    });
+    if (result.copied) {
       ++report_.copied.files;
-      report_.copied.bytes += bytes;
-      if (from.fromShadowCopy()) ++report_.fromShadowCopy;
-      return true;
-    } catch (const LockedFileError& failure) {
-      Fail(relative, failure.reason(), /*locked=*/true);
-    } catch (const DiskFullError& failure) {
-      Fail(relative, failure.message());
-      if (++diskFullFailures_ >= kDiskFullLimit) {
-        report_.stopReason = L"the disk holding " + Quoted(to_) + L" is full: " + CountOf(diskFullFailures_, L"file") +
-                             L" did not fit, so the rest were not tried";
-      }
-    } catch (const HostError& failure) {
-      Fail(relative, failure.message());
+      report_.copied.bytes += result.bytes;
+      if (result.fromShadowCopy) ++report_.fromShadowCopy;
     }
-    return false;
+    if (!result.failure) return;
+    ItemFailure failure = *result.failure;
+    failure.relative = relative;
+    report_.failures.push_back(failure);
+    if (result.diskFull && ++diskFullFailures_ >= kDiskFullLimit) {
+      report_.stopReason = L"the disk holding " + Quoted(to_) + L" is full: " + CountOf(diskFullFailures_, L"file") +
+                           L" did not fit, so the rest were not tried";
+    }
   }
 
   void ApplyInfo(const std::wstring& relative, const FileInfo& info) {
-    const uint64_t mark = log_.MessageCount();
-    const std::wstring path = ChildPath(to_, relative);
-    const uint32_t status = target_.ApplyFileInfo(path, info);
-    if (status != StatusSuccess) {
-      Fail(relative, PluginFailure(log_, mark, L"cannot set the attributes and times of " + Quoted(path), status)
-                         .message());
-    }
+    const std::wstring problem = ApplyAttributesAndTimes(target_, log_, ChildPath(to_, relative), info);
+    if (!problem.empty()) Fail(relative, problem);
   }
 
   IBackupDataRead& source_;
@@ -183,12 +232,20 @@ private:
 std::wstring Explained(const std::vector<ItemFailure>& failures) {
   uint64_t locked = 0;
   std::wstring reason;
+  uint64_t changed = 0;
   for (const ItemFailure& failure : failures) {
-    if (!failure.locked) continue;
+    if (failure.kind == FailureKind::Changed) ++changed;
+    if (failure.kind != FailureKind::Locked) continue;
     if (locked++ == 0) reason = failure.reason;
   }
-  if (locked == 0) return L"";
-  return L"  " + CountOf(locked, L"file") + (locked == 1 ? L" was" : L" were") +
+  std::wstring text;
+  if (changed > 0) {
+    text += L"  " + CountOf(changed, L"file") + (changed == 1 ? L" was" : L" were") +
+            L" changed by another program while being read; run again to copy " + (changed == 1 ? L"it" : L"them") +
+            L" as " + (changed == 1 ? L"it is" : L"they are") + L" now.\n";
+  }
+  if (locked == 0) return text;
+  return text + L"  " + CountOf(locked, L"file") + (locked == 1 ? L" was" : L" were") +
          L" locked by another program and could not be read from a shadow copy: " + reason +
          L"\n  On Windows, run as administrator so that the plug-in can make shadow copies, or close the program "
          L"holding " + (locked == 1 ? L"it" : L"them") + L", and run again.\n";
@@ -196,8 +253,60 @@ std::wstring Explained(const std::vector<ItemFailure>& failures) {
 
 } // namespace
 
+FileCopyResult CopyOneFile(IBackupDataRead& source, IBackupDataWrite& target, const HostLog& log,
+                           const FileCopy& file, std::vector<char>& buffer,
+                           const std::function<void(uint32_t)>& onChunk) {
+  FileCopyResult result;
+  const std::wstring unusable = UnusableName(LeafName(file.from));
+  if (!unusable.empty()) {
+    result.failure = ItemFailure{L"", unusable};
+    return result;
+  }
+  try {
+    PluginFileReader from(source, log, file.from);
+    // Mode 1 for a new file: one that appeared since the listing, read-only
+    // perhaps, is still replaced. The source's attributes follow below.
+    PluginFileWriter to(target, log, file.to, OpenOverwriteKeepAttributes,
+                        file.existing ? &*file.existing : nullptr);
+    const uint64_t bytes = Pump(from, to, buffer, onChunk);
+    result.fromShadowCopy = from.fromShadowCopy();
+    from.Close();
+    RequireUnchanged(source, file, bytes);
+    to.Commit();
+    result.copied = true;
+    result.bytes = bytes;
+  } catch (const LockedFileError& failure) {
+    result.failure = ItemFailure{L"", failure.reason(), FailureKind::Locked};
+    return result;
+  } catch (const ChangedWhileRead& failure) {
+    result.failure = ItemFailure{L"", failure.message(), FailureKind::Changed};
+    return result;
+  } catch (const DiskFullError& failure) {
+    result.diskFull = true;
+    result.failure = ItemFailure{L"", failure.message() + (file.existing ? L"; the old copy is kept" : L"")};
+    return result;
+  } catch (const HostError& failure) {
+    result.failure = ItemFailure{L"", failure.message()};
+    return result;
+  }
+  const std::wstring problem = ApplyAttributesAndTimes(target, log, file.to, file.info);
+  if (!problem.empty()) result.failure = ItemFailure{L"", problem};
+  return result;
+}
+
 std::wstring CountOf(uint64_t count, const std::wstring& noun) {
   return std::to_wstring(count) + L" " + noun + (count == 1 ? L"" : L"s");
+}
+
+std::wstring NotFollowedLines(const std::vector<std::wstring>& links) {
+  if (links.empty()) return L"";
+  std::wstring text = L"  Not followed: " + CountOf(links.size(), L"link") + L" to folders" +
+                      L" (what they lead to was not copied)\n";
+  for (size_t i = 0; i < links.size() && i < kLinksShown; ++i) text += L"    " + links[i] + L"\n";
+  if (links.size() > kLinksShown) {
+    text += L"    and " + std::to_wstring(links.size() - kLinksShown) + L" more, all named in the log\n";
+  }
+  return text;
 }
 
 CopyReport CopyTree(IBackupDataRead& source, IBackupDataWrite& target, const HostLog& log, TextOutput& out,
@@ -205,7 +314,7 @@ CopyReport CopyTree(IBackupDataRead& source, IBackupDataWrite& target, const Hos
   const std::wstring from = TrimmedPath(fromPath);
   const std::wstring to = TrimmedPath(toPath);
   const FileInfo rootInfo = RequireFolder(source, log, from, L"SRC");
-  if (LiesWithin(to, from)) throw HostError(L"DST " + Quoted(to) + L" lies inside SRC " + Quoted(from));
+  RequireSeparateTrees(from, to);
 
   CopyReport report;
   if (settings.dryRun) {
@@ -259,9 +368,11 @@ std::wstring CopySummary(const CopyReport& report, const std::wstring& what, con
   }
   for (const ItemFailure& failure : report.failures) {
     text += L"    " + (failure.relative.empty() ? L"." : failure.relative) + L"\n      " +
-            (failure.locked ? L"locked by another program; no shadow copy could be read" : failure.reason) + L"\n";
+            (failure.kind == FailureKind::Locked ? L"locked by another program; no shadow copy could be read"
+                                                 : failure.reason) +
+            L"\n";
   }
-  text += Explained(report.failures);
+  text += NotFollowedLines(report.notFollowed) + Explained(report.failures);
   if (!report.stopReason.empty()) {
     text += L"  Stopped early: " + report.stopReason + L"; " + CountOf(report.notAttempted, L"item") +
             L" not attempted.\n";

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,10 +21,16 @@ struct CopySettings {
   bool dryRun = false;      // walk and report, change nothing
 };
 
+enum class FailureKind {
+  Other,
+  Locked,  // another program held it and no shadow copy could be read
+  Changed, // it changed while it was read
+};
+
 struct ItemFailure {
   std::wstring relative; // below the source; "" is the source folder itself
   std::wstring reason;   // with the plug-in's own words where it gave any
-  bool locked = false;   // another program held it and no shadow copy could be read
+  FailureKind kind = FailureKind::Other;
 };
 
 struct CopyReport {
@@ -32,6 +40,7 @@ struct CopyReport {
   uint64_t skippedBytes = 0;
   uint64_t fromShadowCopy = 0;
   std::vector<ItemFailure> failures;
+  std::vector<std::wstring> notFollowed; // links to folders, below the source
   std::wstring stopReason; // why the run ended early; empty when it did not
   uint64_t notAttempted = 0;
   double seconds = 0;
@@ -39,17 +48,48 @@ struct CopyReport {
   bool complete() const { return failures.empty() && stopReason.empty(); }
 };
 
+// One file of a tree copy.
+struct FileCopy {
+  std::wstring from;                // in the source
+  std::wstring to;                  // in the target
+  FileInfo info;                    // the source's listing entry
+  std::optional<FileInfo> existing; // the target's entry, when it has the file
+};
+
+struct FileCopyResult {
+  bool copied = false;    // the copy is in place (its attributes may still have failed)
+  bool diskFull = false;  // the target's disk had no room for it
+  uint64_t bytes = 0;
+  bool fromShadowCopy = false;
+  std::optional<ItemFailure> failure; // `relative` left empty
+};
+
+// Copies one file and then its attributes and times: a new file straight
+// under its name, a replacement under a temporary name that is moved over
+// the old copy only once it arrived whole. A file whose size or last write
+// time changed while it was read is not kept. Never throws for the file's
+// own failures; `onChunk` hears each chunk read.
+FileCopyResult CopyOneFile(IBackupDataRead& source, IBackupDataWrite& target, const HostLog& log,
+                           const FileCopy& file, std::vector<char>& buffer,
+                           const std::function<void(uint32_t)>& onChunk);
+
 // Copies everything below the folder `from`, read through `source`, into the
 // folder `to` (created when missing), written through `target`. A file that
-// fails part way is removed from the target and the copy goes on with the
-// next item; a second file that does not fit on a full disk ends the run.
-// Shows progress on `out`. Throws HostError when it cannot start: no source
-// folder, a target inside the source, a target that cannot be created.
+// fails part way leaves nothing of itself and the copy goes on with the next
+// item; a second file that does not fit on a full disk ends the run. Links
+// to folders are not followed, on either side. Temporary files that an
+// earlier run left behind are removed. Shows progress on `out`. Throws
+// HostError when it cannot start: no source folder, source and target in
+// one another, a target that cannot be created.
 CopyReport CopyTree(IBackupDataRead& source, IBackupDataWrite& target, const HostLog& log, TextOutput& out,
                     const std::wstring& from, const std::wstring& to, const CopySettings& settings);
 
 // The lines that end the command; `what` is "Backup" or "Restore".
 std::wstring CopySummary(const CopyReport& report, const std::wstring& what, const CopySettings& settings);
+
+// The summary's lines on links to folders that were not followed: how many,
+// the first few by name.
+std::wstring NotFollowedLines(const std::vector<std::wstring>& links);
 
 // "1 file", "3 files".
 std::wstring CountOf(uint64_t count, const std::wstring& noun);

@@ -7,6 +7,7 @@
 #include "host/Progress.h"
 #include "host/Sha256.h"
 #include "host/Text.h"
+#include "host/Transfer.h"
 #include "host/TreeCopy.h"
 #include "vmlib/WindowsApi.h"
 
@@ -44,15 +45,13 @@ public:
       if (!matched) return false;
     }
     Listing listing;
-    if (!IsLinkedFolder(info)) {
-      std::vector<FolderEntry> entries;
-      std::wstring problem;
-      if (!ListSorted(target_, log_, ChildPath(to_, relative), entries, problem)) {
-        Add(DifferenceKind::Unreadable, FolderName(relative, info), L"DST: " + problem);
-        return false;
-      }
-      for (FolderEntry& entry : entries) listing.emplace(entry.name, std::move(entry));
+    std::vector<FolderEntry> entries;
+    std::wstring problem;
+    if (!ListSorted(target_, log_, ChildPath(to_, relative), entries, problem)) {
+      Add(DifferenceKind::Unreadable, FolderName(relative, info), L"DST: " + problem);
+      return false;
     }
+    for (FolderEntry& entry : entries) listing.emplace(entry.name, std::move(entry));
     listings_.push_back(std::move(listing));
     return true;
   }
@@ -67,13 +66,31 @@ public:
 
   void LeaveFolder(const std::wstring& relative, const FileInfo&) override {
     for (const auto& [name, entry] : listings_.back()) {
-      Add(DifferenceKind::ExtraInTarget, FolderName(ChildPath(relative, name), entry.info), L"");
+      Add(DifferenceKind::ExtraInTarget, FolderName(ChildPath(relative, name), entry.info),
+          IsTemporaryName(name) && !IsFolder(entry.info)
+              ? L"a partial copy left by a run that did not finish; the next backup or restore removes it"
+              : L"");
     }
     listings_.pop_back();
   }
 
   void ListingFailed(const std::wstring& relative, const std::wstring& problem) override {
     Add(DifferenceKind::Unreadable, relative + L"\\", L"SRC: " + problem);
+  }
+
+  void VisitLink(const std::wstring& relative, const FileInfo&) override {
+    report_.notFollowed.push_back(relative);
+    log_.Note(L"Not followed: link to a folder: " + relative);
+    // A link of the same name in DST is the same thing, not an extra.
+    Listing& listing = listings_.back();
+    const auto found = listing.find(LeafName(relative));
+    if (found != listing.end() && IsLinkedFolder(found->second.info)) listing.erase(found);
+  }
+
+  void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring& first) override {
+    IsFolder(info) ? ++report_.checked.folders : ++report_.checked.files;
+    Add(DifferenceKind::NameCase, FolderName(relative, info),
+        L"its name differs only in case from " + first + L"; DST cannot hold both");
   }
 
 private:
@@ -92,6 +109,11 @@ private:
     }
     const FileInfo other = found->second.info;
     listing.erase(found);
+    if (IsLinkedFolder(other)) {
+      Add(DifferenceKind::Type, FolderName(relative, info),
+          std::wstring(IsFolder(info) ? L"a folder" : L"a file") + L" in SRC, a link to a folder in DST");
+      return false;
+    }
     if (IsFolder(info) != IsFolder(other)) {
       Add(DifferenceKind::Type, relative,
           std::wstring(IsFolder(info) ? L"a folder in SRC, a file in DST" : L"a file in SRC, a folder in DST"));
@@ -112,6 +134,11 @@ private:
     if (info.size != other.size) {
       Add(DifferenceKind::Size, relative,
           L"SRC " + std::to_wstring(info.size) + L" bytes, DST " + std::to_wstring(other.size) + L" bytes");
+      return;
+    }
+    const std::wstring unusable = UnusableName(LeafName(relative));
+    if (!unusable.empty()) {
+      Add(DifferenceKind::Unreadable, relative, unusable);
       return;
     }
     std::wstring mine;
@@ -204,6 +231,7 @@ std::wstring KindName(DifferenceKind kind) {
   case DifferenceKind::Time: return L"time";
   case DifferenceKind::Attributes: return L"attributes";
   case DifferenceKind::Unreadable: return L"unreadable";
+  case DifferenceKind::NameCase: return L"case";
   }
   return L"difference";
 }
@@ -218,6 +246,7 @@ std::wstring VerifySummary(const VerifyReport& report,
     if (!note.empty()) line += L"\n      " + note;
     text += line + L"\n";
   }
+  text += NotFollowedLines(report.notFollowed);
   const TreeTotals& checked = report.checked;
   text += L"Verify finished in " + FormatDuration(report.seconds) + L": " + CountOf(checked.files, L"file") +
           L" and " + CountOf(checked.folders, L"folder") + L" (" + FormatSize(checked.bytes) + L") checked, " +

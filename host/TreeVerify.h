@@ -23,6 +23,7 @@ enum class DifferenceKind {
   Time,
   Attributes,
   Unreadable, // an item or folder listing that could not be read on either side
+  NameCase,   // two names of SRC that DST cannot tell apart
 };
 
 struct Difference {
@@ -34,6 +35,7 @@ struct Difference {
 struct VerifyReport {
   TreeTotals checked;
   std::vector<Difference> differences;
+  std::vector<std::wstring> notFollowed; // links to folders, below SRC
   double seconds = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "host/TreeWalk.h"
 
 #include <algorithm>
+#include <map>
 #include <utility>
 
 #include "host/Text.h"
@@ -27,6 +28,14 @@ public:
   }
   void LeaveFolder(const std::wstring&, const FileInfo&) override {}
   void ListingFailed(const std::wstring&, const std::wstring&) override {}
+  void VisitLink(const std::wstring&, const FileInfo&) override {}
+  void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring&) override {
+    if (IsFolder(info)) {
+      ++totals.folders;
+    } else {
+      VisitFile(relative, info);
+    }
+  }
 
   TreeTotals totals;
 };
@@ -47,6 +56,12 @@ bool SameName(const std::wstring& a, const std::wstring& b) {
 
 bool NameLess::operator()(const std::wstring& a, const std::wstring& b) const {
   return CompareNames(a, b) == CSTR_LESS_THAN;
+}
+
+std::wstring UnusableName(const std::wstring& name) {
+  if (name.empty() || (name.back() != L'.' && name.back() != L' ')) return L"";
+  return L"its name ends in " + std::wstring(name.back() == L'.' ? L"a period" : L"a blank") +
+         L", which Windows can hold but the plug-in does not open or create; rename it to copy it";
 }
 
 std::wstring ChildPath(const std::wstring& root, const std::wstring& relative) {
@@ -76,7 +91,8 @@ bool ListSorted(IBackupDataRead& data, const HostLog& log, const std::wstring& p
   entries.assign(std::make_move_iterator(list.begin()), std::make_move_iterator(list.end()));
   std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
     if (IsFolder(a.info) != IsFolder(b.info)) return IsFolder(a.info);
-    return NameLess()(a.name, b.name);
+    const int order = CompareNames(a.name, b.name);
+    return order != CSTR_EQUAL ? order == CSTR_LESS_THAN : a.name < b.name;
   });
   // The plug-in answers success with an empty list when Windows refuses the
   // listing, and says why only in its log.
@@ -106,15 +122,22 @@ void WalkTree(IBackupDataRead& data, const HostLog& log, const std::wstring& roo
     std::wstring relative;
     FileInfo info;
     std::vector<FolderEntry> entries;
+    std::vector<std::wstring> clashes; // per entry: the earlier name it clashes with, or empty
     size_t next = 0;
   };
   std::vector<Frame> stack;
   const auto enter = [&](const std::wstring& relative, const FileInfo& info) {
     if (!visitor.EnterFolder(relative, info)) return;
-    Frame frame{relative, info, {}, 0};
+    Frame frame{relative, info, {}, {}, 0};
     std::wstring problem;
-    if (!IsLinkedFolder(info) && !ListSorted(data, log, ChildPath(root, relative), frame.entries, problem)) {
+    if (!ListSorted(data, log, ChildPath(root, relative), frame.entries, problem)) {
       visitor.ListingFailed(relative, problem);
+    }
+    frame.clashes.resize(frame.entries.size());
+    std::map<std::wstring, std::wstring, NameLess> firsts;
+    for (size_t i = 0; i < frame.entries.size(); ++i) {
+      const auto [first, isNew] = firsts.emplace(frame.entries[i].name, frame.entries[i].name);
+      if (!isNew) frame.clashes[i] = first->second;
     }
     stack.push_back(std::move(frame));
   };
@@ -124,9 +147,14 @@ void WalkTree(IBackupDataRead& data, const HostLog& log, const std::wstring& roo
     Frame& frame = stack.back();
     if (frame.next < frame.entries.size() && !visitor.Stopped()) {
       // A copy: entering a folder grows the stack and moves the frames.
+      const std::wstring clash = frame.clashes[frame.next];
       const FolderEntry entry = frame.entries[frame.next++];
       const std::wstring relative = ChildPath(frame.relative, entry.name);
-      if (IsFolder(entry.info)) {
+      if (!clash.empty()) {
+        visitor.VisitNameClash(relative, entry.info, clash);
+      } else if (IsLinkedFolder(entry.info)) {
+        visitor.VisitLink(relative, entry.info);
+      } else if (IsFolder(entry.info)) {
         enter(relative, entry.info);
       } else {
         visitor.VisitFile(relative, entry.info);

@@ -29,6 +29,11 @@ struct NameLess {
   bool operator()(const std::wstring& a, const std::wstring& b) const;
 };
 
+// Why the plug-in cannot open or create an item of this name (Windows
+// holds such names, but the plug-in refuses them by design); empty when it
+// can.
+std::wstring UnusableName(const std::wstring& name);
+
 // `root` with `relative` below it; `root` when `relative` is empty.
 std::wstring ChildPath(const std::wstring& root, const std::wstring& relative);
 // The last component of `path`.
@@ -38,7 +43,8 @@ std::wstring TrimmedPath(std::wstring path);
 // A drive ("C$") or the root (""): not an item whose attributes are copied.
 bool IsDriveOrRoot(const std::wstring& path);
 
-// The folder's entries, folders first, then files, each sorted by name.
+// The folder's entries, folders first, then files, each sorted by name
+// (names that differ only in case in a fixed order).
 // False with `problem` set when the plug-in could not list it, or reported
 // an error while listing it.
 bool ListSorted(IBackupDataRead& data, const HostLog& log, const std::wstring& path,
@@ -60,6 +66,12 @@ public:
   virtual void LeaveFolder(const std::wstring& relative, const FileInfo& info) = 0;
   // The entered folder's entries could not be listed; it is still left.
   virtual void ListingFailed(const std::wstring& relative, const std::wstring& problem) = 0;
+  // A link to a folder below the root: never entered.
+  virtual void VisitLink(const std::wstring& relative, const FileInfo& info) = 0;
+  // An item whose name differs only in case from `first`, an earlier item of
+  // the same folder (possible on case-sensitive file systems, such as shares
+  // served from Linux): never entered.
+  virtual void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring& first) = 0;
   // Asked before each entry: true ends the walk, though the folders already
   // entered are still left.
   virtual bool Stopped() const { return false; }
@@ -69,11 +81,13 @@ protected:
 };
 
 // Walks the folder `root` (whose information is `rootInfo`) with an explicit
-// stack, so that no depth can exhaust the thread's stack.
+// stack, so that no depth can exhaust the thread's stack. The root is
+// entered even when it is a link: that one was chosen by name.
 void WalkTree(IBackupDataRead& data, const HostLog& log, const std::wstring& root, const FileInfo& rootInfo,
               TreeVisitor& visitor);
 
-// Files, folders and bytes below `root`.
+// Files, folders and bytes below `root`; name clashes count as the items
+// they are, links to folders not at all.
 TreeTotals CountTree(IBackupDataRead& data, const HostLog& log, const std::wstring& root, const FileInfo& rootInfo);
 
 } // namespace host

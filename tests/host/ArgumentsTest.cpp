@@ -35,6 +35,13 @@ TEST(Arguments, ExitCodesTellUsageFromFailure) {
       {{L"put", L"a", L"C$\\a", L"--dry-run"}, 2}, {{L"rm", L"C$\\a", L"--acl"}, 2},
       {{L"ls", L"--data"}, 2}, {{L"ls", L"--copy-acl=yes"}, 2}, {{L"ls", L"--data", L"a", L"--data", L"b"}, 2},
       {{L"locations", L"add", L"office", L"--drive", L"Z:"}, 2},
+      // the password never on the command line
+      {{L"locations", L"add", L"o", L"--share", L"\\\\s\\d", L"--drive", L"Z:", L"--password", L"x"}, 2},
+      {{L"locations", L"add", L"o", L"--share", L"\\\\s\\d", L"--drive", L"Z:", L"--password-stdin"}, 2},
+      // only virtual paths, and the items a command can act on
+      {{L"put", L"a", L"y"}, 2}, {{L"mv", L".", L"C$\\a"}, 2}, {{L"ls", L"C:\\a"}, 2},
+      {{L"stat", L"\\\\?\\C:\\a"}, 2}, {{L"get", L"C$\\a\\..\\b", L"b"}, 2}, {{L"rm", L"C$"}, 2},
+      {{L"backup", L"C$\\a", L""}, 2}, {{L"mkdir", L"C$\\a\\\\b"}, 2},
       {{L"help"}, 0}, {{L"--data", data, L"locations", L"remove", L"nothing"}, 1},
       // NO_PLUGIN: no Diskway.dll beside the test program.
       {{L"--data", data, L"info"}, 1},

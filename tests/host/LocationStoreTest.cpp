@@ -114,14 +114,3 @@ TEST_F(Locations, RefusedAddsAndRemovesChangeNothing) {
   EXPECT_TRUE(store.GetItemParameter(L"a.loc", L"ShareName", share));
   EXPECT_EQ(share, L"\\\\alpha\\one");
 }
-
-// The plug-in turns every "//" of GetDataStorage into a backslash.
-TEST(PluginHost, DefaultDataFolderReachesPluginsComputerThroughDoubleSlashes) {
-  const host::DataFolder folder = host::DefaultDataFolder();
-  std::wstring rewritten = folder.parameter;
-  for (size_t at; (at = rewritten.find(L"//")) != std::wstring::npos;) rewritten.replace(at, 2, L"\\");
-  EXPECT_NE(folder.parameter, folder.path);
-  EXPECT_EQ(rewritten, folder.path);
-  const std::wstring suffix = L"\\Diskway\\Plugins\\Computer";
-  EXPECT_EQ(folder.path.rfind(suffix), folder.path.size() - suffix.size()) << folder.path.c_str();
-}
