@@ -24,27 +24,6 @@ protected:
     provider.SetSnapshotRoot(snapshotRoot.c_str());
   }
 
-  // A file the test holds open with share mode 0, and its copy in the
-  // snapshot unless `snapshotCopy` is null.
-  VMLib::UniqueFile HoldFile(const std::wstring& path, const char* snapshotCopy) {
-    WriteFileBytes(path, "live");
-    if (snapshotCopy != nullptr) {
-      const std::wstring copy = snapshotRoot + L"\\" + path.substr(3);
-      MakeFolder(copy.substr(0, copy.rfind(L'\\')));
-      WriteFileBytes(copy, snapshotCopy);
-    }
-    return HoldExclusively(path);
-  }
-
-  uint32_t Open(const std::wstring& relative, uint32_t& id) {
-    return reader->Open(temp.Virtual(relative), OpenRead, id);
-  }
-
-  size_t Count(const std::wstring& call) const {
-    const CallList calls = provider.Calls();
-    return static_cast<size_t>(std::count(calls.begin(), calls.end(), call));
-  }
-
   VMLib::UniqueModule providerModule_; // keeps the double's record alive across plug-in unloads
   TestProviderControl provider;
   const std::wstring snapshotRoot = temp / L"snapshot";
@@ -56,23 +35,26 @@ protected:
 // the one the provider dropped, and teardown leaves the host running.
 TEST_F(SnapshotRead, ProviderThrowingWhileReleasingNeitherReachesTheHostNorLeavesAStaleSnapshot) {
   provider.SetThrow(L"ReleaseSnapshots", static_cast<int32_t>(0x80042302), L"release failed");
-  VMLib::UniqueFile held = HoldFile(temp / L"gone.txt", nullptr);
+  WriteFileBytes(temp / L"gone.txt", "live");
+  VMLib::UniqueFile held = HoldExclusively(temp / L"gone.txt");
   const std::wstring snapshotPath = snapshotRoot + L"\\" + (temp / L"gone.txt").substr(3);
   const uint32_t code = FailureCode(VMLib::UniqueFile(::CreateFileW(snapshotPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                                                     nullptr, OPEN_EXISTING, 0, nullptr)).valid());
   uint32_t id = 8;
   CaptureStderr();
-  EXPECT_EQ(Open(L"gone.txt", id), 1u);
+  EXPECT_EQ(reader->Open(temp.Virtual(L"gone.txt"), OpenRead, id), 1u);
   EXPECT_EQ(id, 0u);
   ExpectLogged({{Info, LockedFileNotice(temp.Real(L"gone.txt"))},
                 {Warning, ShadowCopyFailure(WithErrorCode(
                               L"Cannot open file from VSS snapshot '" + temp.Real(L"gone.txt") + L"'", code))}});
   EXPECT_EQ(provider.Calls().back(), L"ReleaseSnapshots false");
 
-  VMLib::UniqueFile other = HoldFile(temp / L"other.txt", "fresh");
-  ASSERT_EQ(Open(L"other.txt", id), 0u);
-  EXPECT_EQ(ReadAll(*reader, id), "fresh");
-  EXPECT_EQ(Count(L"StartSnapshotSet"), 2u);
+  MakeFolder(snapshotPath.substr(0, snapshotPath.rfind(L'\\')));
+  WriteFileBytes(snapshotPath, "copy");
+  ASSERT_EQ(reader->Open(temp.Virtual(L"gone.txt"), OpenRead, id), 0u);
+  EXPECT_EQ(ReadAll(*reader, id), "copy");
+  const CallList calls = provider.Calls();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), L"StartSnapshotSet"), 2) << "a dropped snapshot was reused";
   reader->Close(id);
   ReleaseInstance(reader);
   EXPECT_EQ(GetCapturedStderr(), "VSS: release failed\nVSS: release failed\n");

@@ -154,22 +154,8 @@ public:
     *count = 0;
     return Step(L"GetWriterMetadataCount", {Stage::Initialized}, Stage::Initialized);
   }
-  HRESULT STDMETHODCALLTYPE GetWriterMetadata(UINT, VSS_ID*, IVssExamineWriterMetadata**) override {
-    return E_INVALIDARG;
-  }
   HRESULT STDMETHODCALLTYPE FreeWriterMetadata() override {
     return Step(L"FreeWriterMetadata", {Stage::Initialized}, Stage::Initialized);
-  }
-  HRESULT STDMETHODCALLTYPE IsVolumeSupported(VSS_ID, VSS_PWSZ volume, WINBOOL* supported) override {
-    Guard guard(service.lock);
-    const HRESULT scripted = service.Count(L"IsVolumeSupported");
-    std::wstring guidPath;
-    *supported = FALSE;
-    if (stage_ == Stage::Created) return VSS_E_BAD_STATE;
-    if (!VolumeGuidPath(volume, guidPath)) return VSS_E_OBJECT_NOT_FOUND;
-    if (FAILED(scripted)) return scripted;
-    *supported = TRUE;
-    return S_OK;
   }
 
   HRESULT STDMETHODCALLTYPE StartSnapshotSet(VSS_ID* set) override {
@@ -264,6 +250,8 @@ public:
     return *deleted == 0 ? VSS_E_OBJECT_NOT_FOUND : S_OK;
   }
 
+  NOT_MODELLED(GetWriterMetadata, UINT, VSS_ID*, IVssExamineWriterMetadata**)
+  NOT_MODELLED(IsVolumeSupported, VSS_ID, VSS_PWSZ, WINBOOL*)
   NOT_MODELLED(GetWriterComponentsCount, UINT*)
   NOT_MODELLED(GetWriterComponents, UINT, IVssWriterComponentsExt**)
   NOT_MODELLED(InitializeForRestore, BSTR)
