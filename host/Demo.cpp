@@ -283,7 +283,9 @@ int RunDemo(const CommandContext& context) {
               std::wstring(copied.fromShadowCopy > 0 ? L" (read from a shadow copy).\n" : L".\n");
   } else if (expected) {
     result += L"the backup is identical to the sample tree, except for the file held open, which only a shadow "
-              L"copy could have read; shadow copies need Windows and administrator rights.\n";
+              L"copy could have read; shadow copies need Windows and administrator rights. Under Wine the "
+              L"system's shadow-copy service is absent (its vssapi.dll is a stub); the test suite reads locked "
+              L"files through the real provider and a stand-in for that service (./diskway test -R vss_service).\n";
   } else {
     result += L"the backup differs from the sample tree in ways the demo did not arrange (see above).\n";
   }

@@ -1,5 +1,6 @@
-// The exception every provider throws by pointer from StartSnapshotSet,
-// AddVolume, CreateSnapshots and ReleaseSnapshots.
+// The exception a provider throws by pointer from StartSnapshotSet, AddVolume
+// and CreateSnapshots (the interface allows ReleaseSnapshots too; ours never
+// throws there).
 #pragma once
 
 #include <cstddef>
@@ -27,14 +28,18 @@ public:
     text_[length] = L'\0';
   }
 
-  // "<call> failed (0x80042316)", then ": <detail>" when a detail is given.
   static ProviderException* ForCall(const wchar_t* call, int32_t code,
                                     const std::wstring& detail = std::wstring()) {
+    return new ProviderException(CallFailureText(call, code, detail).c_str(), code);
+  }
+
+  // "<call> failed (0x80042316)", then ": <detail>" when a detail is given.
+  static std::wstring CallFailureText(const wchar_t* call, int32_t code, const std::wstring& detail) {
     wchar_t hex[16];
     std::swprintf(hex, sizeof(hex) / sizeof(hex[0]), L"0x%08X", static_cast<uint32_t>(code));
     std::wstring text = std::wstring(call) + L" failed (" + hex + L")";
     if (!detail.empty()) text += L": " + detail;
-    return new ProviderException(text.c_str(), code);
+    return text;
   }
 
   const wchar_t* GetText() override { return text_; }

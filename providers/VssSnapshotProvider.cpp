@@ -1,12 +1,15 @@
 // Shadow-copy provider on the Volume Shadow Copy backup API. Built twice:
 // vsnp_2003.dll, and vsnp_xp.dll with DISKWAY_VSS_XP for the XP service.
 #include <cwchar>
+#include <cstdlib>
+#include <list>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "providers/ComOwners.h"
+#include "providers/ComThread.h"
 #include "providers/ProviderException.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
@@ -29,12 +32,16 @@ constexpr bool kXpService = false;
 constexpr wchar_t kProviderName[] = L"Volume Shadow Copy provider";
 #endif
 
-constexpr uint32_t kProviderVersion = 0x00010000;
-constexpr uint32_t kDefaultTimeoutMs = 10 * 60 * 1000;
-constexpr uint32_t kDefaultRetryCount = 4;
+constexpr uint32_t kProviderVersion = 0x00010100;
+// Each wait for the service ends after this long unless the process's
+// environment says otherwise (seconds; providers/README.md).
+constexpr wchar_t kTimeoutVariable[] = L"DISKWAY_VSS_TIMEOUT";
+constexpr uint32_t kDefaultTimeoutSeconds = 180;
+constexpr uint32_t kLongestTimeoutSeconds = 24 * 60 * 60;
+constexpr uint32_t kDefaultAttempts = 4;
 constexpr DWORD kPollIntervalMs = 50;
 constexpr DWORD kFirstRetryDelayMs = 1000;
-constexpr DWORD kLongestRetryDelayMs = 16000;
+constexpr DWORD kLongestRetryDelayMs = 8000;
 const HRESULT kTimedOut = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
 
 using CreateComponentsFn = HRESULT(STDAPICALLTYPE*)(IVssBackupComponents**);
@@ -63,8 +70,49 @@ std::wstring GuidText(const GUID& id) {
   return text;
 }
 
-bool SameVolume(const std::wstring& left, const wchar_t* right) {
-  return ::_wcsicmp(left.c_str(), right) == 0;
+uint32_t ConfiguredTimeoutMs() {
+  wchar_t text[16] = {};
+  const DWORD length = ::GetEnvironmentVariableW(kTimeoutVariable, text, 16);
+  if (length == 0 || length >= 16) return kDefaultTimeoutSeconds * 1000;
+  wchar_t* end = nullptr;
+  const unsigned long seconds = std::wcstoul(text, &end, 10);
+  if (seconds == 0 || *end != L'\0' || seconds > kLongestTimeoutSeconds) return kDefaultTimeoutSeconds * 1000;
+  return static_cast<uint32_t>(seconds) * 1000;
+}
+
+// The service takes a drive root (C:\), a mount folder or a volume GUID path,
+// not the long-path form that GetVolumePathNameW gives for a \\?\ path. It gets
+// the GUID path, which names the volume however it is mounted.
+HRESULT VssVolumeName(const std::wstring& mountPoint, std::wstring& name) {
+  std::wstring path = mountPoint;
+  if (path.size() >= 6 && path.compare(0, 4, L"\\\\?\\") == 0 && path[5] == L':') path.erase(0, 4);
+  if (path.empty() || path.back() != L'\\') path += L'\\';
+  if (path.compare(0, 11, L"\\\\?\\Volume{") == 0) {
+    name = path;
+    return S_OK;
+  }
+  wchar_t guidPath[64] = {};
+  if (!::GetVolumeNameForVolumeMountPointW(path.c_str(), guidPath, 64)) {
+    const DWORD error = ::GetLastError();
+    return HRESULT_FROM_WIN32(error);
+  }
+  name = guidPath;
+  return S_OK;
+}
+
+// Results after which the same set may well succeed a little later: writes
+// could not be flushed or held in time, a provider declined for now, or
+// another program's set was being made.
+bool IsTransient(HRESULT hr) {
+  return hr == VSS_E_FLUSH_WRITES_TIMEOUT || hr == VSS_E_HOLD_WRITES_TIMEOUT || hr == VSS_E_PROVIDER_VETO ||
+         hr == VSS_E_SNAPSHOT_SET_IN_PROGRESS;
+}
+
+// The volume is not one that the service can copy (a FAT or exFAT volume, a
+// volume it does not know).
+bool IsRefusal(HRESULT hr) {
+  return hr == VSS_E_VOLUME_NOT_SUPPORTED || hr == VSS_E_VOLUME_NOT_SUPPORTED_BY_PROVIDER ||
+         hr == VSS_E_OBJECT_NOT_FOUND;
 }
 
 // The properties' strings belong to the service's allocator until freed.
@@ -89,52 +137,43 @@ private:
   bool filled_ = false;
 };
 
-// Balances a CoInitializeEx that this provider made; a thread already in a
-// single-threaded apartment is used as it is.
-class ComApartment {
-public:
-  ComApartment() = default;
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
-  ~ComApartment() { Leave(); }
-
-  HRESULT Enter() {
-    if (entered_) return S_OK;
-    const HRESULT hr = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    if (hr == RPC_E_CHANGED_MODE) return S_OK;
-    entered_ = SUCCEEDED(hr);
-    return hr;
-  }
-
-  void Leave() noexcept {
-    if (std::exchange(entered_, false)) ::CoUninitialize();
-  }
-
-private:
-  bool entered_ = false;
-};
-
 struct Snapshot {
-  std::wstring volume;
+  std::wstring volume;   // as the caller named it
+  std::wstring vssName;  // the volume's GUID path
   VSS_ID id;
   std::wstring device;
 };
 
+// None: no set; Started: volumes are being added; Made: the snapshots exist
+// until ReleaseSnapshots.
+enum class SetState { None, Started, Made };
+
+// Every COM and shadow-copy call runs on `thread_`; the public entries hand
+// their work over and wait, so they may come from any thread of the host.
 class VssSnapshotProvider final : public ISnapshotProvider {
 public:
   VssSnapshotProvider() = default;
   VssSnapshotProvider(const VssSnapshotProvider&) = delete;
   VssSnapshotProvider& operator=(const VssSnapshotProvider&) = delete;
-  ~VssSnapshotProvider() { Shutdown(); }
+  ~VssSnapshotProvider() {
+    thread_.Run([this] {
+      EndSet(/*completed=*/false);
+      components_.reset();
+    });
+  }
 
   const wchar_t* GetProviderName() override { return kProviderName; }
   uint32_t GetProviderVersion() override { return kProviderVersion; }
 
   bool IsVolumeSupported(const wchar_t* volume) override {
-    const wchar_t* failedCall = nullptr;
-    if (!vssapi_ || (!components_ && FAILED(CreateComponents(failedCall)))) return false;
-    bool supported = false;
-    return SUCCEEDED(QueryVolumeSupport(volume, supported)) && supported;
+    return thread_.Run([this, volume] {
+      std::wstring name;
+      bool supported = false;
+      const wchar_t* failedCall = nullptr;
+      if (!vssapi_ || (!components_ && FAILED(CreateComponents(failedCall)))) return false;
+      return SUCCEEDED(VssVolumeName(volume, name)) && SUCCEEDED(QueryVolumeSupport(name, supported)) &&
+             supported;
+    });
   }
 
   uint32_t GetSnapshotCount() override { return static_cast<uint32_t>(snapshots_.size()); }
@@ -158,14 +197,14 @@ public:
   }
 
   bool GetSnapshotSetId(std::wstring& id) override {
-    if (!setInProgress_) return false;
+    if (state_ == SetState::None) return false;
     id = GuidText(setId_);
     return true;
   }
 
-  // 0 restores the default.
+  // 0 restores the default: the environment's setting, else three minutes.
   void SetTimeout(uint32_t milliseconds) override {
-    timeoutMs_ = milliseconds == 0 ? kDefaultTimeoutMs : milliseconds;
+    timeoutMs_ = milliseconds == 0 ? ConfiguredTimeoutMs() : milliseconds;
   }
   uint32_t GetTimeout() override { return timeoutMs_; }
 
@@ -183,107 +222,69 @@ public:
   }
 
   int32_t GetLastHResult() override { return lastHr_; }
-  bool IsSnapshotSetInProgress() override { return setInProgress_; }
+  bool IsSnapshotSetInProgress() override { return state_ == SetState::Started; }
 
   void AbortSnapshotSet() override {
-    const wchar_t* failedCall = nullptr;
-    EndSnapshotSet(/*completed=*/false, failedCall);
+    thread_.Run([this] { EndSet(/*completed=*/false); });
   }
 
   void Destroy(int flags) override { delete this; }
 
   int32_t Initialize() override {
-    if (components_) return S_OK;
-    HRESULT hr = apartment_.Enter();
-    if (FAILED(hr)) return Remember(hr);
-    AllowWriterCallbacks();
-    if (!vssapi_) {
-      hr = LoadVssApi();
-      if (FAILED(hr)) return Remember(hr);
-    }
-    const wchar_t* failedCall = nullptr;
-    return Remember(CreateComponents(failedCall));
+    return thread_.Run([this]() -> int32_t {
+      if (FAILED(thread_.Apartment())) return Remember(thread_.Apartment());
+      if (!vssapi_) {
+        const HRESULT hr = LoadVssApi();
+        if (FAILED(hr)) return Remember(hr);
+      }
+      const wchar_t* failedCall = nullptr;
+      return components_ ? S_OK : Remember(CreateComponents(failedCall));
+    });
   }
 
   void StartSnapshotSet() override {
-    if (!vssapi_) Fail(L"StartSnapshotSet", VSS_E_BAD_STATE, L"the provider is not initialized");
-    if (setInProgress_) {
-      Fail(L"StartSnapshotSet", VSS_E_BAD_STATE, L"a snapshot set is already in progress");
-    }
-    if (!components_) {
-      const wchar_t* failedCall = nullptr;
-      const HRESULT hr = CreateComponents(failedCall);
-      if (FAILED(hr)) Fail(failedCall, hr);
-    }
-    writers_.clear();
-    snapshots_.clear();
-    try {
-      PrepareSnapshotSet();
-    } catch (...) {
-      // A half-configured backup session cannot be configured again.
-      components_.reset();
-      throw;
-    }
-    setInProgress_ = true;
-    snapshotsCreated_ = false;
+    thread_.Run([this] {
+      if (!vssapi_) Fail(L"StartSnapshotSet", VSS_E_BAD_STATE, L"the provider is not initialized");
+      if (state_ == SetState::Made) {
+        Fail(L"StartSnapshotSet", VSS_E_BAD_STATE, L"the snapshots of the last set were not released");
+      }
+      // A set left open would make every later one on the system wait.
+      EndSet(/*completed=*/false);
+      BeginSet();
+    });
   }
 
   bool AddVolume(const wchar_t* volume) override {
-    if (!setInProgress_) Fail(L"AddToSnapshotSet", VSS_E_BAD_STATE, L"no snapshot set was started");
-    if (FindSnapshot(volume) != nullptr) return true;
-    bool supported = false;
-    HRESULT hr = QueryVolumeSupport(volume, supported);
-    if (hr == VSS_E_OBJECT_NOT_FOUND || (SUCCEEDED(hr) && !supported)) return false;
-    Check(L"IsVolumeSupported", hr);
-    VSS_ID id = GUID_NULL;
-    hr = components_->AddToSnapshotSet(const_cast<wchar_t*>(volume), GUID_NULL, &id);
-    if (hr == VSS_E_VOLUME_NOT_SUPPORTED || hr == VSS_E_OBJECT_NOT_FOUND) {
-      Remember(hr);
-      return false;
-    }
-    Check(L"AddToSnapshotSet", hr);
-    snapshots_.push_back(Snapshot{volume, id, std::wstring()});
-    return true;
+    return thread_.Run([this, volume] {
+      if (state_ != SetState::Started) Fail(L"AddToSnapshotSet", VSS_E_BAD_STATE, L"no snapshot set was started");
+      return AddToSet(volume);
+    });
   }
 
   void CreateSnapshots(const std::list<std::wstring>& volumes,
                        std::list<std::wstring>& snapshotRoots) override {
     snapshotRoots.clear();
-    if (!setInProgress_) Fail(L"DoSnapshotSet", VSS_E_BAD_STATE, L"no snapshot set was started");
-    if (snapshotsCreated_) {
-      Fail(L"DoSnapshotSet", VSS_E_BAD_STATE, L"the snapshots of this set were already created");
-    }
-    for (const std::wstring& volume : volumes) {
-      if (!AddVolume(volume.c_str())) {
-        Fail(L"AddToSnapshotSet", VSS_E_VOLUME_NOT_SUPPORTED, volume + L" cannot be snapshotted");
+    thread_.Run([&] {
+      if (state_ != SetState::Started) {
+        Fail(L"DoSnapshotSet", VSS_E_BAD_STATE,
+             state_ == SetState::Made ? L"the snapshots of this set were already created"
+                                      : L"no snapshot set was started");
       }
-    }
-    for (const std::wstring& volume : volumes) Report(L"Creating shadow copy of " + volume + L" ...");
-
-    RunAsync(L"PrepareForBackup", [this](IVssAsync** async) {
-      return components_->PrepareForBackup(async);
+      try {
+        MakeSnapshots(volumes, snapshotRoots);
+      } catch (...) {
+        // Nothing of a failed set may keep the system's next set waiting.
+        EndSet(/*completed=*/false);
+        snapshotRoots.clear();
+        throw;
+      }
     });
-    Check(L"DoSnapshotSet", WithRetries([this] {
-            return AwaitAsync([this](IVssAsync** async) { return components_->DoSnapshotSet(async); });
-          }));
-    snapshotsCreated_ = true;
-
-    for (Snapshot& snapshot : snapshots_) {
-      SnapshotProperties properties(freeSnapshotProperties_);
-      Check(L"GetSnapshotProperties", components_->GetSnapshotProperties(snapshot.id, properties.put()));
-      snapshot.device = properties.get().m_pwszSnapshotDeviceObject;
-    }
-    for (const std::wstring& volume : volumes) {
-      const Snapshot* snapshot = FindSnapshot(volume.c_str());
-      snapshotRoots.push_back(snapshot->device);
-      Report(L"Shadow copy of " + volume + L" created: " + snapshot->device);
-    }
   }
 
+  // Never throws: whatever fails is reported through the message callable and
+  // GetLastHResult, and the set is gone all the same.
   void ReleaseSnapshots(bool completed) override {
-    const wchar_t* failedCall = nullptr;
-    const HRESULT hr = EndSnapshotSet(completed, failedCall);
-    if (FAILED(hr)) Fail(failedCall, hr);
+    thread_.Run([this, completed] { EndSet(completed); });
   }
 
   void SetMessageCallback(const SnapshotMessageCallback& callback) override { callback_ = callback; }
@@ -294,30 +295,24 @@ private:
     return hr;
   }
 
+  std::wstring TimeoutText() const {
+    const bool seconds = timeoutMs_ % 1000 == 0;
+    return L"no answer within " + std::to_wstring(seconds ? timeoutMs_ / 1000 : timeoutMs_) +
+           (seconds ? L" s (" : L" ms (") + kTimeoutVariable + L")";
+  }
+
   [[noreturn]] void Fail(const wchar_t* call, HRESULT hr, const std::wstring& detail = std::wstring()) {
     Remember(hr);
     throw ProviderException::ForCall(call, hr, detail);
   }
 
-  void Check(const wchar_t* call, HRESULT hr) {
-    if (hr == kTimedOut) {
-      Fail(call, hr, L"no answer within " + std::to_wstring(timeoutMs_) + L" ms");
-    }
-    if (FAILED(hr)) Fail(call, hr);
+  void Check(const wchar_t* call, HRESULT hr, const std::wstring& detail = std::wstring()) {
+    if (hr == kTimedOut) Fail(call, hr, TimeoutText());
+    if (FAILED(hr)) Fail(call, hr, detail);
   }
 
   void Report(const std::wstring& text) {
     if (callback_) callback_(text.c_str());
-  }
-
-  // The service calls the writers, and they call back into this process:
-  // without identify-level impersonation those calls are refused. A host that
-  // set the process's COM security first keeps its own (RPC_E_TOO_LATE).
-  static void AllowWriterCallbacks() {
-    ::CoInitializeSecurity(/*security=*/nullptr, /*authServices=*/-1, /*services=*/nullptr,
-                           /*reserved=*/nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
-                           RPC_C_IMP_LEVEL_IDENTIFY, /*authList=*/nullptr,
-                           EOAC_DYNAMIC_CLOAKING, /*reserved=*/nullptr);
   }
 
   // Loaded at run time, from the system folder only, so that the provider
@@ -364,6 +359,26 @@ private:
 
   bool WritersTakePart() const { return kXpService || includeWriters_; }
 
+  void BeginSet() {
+    writers_.clear();
+    snapshots_.clear();
+    try {
+      const wchar_t* failedCall = nullptr;
+      const HRESULT hr = components_ ? S_OK : CreateComponents(failedCall);
+      if (FAILED(hr)) Fail(failedCall, hr);
+      PrepareSnapshotSet();
+    } catch (...) {
+      // A half-configured backup session cannot be configured again.
+      components_.reset();
+      throw;
+    }
+    state_ = SetState::Started;
+  }
+
+  // The process's COM security is the host's to set, and this provider never
+  // sets it: the writers' calls back into the process pass with Windows'
+  // default (identify-level) security. A host that locks COM security down
+  // further should turn writers off with SetIncludeWriters(false).
   void PrepareSnapshotSet() {
     if (!kXpService) {
       // Both contexts are non-persistent and auto-release: the snapshots go
@@ -376,9 +391,9 @@ private:
                                                          /*bootableSystemState=*/true, VSS_BT_COPY,
                                                          /*partialFileSupport=*/false));
     if (WritersTakePart()) {
-      RunAsync(L"GatherWriterMetadata", [this](IVssAsync** async) {
-        return components_->GatherWriterMetadata(async);
-      });
+      Check(L"GatherWriterMetadata", AwaitAsync([this](IVssAsync** async) {
+              return components_->GatherWriterMetadata(async);
+            }));
       ReadWriterNames();
     }
     Check(L"StartSnapshotSet", WithRetries([this] { return components_->StartSnapshotSet(&setId_); }));
@@ -403,12 +418,84 @@ private:
     Check(L"FreeWriterMetadata", components_->FreeWriterMetadata());
   }
 
-  HRESULT QueryVolumeSupport(const wchar_t* volume, bool& supported) {
+  HRESULT QueryVolumeSupport(std::wstring& name, bool& supported) {
     BOOL answer = FALSE;
-    const HRESULT hr =
-        components_->IsVolumeSupported(GUID_NULL, const_cast<wchar_t*>(volume), &answer);
+    const HRESULT hr = components_->IsVolumeSupported(GUID_NULL, &name[0], &answer);
     supported = SUCCEEDED(hr) && answer != FALSE;
     return hr;
+  }
+
+  // False when the service refuses the volume. The set is dropped then, so
+  // that it keeps no other program's set waiting, and the caller starts anew.
+  // A path that names no volume (a network drive) is refused as well.
+  bool AddToSet(const std::wstring& volume) {
+    std::wstring name;
+    HRESULT hr = VssVolumeName(volume, name);
+    bool refused = FAILED(hr);
+    VSS_ID id = GUID_NULL;
+    if (!refused) {
+      if (FindSnapshot(name) != nullptr) return true;
+      hr = components_->AddToSnapshotSet(&name[0], GUID_NULL, &id);
+      refused = IsRefusal(hr);
+    }
+    if (SUCCEEDED(hr)) {
+      snapshots_.push_back(Snapshot{volume, name, id, std::wstring()});
+      return true;
+    }
+    Remember(hr);
+    EndSet(/*completed=*/false);
+    if (refused) return false;
+    Fail(L"AddToSnapshotSet", hr, volume);
+  }
+
+  void AddAll(const std::list<std::wstring>& volumes) {
+    for (const std::wstring& volume : volumes) {
+      if (!AddToSet(volume)) {
+        Fail(L"AddToSnapshotSet", lastHr_, volume + L" cannot be shadow-copied");
+      }
+    }
+  }
+
+  // After a failed DoSnapshotSet the service wants a new set, so a transient
+  // failure is retried with a set made afresh, waiting longer each time.
+  void MakeSnapshots(const std::list<std::wstring>& volumes, std::list<std::wstring>& snapshotRoots) {
+    AddAll(volumes);
+    for (const std::wstring& volume : volumes) Report(L"Creating shadow copy of " + volume + L" ...");
+    DWORD delay = kFirstRetryDelayMs;
+    for (uint32_t attempt = 1;; ++attempt) {
+      const wchar_t* call = L"PrepareForBackup";
+      HRESULT hr = AwaitAsync([this](IVssAsync** async) { return components_->PrepareForBackup(async); });
+      if (SUCCEEDED(hr)) {
+        call = L"DoSnapshotSet";
+        hr = AwaitAsync([this](IVssAsync** async) { return components_->DoSnapshotSet(async); });
+      }
+      if (SUCCEEDED(hr)) break;
+      if (!IsTransient(hr) || attempt >= retryCount_) {
+        Check(call, hr, attempt > 1 ? L"still failing after " + std::to_wstring(attempt) + L" attempts" : L"");
+      }
+      Remember(hr);
+      Report(ProviderException::CallFailureText(call, hr, L"trying again in " + std::to_wstring(delay / 1000) +
+                                                              L" s"));
+      EndSet(/*completed=*/false);
+      ::Sleep(delay);
+      delay = delay * 2 > kLongestRetryDelayMs ? kLongestRetryDelayMs : delay * 2;
+      BeginSet();
+      AddAll(volumes);
+    }
+    state_ = SetState::Made;
+
+    for (Snapshot& snapshot : snapshots_) {
+      SnapshotProperties properties(freeSnapshotProperties_);
+      Check(L"GetSnapshotProperties", components_->GetSnapshotProperties(snapshot.id, properties.put()));
+      snapshot.device = properties.get().m_pwszSnapshotDeviceObject;
+    }
+    for (const std::wstring& volume : volumes) {
+      std::wstring name;
+      VssVolumeName(volume, name);
+      const Snapshot* snapshot = FindSnapshot(name);
+      snapshotRoots.push_back(snapshot->device);
+      Report(L"Shadow copy of " + volume + L" created: " + snapshot->device);
+    }
   }
 
   // Wait(timeout) takes no time limit before Vista (XP has no argument, 2003
@@ -433,8 +520,6 @@ private:
     }
   }
 
-  void RunAsync(const wchar_t* call, const AsyncStart& start) { Check(call, AwaitAsync(start)); }
-
   // Another requester's snapshot set blocks ours until it is done; waiting a
   // little longer each time gives it room to finish.
   HRESULT WithRetries(const std::function<HRESULT()>& attempt) {
@@ -448,18 +533,19 @@ private:
     return hr;
   }
 
-  const Snapshot* FindSnapshot(const wchar_t* volume) const {
+  const Snapshot* FindSnapshot(const std::wstring& vssName) const {
     for (const Snapshot& snapshot : snapshots_) {
-      if (SameVolume(snapshot.volume, volume)) return &snapshot;
+      if (::_wcsicmp(snapshot.vssName.c_str(), vssName.c_str()) == 0) return &snapshot;
     }
     return nullptr;
   }
 
-  // Ends the current set whatever happens on the way and returns the first
-  // failure. Auto-release snapshots die with the components object; deleting
-  // them as well covers a service that kept them.
-  HRESULT EndSnapshotSet(bool completed, const wchar_t*& failedCall) {
-    if (!setInProgress_) return S_OK;
+  // Ends the current set whatever fails on the way: the service is told, the
+  // snapshots are deleted and the components object is let go (its release
+  // ends auto-release snapshots too). The first failure is reported.
+  void EndSet(bool completed) {
+    if (state_ == SetState::None) return;
+    const wchar_t* failedCall = nullptr;
     HRESULT first = S_OK;
     const auto note = [&](const wchar_t* call, HRESULT hr) {
       if (FAILED(hr) && SUCCEEDED(first)) {
@@ -467,14 +553,15 @@ private:
         failedCall = call;
       }
     };
-    if (completed && snapshotsCreated_) {
+    // A set whose start failed has no components object left to tell.
+    if (components_ && completed && state_ == SetState::Made) {
       note(L"BackupComplete", AwaitAsync([this](IVssAsync** async) {
              return components_->BackupComplete(async);
            }));
-    } else {
+    } else if (components_) {
       note(L"AbortBackup", components_->AbortBackup());
     }
-    if (snapshotsCreated_) {
+    if (components_ && state_ == SetState::Made) {
       LONG deleted = 0;
       VSS_ID notDeleted = GUID_NULL;
       const HRESULT hr = components_->DeleteSnapshots(setId_, VSS_OBJECT_SNAPSHOT_SET,
@@ -483,39 +570,32 @@ private:
     }
     components_.reset();
     snapshots_.clear();
-    setInProgress_ = false;
-    snapshotsCreated_ = false;
-    return Remember(first);
+    state_ = SetState::None;
+    if (FAILED(first)) {
+      Remember(first);
+      Report(ProviderException::CallFailureText(failedCall, first, first == kTimedOut ? TimeoutText() : L""));
+    }
   }
 
-  void Shutdown() {
-    AbortSnapshotSet();
-    components_.reset();
-    apartment_.Leave();
-    createComponents_ = nullptr;
-    freeSnapshotProperties_ = nullptr;
-    vssapi_.reset();
-  }
-
-  // Declared in the order of acquisition: the components are released before
-  // COM is left and before the library that made them is unloaded.
+  // Declared in the order of acquisition. The components are released on the
+  // thread by the destructor; the thread then leaves COM before the library
+  // that made them is unloaded.
   VMLib::UniqueModule vssapi_;
   CreateComponentsFn createComponents_ = nullptr;
   FreeSnapshotPropertiesFn freeSnapshotProperties_ = nullptr;
-  ComApartment apartment_;
   ComPtr<IVssBackupComponents> components_;
 
   SnapshotMessageCallback callback_;
-  uint32_t timeoutMs_ = kDefaultTimeoutMs;
-  uint32_t retryCount_ = kDefaultRetryCount;
+  uint32_t timeoutMs_ = ConfiguredTimeoutMs();
+  uint32_t retryCount_ = kDefaultAttempts;
   bool includeWriters_ = true;
   int32_t lastHr_ = S_OK;
 
   VSS_ID setId_ = GUID_NULL;
-  bool setInProgress_ = false;
-  bool snapshotsCreated_ = false;
+  SetState state_ = SetState::None;
   std::vector<Snapshot> snapshots_;
   std::vector<std::wstring> writers_;
+  ComThread thread_;
 };
 
 } // namespace

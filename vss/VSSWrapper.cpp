@@ -20,12 +20,52 @@ bool VolumePathOf(const std::wstring& path, std::wstring& volume) {
   return true;
 }
 
+// The path that Windows finally opens, every junction and link on the way
+// resolved: GetVolumePathNameW only reads the text (Wine's does, and Windows'
+// stops at the first mount point), so a file behind a junction to another
+// volume would otherwise be looked for in the wrong snapshot. Opening for no
+// access passes whatever share mode the program holding the file chose.
+bool FinalPathOf(const std::wstring& path, std::wstring& finalPath) {
+  const VMLib::UniqueFile file(::CreateFileW(path.c_str(), /*access=*/0,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             /*security=*/nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                             /*templateFile=*/nullptr));
+  if (!file) return false;
+  // A volume that has neither a drive letter nor a mount folder has only its GUID path.
+  for (const DWORD form : {VOLUME_NAME_DOS, VOLUME_NAME_GUID}) {
+    std::wstring buffer(kVolumePathLength, L'\0');
+    DWORD length = ::GetFinalPathNameByHandleW(file.get(), &buffer[0], static_cast<DWORD>(buffer.size()), form);
+    if (length >= buffer.size()) {
+      buffer.resize(length);
+      length = ::GetFinalPathNameByHandleW(file.get(), &buffer[0], static_cast<DWORD>(buffer.size()), form);
+    }
+    if (length != 0 && length < buffer.size()) {
+      finalPath = buffer.substr(0, length);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Names compare as Windows compares them: ordinally, ignoring case.
+bool StartsWithName(const std::wstring& path, const std::wstring& prefix) {
+  const int length = static_cast<int>(prefix.size());
+  return path.size() >= prefix.size() &&
+         ::CompareStringOrdinal(path.c_str(), length, prefix.c_str(), length, /*ignoreCase=*/TRUE) == CSTR_EQUAL;
+}
+
 } // namespace
 
 VSSWrapper::VSSWrapper() : module(nullptr), provider(nullptr) {}
 
 VSSWrapper::~VSSWrapper() {
-  if (provider != nullptr && !snapshots.empty()) ReleaseSnapshots(true);
+  // Whatever the provider throws ends here: out of a destructor it would
+  // terminate the host.
+  try {
+    if (provider != nullptr && !snapshots.empty()) DropSnapshots(true);
+  } catch (...) {
+    OnLibraryMessage(L"VSS: the shadow-copy library failed to release its snapshots");
+  }
   if (provider != nullptr) Unload();
 }
 
@@ -36,9 +76,18 @@ void VSSWrapper::Unload() {
   module = nullptr;
 }
 
-void VSSWrapper::ReleaseSnapshots(bool completed) {
-  provider->ReleaseSnapshots(completed);
+// Where a snapshot ends, the provider's exception has no caller to tell: at
+// teardown nobody reads the stored text, and after a failed open the reason
+// already stored is the one the host must see. The map is emptied first, so a
+// snapshot that a throwing provider may have lost is never offered for reuse.
+void VSSWrapper::DropSnapshots(bool completed) {
   snapshots.clear();
+  try {
+    provider->ReleaseSnapshots(completed);
+  } catch (IVssException* exception) {
+    OnLibraryMessage((L"VSS: " + std::wstring(exception->GetText())).c_str());
+    FreeVssException(exception);
+  }
 }
 
 void VSSWrapper::Load() {
@@ -88,11 +137,23 @@ void VSSWrapper::Load() {
 HANDLE VSSWrapper::OpenSnapshotFile(const std::wstring& path) {
   if (module == nullptr || provider == nullptr) Load();
   if (module == nullptr || provider == nullptr) return INVALID_HANDLE_VALUE;
-  if (CreateSnapshot(path) != 0) return INVALID_HANDLE_VALUE;
+  std::wstring target;
+  if (!FinalPathOf(path, target)) {
+    SetSystemError(L"Cannot find the volume that holds '%s'", path.c_str());
+    return INVALID_HANDLE_VALUE;
+  }
+  if (CreateSnapshot(target) != 0) return INVALID_HANDLE_VALUE;
 
   std::wstring volume;
-  if (!VolumePathOf(path, volume)) {
+  if (!VolumePathOf(target, volume)) {
     SetSystemError(L"Can't get volume path");
+    return INVALID_HANDLE_VALUE;
+  }
+  // Only a mount point that leads the path may be cut off: anything else
+  // would name another file of the snapshot.
+  if (!StartsWithName(target, volume)) {
+    SetError(L"Cannot open file from VSS snapshot '%s': '%s' is not below its volume's mount point '%s'",
+             path.c_str(), target.c_str(), volume.c_str());
     return INVALID_HANDLE_VALUE;
   }
 
@@ -101,14 +162,14 @@ HANDLE VSSWrapper::OpenSnapshotFile(const std::wstring& path) {
   const auto snapshot = snapshots.find(volume);
   std::wstring snapshotPath = snapshot != snapshots.end() ? snapshot->second : std::wstring();
   if (!snapshotPath.empty() && snapshotPath.back() != L'\\') snapshotPath += L'\\';
-  if (path.size() >= volume.size()) snapshotPath += path.substr(volume.size());
+  snapshotPath += target.substr(volume.size());
 
   HANDLE handle = ::CreateFileW(snapshotPath.c_str(), GENERIC_READ, FILE_SHARE_READ, /*security=*/nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, /*templateFile=*/nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     SetSystemError(L"Cannot open file from VSS snapshot '%s'", path.c_str());
     // A snapshot that cannot serve this file is not trusted for the next one.
-    if (!snapshots.empty()) ReleaseSnapshots(false);
+    if (!snapshots.empty()) DropSnapshots(false);
   }
   return handle;
 }
@@ -129,8 +190,12 @@ uint32_t VSSWrapper::CreateSnapshot(const std::wstring& path) {
   }
 
   try {
-    // One snapshot set at a time: the set of another volume goes first.
-    if (!snapshots.empty()) ReleaseSnapshots(true);
+    // One snapshot set at a time: the set of another volume goes first. The
+    // map is emptied before the provider is asked, as in DropSnapshots.
+    if (!snapshots.empty()) {
+      snapshots.clear();
+      provider->ReleaseSnapshots(true);
+    }
     provider->StartSnapshotSet();
     if (!provider->AddVolume(volume.c_str())) return 6;
     const std::list<std::wstring> volumes{volume};

@@ -23,8 +23,10 @@ public:
   void Load();
 
   // A handle open for reading on the file's copy in a snapshot of its volume,
-  // or INVALID_HANDLE_VALUE with the reason in GetLastErrorText(). The handle
-  // belongs to the caller.
+  // or INVALID_HANDLE_VALUE with the reason in GetLastErrorText(). The volume
+  // is the one that holds the file once junctions and links are resolved. No
+  // exception of the provider's leaves here except one from creating a set
+  // that is not an IVssException. The handle belongs to the caller.
   HANDLE OpenSnapshotFile(const std::wstring& path);
 
   // 0 when a snapshot of the path's volume is ready (made now or reused),
@@ -40,7 +42,9 @@ public:
   void OnLibraryMessage(const wchar_t* text);
 
 private:
-  void ReleaseSnapshots(bool completed);
+  // Empties `snapshots`, then releases them in the provider; an IVssException
+  // that it throws is sent to OnLibraryMessage and freed.
+  void DropSnapshots(bool completed);
   void Unload();
 
   std::map<std::wstring, std::wstring> snapshots; // mount point -> snapshot root

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include "providers/ProviderException.h"
-#include "tests/doubles/provider/TestProviderControl.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
 #include "contract/ISnapshotProvider.h"
@@ -119,28 +118,6 @@ TEST(ProviderException, CutsALongTextToItsBuffer) {
   const std::wstring text(3 * Providers::ProviderException::kTextCapacity, L'x');
   Providers::ProviderException exception(text.c_str(), 1);
   EXPECT_EQ(exception.GetText(), text.substr(0, Providers::ProviderException::kTextCapacity - 1));
-}
-
-// The plug-in tests reset the double before each case and expect no provider
-// to outlive the plug-in; neither would fail on a double that ignored Reset or
-// always counted zero.
-TEST(ScriptableProvider, ResetForgetsScriptAndRecordButKeepsCountingProviders) {
-  const VMLib::UniqueModule module = LoadLibraryIn(DISKWAY_TEST_PROVIDER_DIR, L"vsnp_2003.dll");
-  ASSERT_TRUE(module);
-  const TestProviderControl control(module.get());
-  ASSERT_TRUE(control.Resolved());
-  control.SetInitializeResult(5);
-  control.SetAddVolumeResult(false);
-  control.SetThrow(L"StartSnapshotSet", 1, L"start");
-  ISnapshotProvider* provider = VMLib::GetFunction<GetInterfaceFn>(module.get(), "GetInterface")();
-  control.Reset();
-  EXPECT_TRUE(control.Calls().empty());
-  EXPECT_EQ(provider->Initialize(), 0);
-  EXPECT_FALSE(Catch([provider] { provider->StartSnapshotSet(); }).thrown);
-  EXPECT_TRUE(provider->AddVolume(L"C:\\"));
-  EXPECT_EQ(control.LiveProviders(), 1);
-  provider->Destroy(1);
-  EXPECT_EQ(control.LiveProviders(), 0);
 }
 
 } // namespace

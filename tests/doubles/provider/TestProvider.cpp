@@ -4,7 +4,6 @@
 #include <mutex>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "providers/ProviderException.h"
 #include "tests/doubles/provider/TestProviderControl.h"
@@ -21,20 +20,14 @@ struct ScriptedFailure {
 // plug-in may call from several threads, so every access holds `lock`.
 struct State {
   std::mutex lock;
-  int32_t initializeResult = 0;
-  bool addVolumeResult = true;
   std::wstring snapshotRoot;
   std::map<std::wstring, ScriptedFailure> failures;
-  std::multimap<std::wstring, std::wstring> messages;
   std::wstring record;
   int32_t liveProviders = 0;
 
   void Clear() {
-    initializeResult = 0;
-    addVolumeResult = true;
     snapshotRoot.clear();
     failures.clear();
-    messages.clear();
     record.clear();
   }
 };
@@ -93,18 +86,25 @@ public:
 
   int32_t Initialize() override {
     Record(L"Initialize");
-    return WithState([](State& state) { return state.initializeResult; });
+    return 0;
   }
 
+  // The provider's contract: a set is started before volumes are added and
+  // made once; the snapshots of a made set are released before the next set
+  // starts; a set that a refusal or failure left unmade ends by itself.
   void StartSnapshotSet() override {
     Record(L"StartSnapshotSet");
+    if (set_ == Set::Made) throw new Providers::ProviderException(L"the snapshots were not released", kBadState);
+    set_ = Set::None;
     RunScript(L"StartSnapshotSet");
+    set_ = Set::Started;
   }
 
   bool AddVolume(const wchar_t* volume) override {
     Record(std::wstring(L"AddVolume ") + volume);
+    ExpectStarted();
     RunScript(L"AddVolume");
-    return WithState([](State& state) { return state.addVolumeResult; });
+    return true;
   }
 
   // Unscripted, a volume's root is the volume itself without its trailing
@@ -116,6 +116,7 @@ public:
       call += (&volume == &volumes.front() ? L"" : L"|") + volume;
     }
     Record(call);
+    ExpectStarted();
     RunScript(L"CreateSnapshots");
     const std::wstring root = WithState([](State& state) { return state.snapshotRoot; });
     snapshotRoots.clear();
@@ -123,10 +124,13 @@ public:
       if (!live.empty() && live.back() == L'\\') live.pop_back();
       snapshotRoots.push_back(root.empty() ? live : root);
     }
+    set_ = Set::Made;
   }
 
+  // The snapshots are gone even when it throws, as the interface allows.
   void ReleaseSnapshots(bool completed) override {
     Record(std::wstring(L"ReleaseSnapshots ") + Flag(completed));
+    set_ = Set::None;
     RunScript(L"ReleaseSnapshots");
   }
 
@@ -136,12 +140,17 @@ public:
   }
 
 private:
+  static constexpr int32_t kBadState = static_cast<int32_t>(0x80042301);
+  enum class Set { None, Started, Made };
+
   ~TestProvider() = default;
 
-  // Messages go out before the scripted failure, as a real provider reports
-  // progress before the step that fails.
+  void ExpectStarted() {
+    if (set_ != Set::Started) throw new Providers::ProviderException(L"no snapshot set was started", kBadState);
+  }
+
+  // A scripted failure ends the set, as the provider's own failures do.
   void RunScript(const wchar_t* operation) {
-    SendScriptedMessages(operation);
     ScriptedFailure failure{0, std::wstring()};
     const bool scripted = WithState([&](State& state) {
       const auto found = state.failures.find(operation);
@@ -149,20 +158,12 @@ private:
       failure = found->second;
       return true;
     });
-    if (scripted) throw new Providers::ProviderException(failure.text.c_str(), failure.code);
+    if (!scripted) return;
+    set_ = Set::None;
+    throw new Providers::ProviderException(failure.text.c_str(), failure.code);
   }
 
-  // The callback runs outside the lock: it may call back into the double.
-  void SendScriptedMessages(const wchar_t* operation) {
-    std::vector<std::wstring> texts;
-    WithState([&](State& state) {
-      const auto range = state.messages.equal_range(operation);
-      for (auto it = range.first; it != range.second; ++it) texts.push_back(it->second);
-    });
-    if (!callback_) return;
-    for (const std::wstring& text : texts) callback_(text.c_str());
-  }
-
+  Set set_ = Set::None;
   SnapshotMessageCallback callback_;
 };
 
@@ -179,14 +180,6 @@ TEST_PROVIDER_EXPORT void TestProviderReset() {
   WithState([](State& state) { state.Clear(); });
 }
 
-TEST_PROVIDER_EXPORT void TestProviderSetInitializeResult(int32_t result) {
-  WithState([&](State& state) { state.initializeResult = result; });
-}
-
-TEST_PROVIDER_EXPORT void TestProviderSetAddVolumeResult(int32_t added) {
-  WithState([&](State& state) { state.addVolumeResult = added != 0; });
-}
-
 TEST_PROVIDER_EXPORT void TestProviderSetSnapshotRoot(const wchar_t* root) {
   WithState([&](State& state) { state.snapshotRoot = root; });
 }
@@ -200,10 +193,6 @@ TEST_PROVIDER_EXPORT void TestProviderSetThrow(const wchar_t* operation, int32_t
       state.failures[operation] = ScriptedFailure{code, text};
     }
   });
-}
-
-TEST_PROVIDER_EXPORT void TestProviderAddMessage(const wchar_t* operation, const wchar_t* text) {
-  WithState([&](State& state) { state.messages.emplace(operation, text); });
 }
 
 TEST_PROVIDER_EXPORT size_t TestProviderCalls(wchar_t* buffer, size_t capacity) {

@@ -12,6 +12,11 @@
 // AddVolume C:\, CreateSnapshots C:\|D:\ (volumes joined by '|'),
 // ReleaseSnapshots true|false, Destroy 1. The introspection and tuning entries
 // answer constants (no snapshots, no writers, HRESULT 0) and are not recorded.
+//
+// The double keeps the provider's contract: AddVolume and CreateSnapshots
+// outside a started set, and StartSnapshotSet before the snapshots of a made
+// set were released, throw VSS_E_BAD_STATE; a failure ends the set; releasing
+// nothing does nothing.
 #pragma once
 
 #include <cstddef>
@@ -25,22 +30,15 @@
 extern "C" {
 // Forgets the script and the record; live providers stay counted.
 typedef void (*TestProviderResetFn)();
-// What Initialize returns (0 by default).
-typedef void (*TestProviderSetInitializeResultFn)(int32_t result);
-// What AddVolume returns for every volume (true by default).
-typedef void (*TestProviderSetAddVolumeResultFn)(int32_t added);
 // The snapshot root CreateSnapshots returns for every volume. Unscripted, a
 // volume's root is the volume itself without its trailing backslash (the
 // live files).
 typedef void (*TestProviderSetSnapshotRootFn)(const wchar_t* root);
 // Makes every later call of `operation` (StartSnapshotSet, AddVolume,
 // CreateSnapshots, ReleaseSnapshots) throw an IVssException* with this code
-// and text, after recording the call; a null text stops it throwing.
+// and text, after recording the call and ending the set; a null text stops it
+// throwing.
 typedef void (*TestProviderSetThrowFn)(const wchar_t* operation, int32_t code, const wchar_t* text);
-// Each call of `operation` (one of the four above) sends `text` through that
-// provider's message callback before it returns or throws. Several texts for
-// one operation are sent in the order they were added.
-typedef void (*TestProviderAddMessageFn)(const wchar_t* operation, const wchar_t* text);
 // Copies the record, lines ended by '\n', null-terminated and cut to fit
 // `capacity` characters; returns the length of the whole record without the
 // null, so a call with a null buffer asks for the size.
@@ -54,13 +52,8 @@ class TestProviderControl {
 public:
   explicit TestProviderControl(HMODULE module)
       : reset_(Resolve<TestProviderResetFn>(module, "TestProviderReset")),
-        setInitializeResult_(
-            Resolve<TestProviderSetInitializeResultFn>(module, "TestProviderSetInitializeResult")),
-        setAddVolumeResult_(
-            Resolve<TestProviderSetAddVolumeResultFn>(module, "TestProviderSetAddVolumeResult")),
         setSnapshotRoot_(Resolve<TestProviderSetSnapshotRootFn>(module, "TestProviderSetSnapshotRoot")),
         setThrow_(Resolve<TestProviderSetThrowFn>(module, "TestProviderSetThrow")),
-        addMessage_(Resolve<TestProviderAddMessageFn>(module, "TestProviderAddMessage")),
         calls_(Resolve<TestProviderCallsFn>(module, "TestProviderCalls")),
         liveProviders_(Resolve<TestProviderLiveProvidersFn>(module, "TestProviderLiveProviders")) {}
 
@@ -68,13 +61,10 @@ public:
   bool Resolved() const { return missing_ == 0; }
 
   void Reset() const { reset_(); }
-  void SetInitializeResult(int32_t result) const { setInitializeResult_(result); }
-  void SetAddVolumeResult(bool added) const { setAddVolumeResult_(added ? 1 : 0); }
   void SetSnapshotRoot(const wchar_t* root) const { setSnapshotRoot_(root); }
   void SetThrow(const wchar_t* operation, int32_t code, const wchar_t* text) const {
     setThrow_(operation, code, text);
   }
-  void AddMessage(const wchar_t* operation, const wchar_t* text) const { addMessage_(operation, text); }
   int32_t LiveProviders() const { return liveProviders_(); }
 
   std::vector<std::wstring> Calls() const {
@@ -99,11 +89,8 @@ private:
 
   int missing_ = 0;
   TestProviderResetFn reset_;
-  TestProviderSetInitializeResultFn setInitializeResult_;
-  TestProviderSetAddVolumeResultFn setAddVolumeResult_;
   TestProviderSetSnapshotRootFn setSnapshotRoot_;
   TestProviderSetThrowFn setThrow_;
-  TestProviderAddMessageFn addMessage_;
   TestProviderCallsFn calls_;
   TestProviderLiveProvidersFn liveProviders_;
 };

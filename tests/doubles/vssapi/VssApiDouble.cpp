@@ -1,0 +1,369 @@
+// Stands in for the system's vssapi.dll: a backup components object that keeps
+// the service's order of calls and its error codes, makes non-persistent
+// auto-release snapshots that show folders the test prepared, and lets the
+// test script failures (VssApiControl.h).
+#include <algorithm>
+#include <atomic>
+#include <cwchar>
+#include <initializer_list>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "vmlib/WindowsApi.h"
+#include <objbase.h>
+#include <vss.h>
+#include <vswriter.h>
+#include <vsbackup.h>
+
+#include "tests/doubles/vssapi/VssApiControl.h"
+
+namespace {
+
+struct Snapshot {
+  VSS_ID id;
+  VSS_ID set;
+  std::wstring volume; // its GUID path
+  const void* owner;   // the components object whose release ends it
+};
+
+// The service is one per system: its state is shared by every object, and the
+// provider calls from its own thread while the test scripts from another.
+struct Service {
+  std::mutex lock;
+  std::map<std::wstring, std::map<int, HRESULT>> script;
+  std::map<std::wstring, int> calls;
+  std::map<std::wstring, std::wstring> images; // volume GUID path -> folder
+  std::vector<Snapshot> snapshots;
+  const void* creating = nullptr; // one snapshot set is made at a time on a system
+
+  HRESULT Count(const wchar_t* call) {
+    const int nth = ++calls[call];
+    const auto failures = script.find(call);
+    if (failures == script.end() || failures->second.count(nth) == 0) return S_OK;
+    return failures->second[nth];
+  }
+};
+Service service;
+
+using Guard = std::lock_guard<std::mutex>;
+
+// The service names a volume by its GUID path and takes a drive root, a mount
+// folder or that GUID path; anything else is no volume it knows.
+bool VolumeGuidPath(const wchar_t* name, std::wstring& guidPath) {
+  if (name != nullptr && std::wcsncmp(name, L"\\\\?\\Volume{", 11) == 0) {
+    guidPath = name;
+    return true;
+  }
+  wchar_t buffer[64] = {};
+  if (name == nullptr || !::GetVolumeNameForVolumeMountPointW(name, buffer, 64)) return false;
+  guidPath = buffer;
+  return true;
+}
+
+wchar_t* CoTaskText(const std::wstring& text) {
+  auto* copy = static_cast<wchar_t*>(::CoTaskMemAlloc((text.size() + 1) * sizeof(wchar_t)));
+  if (copy != nullptr) std::wmemcpy(copy, text.c_str(), text.size() + 1);
+  return copy;
+}
+
+template <typename Interface>
+class Unknown : public Interface {
+public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    *object = iid == __uuidof(IUnknown) || iid == __uuidof(Interface) ? this : nullptr;
+    if (*object == nullptr) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+  virtual ~Unknown() = default;
+
+private:
+  std::atomic<ULONG> references_{1};
+};
+
+// Every step finishes when it is started, except one scripted to stay pending.
+class Async final : public Unknown<IVssAsync> {
+public:
+  explicit Async(HRESULT result) : result_(result) {}
+  HRESULT STDMETHODCALLTYPE Cancel() override {
+    Guard guard(service.lock);
+    if (result_ != VSS_S_ASYNC_PENDING) return result_ == VSS_S_ASYNC_CANCELLED ? result_ : VSS_S_ASYNC_FINISHED;
+    result_ = VSS_S_ASYNC_CANCELLED;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Wait(DWORD milliseconds) override {
+    for (DWORD waited = 0; Pending() && waited < milliseconds; waited += 10) ::Sleep(10);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE QueryStatus(HRESULT* status, INT* reserved) override {
+    Guard guard(service.lock);
+    *status = result_ == S_OK ? VSS_S_ASYNC_FINISHED : result_;
+    return S_OK;
+  }
+
+private:
+  bool Pending() {
+    Guard guard(service.lock);
+    return result_ == VSS_S_ASYNC_PENDING;
+  }
+  HRESULT result_;
+};
+
+HRESULT StartAsync(HRESULT result, IVssAsync** async) {
+  *async = new Async(result);
+  return S_OK;
+}
+
+#define NOT_MODELLED(name, ...) \
+  HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) override { return E_NOTIMPL; }
+
+class BackupComponents final : public Unknown<IVssBackupComponents> {
+public:
+  ~BackupComponents() override {
+    Guard guard(service.lock);
+    // Non-persistent auto-release snapshots end with the object that made them.
+    std::vector<Snapshot>& all = service.snapshots;
+    for (auto it = all.begin(); it != all.end();) it = it->owner == this ? all.erase(it) : it + 1;
+    if (service.creating == this) service.creating = nullptr;
+  }
+
+  HRESULT STDMETHODCALLTYPE InitializeForBackup(BSTR xml) override {
+    return Step(L"InitializeForBackup", {Stage::Created}, Stage::Initialized);
+  }
+  HRESULT STDMETHODCALLTYPE SetContext(LONG context) override {
+    // Only the non-persistent contexts are modelled.
+    if (context != VSS_CTX_BACKUP && context != VSS_CTX_FILE_SHARE_BACKUP) return E_INVALIDARG;
+    return Step(L"SetContext", {Stage::Initialized}, Stage::Initialized);
+  }
+  HRESULT STDMETHODCALLTYPE SetBackupState(boolean, boolean, VSS_BACKUP_TYPE, boolean) override {
+    return Step(L"SetBackupState", {Stage::Initialized}, Stage::Initialized);
+  }
+  HRESULT STDMETHODCALLTYPE GatherWriterMetadata(IVssAsync** async) override {
+    return StepAsync(L"GatherWriterMetadata", {Stage::Initialized}, Stage::Initialized, Stage::Initialized, async);
+  }
+  // No writers run on the system the double stands for.
+  HRESULT STDMETHODCALLTYPE GetWriterMetadataCount(UINT* count) override {
+    *count = 0;
+    return Step(L"GetWriterMetadataCount", {Stage::Initialized}, Stage::Initialized);
+  }
+  HRESULT STDMETHODCALLTYPE FreeWriterMetadata() override {
+    return Step(L"FreeWriterMetadata", {Stage::Initialized}, Stage::Initialized);
+  }
+
+  HRESULT STDMETHODCALLTYPE StartSnapshotSet(VSS_ID* set) override {
+    Guard guard(service.lock);
+    const HRESULT scripted = service.Count(L"StartSnapshotSet");
+    if (service.creating != nullptr) return VSS_E_SNAPSHOT_SET_IN_PROGRESS;
+    if (stage_ != Stage::Initialized) return VSS_E_BAD_STATE;
+    if (FAILED(scripted)) return scripted;
+    ::CoCreateGuid(&set_);
+    *set = set_;
+    service.creating = this;
+    stage_ = Stage::Started;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE AddToSnapshotSet(VSS_PWSZ volume, VSS_ID, VSS_ID* snapshot) override {
+    Guard guard(service.lock);
+    const HRESULT scripted = service.Count(L"AddToSnapshotSet");
+    std::wstring guidPath;
+    if (stage_ != Stage::Started) return VSS_E_BAD_STATE;
+    if (!VolumeGuidPath(volume, guidPath)) return VSS_E_OBJECT_NOT_FOUND;
+    if (FAILED(scripted)) return scripted;
+    for (const Snapshot& added : volumes_) {
+      if (added.volume == guidPath) return VSS_E_OBJECT_ALREADY_EXISTS;
+    }
+    Snapshot added{GUID_NULL, set_, guidPath, this};
+    ::CoCreateGuid(&added.id);
+    volumes_.push_back(added);
+    *snapshot = added.id;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE PrepareForBackup(IVssAsync** async) override {
+    return StepAsync(L"PrepareForBackup", {Stage::Started}, Stage::Prepared, Stage::Failed, async);
+  }
+  HRESULT STDMETHODCALLTYPE DoSnapshotSet(IVssAsync** async) override {
+    Guard guard(service.lock);
+    const HRESULT scripted = service.Count(L"DoSnapshotSet");
+    if (stage_ != Stage::Prepared || volumes_.empty()) return VSS_E_BAD_STATE;
+    stage_ = scripted == S_OK ? Stage::Made : Stage::Failed;
+    // A step that never finishes keeps the system's one set in the making.
+    if (scripted != VSS_S_ASYNC_PENDING) service.creating = nullptr;
+    if (scripted == S_OK) service.snapshots.insert(service.snapshots.end(), volumes_.begin(), volumes_.end());
+    return StartAsync(scripted, async);
+  }
+  HRESULT STDMETHODCALLTYPE GetSnapshotProperties(VSS_ID id, VSS_SNAPSHOT_PROP* properties) override {
+    Guard guard(service.lock);
+    const HRESULT scripted = service.Count(L"GetSnapshotProperties");
+    if (stage_ == Stage::Created) return VSS_E_BAD_STATE;
+    for (const Snapshot& snapshot : service.snapshots) {
+      if (snapshot.id != id) continue;
+      if (FAILED(scripted)) return scripted;
+      const auto image = service.images.find(snapshot.volume);
+      *properties = VSS_SNAPSHOT_PROP{};
+      properties->m_SnapshotId = snapshot.id;
+      properties->m_SnapshotSetId = snapshot.set;
+      properties->m_lSnapshotsCount = static_cast<LONG>(volumes_.size());
+      properties->m_pwszSnapshotDeviceObject =
+          CoTaskText(image != service.images.end() ? image->second
+                                                   : L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy1");
+      properties->m_pwszOriginalVolumeName = CoTaskText(snapshot.volume);
+      properties->m_eStatus = VSS_SS_CREATED;
+      return S_OK;
+    }
+    return VSS_E_OBJECT_NOT_FOUND;
+  }
+  HRESULT STDMETHODCALLTYPE BackupComplete(IVssAsync** async) override {
+    return StepAsync(L"BackupComplete", {Stage::Made}, Stage::Ended, Stage::Ended, async);
+  }
+  HRESULT STDMETHODCALLTYPE AbortBackup() override {
+    Guard guard(service.lock);
+    const HRESULT scripted = service.Count(L"AbortBackup");
+    if (stage_ == Stage::Created) return VSS_E_BAD_STATE;
+    if (FAILED(scripted)) return scripted;
+    if (service.creating == this) service.creating = nullptr;
+    stage_ = Stage::Ended;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE DeleteSnapshots(VSS_ID id, VSS_OBJECT_TYPE type, WINBOOL, LONG* deleted,
+                                            VSS_ID* notDeleted) override {
+    Guard guard(service.lock);
+    const HRESULT scripted = service.Count(L"DeleteSnapshots");
+    *deleted = 0;
+    *notDeleted = GUID_NULL;
+    if (stage_ == Stage::Created) return VSS_E_BAD_STATE;
+    if (type != VSS_OBJECT_SNAPSHOT_SET && type != VSS_OBJECT_SNAPSHOT) return E_INVALIDARG;
+    if (FAILED(scripted)) return scripted;
+    std::vector<Snapshot>& all = service.snapshots;
+    for (auto it = all.begin(); it != all.end();) {
+      const bool match = (type == VSS_OBJECT_SNAPSHOT_SET ? it->set : it->id) == id;
+      *deleted += match ? 1 : 0;
+      it = match ? all.erase(it) : it + 1;
+    }
+    return *deleted == 0 ? VSS_E_OBJECT_NOT_FOUND : S_OK;
+  }
+
+  NOT_MODELLED(GetWriterMetadata, UINT, VSS_ID*, IVssExamineWriterMetadata**)
+  NOT_MODELLED(IsVolumeSupported, VSS_ID, VSS_PWSZ, WINBOOL*)
+  NOT_MODELLED(GetWriterComponentsCount, UINT*)
+  NOT_MODELLED(GetWriterComponents, UINT, IVssWriterComponentsExt**)
+  NOT_MODELLED(InitializeForRestore, BSTR)
+  NOT_MODELLED(SetRestoreState, VSS_RESTORE_TYPE)
+  NOT_MODELLED(AddComponent, VSS_ID, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR)
+  NOT_MODELLED(GatherWriterStatus, IVssAsync**)
+  NOT_MODELLED(GetWriterStatusCount, UINT*)
+  NOT_MODELLED(FreeWriterStatus)
+  NOT_MODELLED(GetWriterStatus, UINT, VSS_ID*, VSS_ID*, BSTR*, VSS_WRITER_STATE*, HRESULT*)
+  NOT_MODELLED(SetBackupSucceeded, VSS_ID, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, boolean)
+  NOT_MODELLED(SetBackupOptions, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR)
+  NOT_MODELLED(SetSelectedForRestore, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, boolean)
+  NOT_MODELLED(SetRestoreOptions, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR)
+  NOT_MODELLED(SetAdditionalRestores, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, boolean)
+  NOT_MODELLED(SetPreviousBackupStamp, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR)
+  NOT_MODELLED(SaveAsXML, BSTR*)
+  NOT_MODELLED(AddAlternativeLocationMapping, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR,
+               boolean, LPCWSTR)
+  NOT_MODELLED(AddRestoreSubcomponent, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, boolean)
+  NOT_MODELLED(SetFileRestoreStatus, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, VSS_FILE_RESTORE_STATUS)
+  NOT_MODELLED(AddNewTarget, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, boolean, LPCWSTR)
+  NOT_MODELLED(SetRangesFilePath, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, UINT, LPCWSTR)
+  NOT_MODELLED(PreRestore, IVssAsync**)
+  NOT_MODELLED(PostRestore, IVssAsync**)
+  NOT_MODELLED(ImportSnapshots, IVssAsync**)
+  NOT_MODELLED(BreakSnapshotSet, VSS_ID)
+  NOT_MODELLED(Query, VSS_ID, VSS_OBJECT_TYPE, VSS_OBJECT_TYPE, IVssEnumObject**)
+  NOT_MODELLED(DisableWriterClasses, const VSS_ID*, UINT)
+  NOT_MODELLED(EnableWriterClasses, const VSS_ID*, UINT)
+  NOT_MODELLED(DisableWriterInstances, const VSS_ID*, UINT)
+  NOT_MODELLED(ExposeSnapshot, VSS_ID, VSS_PWSZ, LONG, VSS_PWSZ, VSS_PWSZ*)
+  NOT_MODELLED(RevertToSnapshot, VSS_ID, WINBOOL)
+  NOT_MODELLED(QueryRevertStatus, VSS_PWSZ, IVssAsync**)
+
+private:
+  // Made: the snapshots exist; Ended: after BackupComplete or AbortBackup.
+  enum class Stage { Created, Initialized, Started, Prepared, Made, Failed, Ended };
+
+  // A call allowed only in `allowed`; it moves the object to `next`.
+  HRESULT Step(const wchar_t* call, std::initializer_list<Stage> allowed, Stage next) {
+    Guard guard(service.lock);
+    const HRESULT scripted = service.Count(call);
+    if (std::find(allowed.begin(), allowed.end(), stage_) == allowed.end()) return VSS_E_BAD_STATE;
+    if (FAILED(scripted)) return scripted;
+    stage_ = next;
+    return S_OK;
+  }
+  // An asynchronous step reports its scripted result through the async object.
+  HRESULT StepAsync(const wchar_t* call, std::initializer_list<Stage> allowed, Stage done, Stage failed,
+                    IVssAsync** async) {
+    Guard guard(service.lock);
+    const HRESULT scripted = service.Count(call);
+    if (std::find(allowed.begin(), allowed.end(), stage_) == allowed.end()) return VSS_E_BAD_STATE;
+    stage_ = scripted == S_OK ? done : failed;
+    return StartAsync(scripted, async);
+  }
+
+  Stage stage_ = Stage::Created;
+  VSS_ID set_ = GUID_NULL;
+  std::vector<Snapshot> volumes_;
+};
+
+} // namespace
+
+#define VSSAPI_EXPORT extern "C" __declspec(dllexport)
+
+// The service's objects live in a COM apartment: a thread that joined none
+// cannot make one.
+VSSAPI_EXPORT HRESULT STDAPICALLTYPE CreateVssBackupComponentsInternal(IVssBackupComponents** components) {
+  APTTYPE type;
+  APTTYPEQUALIFIER qualifier;
+  if (FAILED(::CoGetApartmentType(&type, &qualifier))) return CO_E_NOTINITIALIZED;
+  HRESULT scripted = S_OK;
+  {
+    Guard guard(service.lock);
+    scripted = service.Count(L"CreateVssBackupComponents");
+  }
+  *components = SUCCEEDED(scripted) ? new BackupComponents() : nullptr;
+  return scripted;
+}
+
+VSSAPI_EXPORT void APIENTRY VssFreeSnapshotPropertiesInternal(VSS_SNAPSHOT_PROP* properties) {
+  ::CoTaskMemFree(properties->m_pwszSnapshotDeviceObject);
+  ::CoTaskMemFree(properties->m_pwszOriginalVolumeName);
+  *properties = VSS_SNAPSHOT_PROP{};
+}
+
+VSSAPI_EXPORT void VssDoubleReset() {
+  Guard guard(service.lock);
+  service.script.clear();
+  service.calls.clear();
+  service.images.clear();
+}
+
+VSSAPI_EXPORT void VssDoubleFail(const wchar_t* call, int nth, HRESULT result) {
+  Guard guard(service.lock);
+  service.script[call][nth] = result;
+}
+
+VSSAPI_EXPORT void VssDoubleSetImage(const wchar_t* mountPoint, const wchar_t* folder) {
+  std::wstring guidPath;
+  if (!VolumeGuidPath(mountPoint, guidPath)) return;
+  Guard guard(service.lock);
+  service.images[guidPath] = folder;
+}
+
+VSSAPI_EXPORT int VssDoubleCalls(const wchar_t* call) {
+  Guard guard(service.lock);
+  return service.calls[call];
+}
+
+VSSAPI_EXPORT int VssDoubleLiveSnapshots() {
+  Guard guard(service.lock);
+  return static_cast<int>(service.snapshots.size());
+}

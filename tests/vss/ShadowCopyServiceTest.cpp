@@ -1,0 +1,198 @@
+// Locked files read end to end: the plug-in, its wrapper, the real
+// vsnp_2003.dll beside this program, and the shadow-copy service double in
+// place of the system's vssapi.dll (Wine's own is a stub).
+#include <thread>
+
+#include <objbase.h>
+#include <vsserror.h>
+
+#include "tests/doubles/vssapi/VssApiControl.h"
+#include "tests/support/PluginFixture.h"
+
+namespace test {
+namespace {
+
+using ::testing::internal::CaptureStderr;
+using ::testing::internal::GetCapturedStderr;
+
+// The provider loads vssapi.dll from the system folder by full path, so the
+// double beside this program is copied there, into this build's own prefix;
+// the suite runs with WINEDLLOVERRIDES=vssapi=n, which makes Wine load it.
+std::wstring InstallServiceDouble() {
+  wchar_t system[MAX_PATH] = {};
+  ::GetSystemDirectoryW(system, MAX_PATH);
+  const std::wstring installed = std::wstring(system) + L"\\vssapi.dll";
+  if (ReadFileBytes(installed) != ReadFileBytes(L"vssapi.dll")) {
+    // Suites run in parallel: each copies under a name of its own, then swaps.
+    const std::wstring copy = installed + L"." + std::to_wstring(::GetCurrentProcessId());
+    ::CopyFileW(L"vssapi.dll", copy.c_str(), /*failIfExists=*/FALSE);
+    ::MoveFileExW(copy.c_str(), installed.c_str(), MOVEFILE_REPLACE_EXISTING);
+  }
+  return installed;
+}
+
+// The calling thread's own apartment: "none" for a thread that joined none,
+// even while the process's multithreaded apartment serves it implicitly.
+std::string OwnApartment() {
+  APTTYPE type = APTTYPE_CURRENT;
+  APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+  if (FAILED(::CoGetApartmentType(&type, &qualifier)) || qualifier == APTTYPEQUALIFIER_IMPLICIT_MTA) return "none";
+  return type == APTTYPE_MTA ? "MTA" : "STA";
+}
+
+class ShadowCopyService : public PluginTest {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(module_ && service.Resolved()) << "the service double must be loaded (WINEDLLOVERRIDES=vssapi=n)";
+    // Every wait ends after a second, so a step that never finishes ends soon.
+    ::SetEnvironmentVariableW(L"DISKWAY_VSS_TIMEOUT", L"1");
+    service.Reset();
+    service.SetImage(L"C:\\", image.c_str());
+  }
+
+  // The file as a program holds it (share mode 0), and as the snapshot of C:
+  // shows it, which the test prepared before it locked the live file.
+  VMLib::UniqueFile Hold(const std::wstring& relative, const std::string& snapshotBytes) {
+    WriteImage(image + L"\\" + (temp / relative).substr(3), snapshotBytes);
+    WriteFileBytes(temp / relative, "live");
+    return HoldExclusively(temp / relative);
+  }
+  static void WriteImage(const std::wstring& path, const std::string& bytes) {
+    MakeFolder(path.substr(0, path.rfind(L'\\')));
+    WriteFileBytes(path, bytes);
+  }
+
+  uint32_t Open(IBackupDataRead* instance, const std::wstring& relative, uint32_t& id) {
+    return instance->Open(temp.Virtual(relative), OpenRead, id);
+  }
+
+  const VMLib::UniqueModule module_{::LoadLibraryW(InstallServiceDouble().c_str())};
+  const VssServiceDouble service{module_.get()};
+  const std::wstring image = temp / L"image-c";
+  IBackupDataRead* reader = MakeReader();
+};
+
+TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWithTheInstance) {
+  WriteFileBytes(temp / L"free.txt", "free");
+  uint32_t id = 0, second = 0;
+  ASSERT_EQ(Open(reader, L"free.txt", id), 0u);
+  reader->Close(id);
+  EXPECT_EQ(::GetModuleHandleW(L"vsnp_2003.dll"), nullptr) << "a file nobody holds needs no shadow copy";
+
+  std::string bytes(100000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 256);
+  const VMLib::UniqueFile one = Hold(L"one.bin", bytes), two = Hold(L"two.txt", "second");
+  CaptureStderr();
+  ASSERT_EQ(Open(reader, L"one.bin", id), 0u);
+  ASSERT_EQ(Open(reader, L"two.txt", second), 0u);
+  EXPECT_NE(GetCapturedStderr().find("Snapshot for \\\\?\\C:\\ already created. Reuse it.\n"), std::string::npos);
+  EXPECT_EQ(ReadAll(*reader, id), bytes);
+  EXPECT_EQ(ReadAll(*reader, second), "second");
+  EXPECT_EQ(service.Calls(L"DoSnapshotSet"), 1);
+  EXPECT_EQ(service.LiveSnapshots(), 1);
+  ReleaseInstance(reader);
+  EXPECT_EQ(service.LiveSnapshots(), 0);
+}
+
+TEST_F(ShadowCopyService, AfterAFailedSnapshotTheNextLockedFileIsReadFromAFreshOne) {
+  const struct {
+    const wchar_t* call;
+    HRESULT result;
+    const wchar_t* firstFailure; // null: the first file is read too
+    int snapshotSets;
+  } cases[] = {
+      // A FAT or exFAT volume: refused, with no reason of the plug-in's own.
+      {L"AddToSnapshotSet", VSS_E_VOLUME_NOT_SUPPORTED, L"", 1},
+      {L"DoSnapshotSet", VSS_E_INSUFFICIENT_STORAGE, L"VSS: DoSnapshotSet failed (0x8004231F)", 2},
+      // Writes could not be flushed in time: a new set is tried and made.
+      {L"DoSnapshotSet", VSS_E_FLUSH_WRITES_TIMEOUT, nullptr, 2},
+      // A step that never finishes ends at the limit.
+      {L"DoSnapshotSet", VSS_S_ASYNC_PENDING,
+       L"VSS: DoSnapshotSet failed (0x800705B4): no answer within 1 s (DISKWAY_VSS_TIMEOUT)", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(std::wstring(c.call)) + " " + std::to_string(c.result));
+    service.Reset();
+    service.SetImage(L"C:\\", image.c_str());
+    service.Fail(c.call, 1, c.result);
+    IBackupDataRead* instance = MakeReader();
+    const VMLib::UniqueFile first = Hold(L"first.txt", "first"), next = Hold(L"next.txt", "next");
+    uint32_t id = 0;
+    log.messages.clear();
+    EXPECT_EQ(Open(instance, L"first.txt", id), c.firstFailure != nullptr ? 1u : 0u);
+    Messages expected{{Info, LockedFileNotice(temp.Real(L"first.txt"))}};
+    if (c.firstFailure != nullptr) expected.push_back({Warning, ShadowCopyFailure(c.firstFailure)});
+    ExpectLogged(expected);
+    if (c.firstFailure == nullptr) {
+      EXPECT_EQ(ReadAll(*instance, id), "first");
+      instance->Close(id);
+    }
+    ASSERT_EQ(Open(instance, L"next.txt", id), 0u);
+    EXPECT_EQ(ReadAll(*instance, id), "next");
+    EXPECT_EQ(service.Calls(L"DoSnapshotSet"), c.snapshotSets);
+    EXPECT_EQ(service.LiveSnapshots(), 1);
+    ReleaseInstance(instance);
+    EXPECT_EQ(service.LiveSnapshots(), 0);
+  }
+}
+
+TEST_F(ShadowCopyService, BackupCompleteFailingAtReleaseLeavesTheHostRunningAndNoSnapshot) {
+  service.Fail(L"BackupComplete", 1, VSS_E_UNEXPECTED);
+  const VMLib::UniqueFile held = Hold(L"held.txt", "copy");
+  uint32_t id = 0;
+  ASSERT_EQ(Open(reader, L"held.txt", id), 0u);
+  EXPECT_EQ(ReadAll(*reader, id), "copy");
+  CaptureStderr();
+  ReleaseInstance(reader);
+  EXPECT_EQ(GetCapturedStderr(), "BackupComplete failed (0x80042302)\n");
+  EXPECT_EQ(service.LiveSnapshots(), 0);
+}
+
+TEST_F(ShadowCopyService, ReleaseFromAnotherThreadLeavesEveryThreadsApartmentAsItWas) {
+  ASSERT_EQ(OwnApartment(), "none");
+  const VMLib::UniqueFile held = Hold(L"held.txt", "copy");
+  uint32_t id = 0;
+  ASSERT_EQ(Open(reader, L"held.txt", id), 0u);
+  EXPECT_EQ(ReadAll(*reader, id), "copy");
+  EXPECT_EQ(OwnApartment(), "none") << "the open put the host's thread in an apartment";
+  std::string releasing;
+  std::thread([&] {
+    ::CoInitializeEx(/*reserved=*/nullptr, COINIT_APARTMENTTHREADED);
+    ReleaseInstance(reader);
+    releasing = OwnApartment();
+    ::CoUninitialize();
+  }).join();
+  EXPECT_EQ(releasing, "STA");
+  EXPECT_EQ(OwnApartment(), "none");
+  EXPECT_EQ(service.LiveSnapshots(), 0);
+}
+
+// The snapshot of C: shows the link again, leading off the snapshot, so a file
+// behind it is read from the snapshot of the volume that holds it.
+TEST_F(ShadowCopyService, FileBehindALinkToAnotherVolumeIsReadFromThatVolumesSnapshot) {
+  const std::wstring link = L"C:\\diskway-vss-link";
+  if (!Exists(link) || !(Attributes(link) & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    GTEST_SKIP() << "no link from C: to Z: (made natively by the vss_link_fixture test)";
+  }
+  const std::wstring name = L"held-" + std::to_wstring(::GetCurrentProcessId()) + L".txt";
+  const std::wstring imageOfZ = temp / L"image-z";
+  service.SetImage(L"Z:\\", imageOfZ.c_str());
+  WriteImage(image + L"\\" + link.substr(3) + L"\\" + name, "from the snapshot of C:");
+  WriteImage(imageOfZ + std::wstring(VSS_LINK_TARGET).substr(2) + L"\\" + name, "from the snapshot of Z:");
+  WriteFileBytes(link + L"\\" + name, "live");
+  VMLib::UniqueFile held = HoldExclusively(link + L"\\" + name);
+  const VMLib::UniqueFile onC = Hold(L"c.txt", "c");
+
+  uint32_t id = 0;
+  ASSERT_EQ(Open(reader, L"c.txt", id), 0u);
+  reader->Close(id);
+  ASSERT_EQ(reader->Open(ToVirtual(link + L"\\" + name), OpenRead, id), 0u);
+  EXPECT_EQ(ReadAll(*reader, id), "from the snapshot of Z:");
+  EXPECT_EQ(service.LiveSnapshots(), 1) << "the snapshot of C: is released for the one of Z:";
+  reader->Close(id);
+  held.reset();
+  ::DeleteFileW((link + L"\\" + name).c_str());
+}
+
+} // namespace
+} // namespace test
