@@ -106,6 +106,38 @@ TEST_F(InstanceTest, LocationFilesAnywhereBelowTheDataFolderAreConnected) {
   }
 }
 
+TEST_F(InstanceTest, LinksInTheDataFolderAreNeitherFollowedNorAnObstacle) {
+  const std::wstring locations = std::wstring(LINK_FIXTURE) + L"\\locations";
+  if (!(Attributes(locations + L"\\loop") & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    GTEST_SKIP() << "no link to a folder in the fixture (made natively by the link_fixture test)";
+  }
+  // "loop" points back up the tree, "elsewhere" at a folder with foreign.loc.
+  host.parameters[L"GetDataStorage"] = locations;
+  for (const auto& [item, drive] : {std::pair(L"own.loc", L"O:"), {L"deep.loc", L"P:"}, {L"foreign.loc", L"F:"}}) {
+    host.items[item] = {{L"LocalDrive", drive}, {L"ShareName", L"\\\\srv\\x"}};
+  }
+  auto instance = Build();
+  EXPECT_EQ(instance->Locations().CountLocationFiles(), 2u);
+  std::vector<std::wstring> drives = instance->Locations().ConnectedDrives();
+  std::sort(drives.begin(), drives.end());
+  EXPECT_EQ(drives, (std::vector<std::wstring>{L"O:", L"P:"}));
+}
+
+TEST_F(InstanceTest, AnExceptionInsideAnOperationBecomesAFailureStatusWithOneMessage) {
+  AddLocationFile(L"a.loc", L"A:", L"\\\\srv\\a");
+  IBackupDataRead* reader = MakeReader();
+  log.messages.clear();
+  // Listing a missing folder reconnects the locations, which asks the host.
+  host.onCall = [](const std::wstring& name) {
+    if (name.find(L"NetworkUser") != std::wstring::npos) throw std::runtime_error("host went away");
+  };
+  FolderList list;
+  EXPECT_EQ(reader->ListFolder(temp.Virtual(L"missing"), list), 1u);
+  ExpectLogged({{Error, L"ListFolder failed: host went away"}});
+  host.onCall = nullptr;
+  EXPECT_EQ(reader->ListFolder(temp.virtualPath(), list), 0u) << "the instance goes on serving";
+}
+
 TEST_F(InstanceTest, UnansweredParameterKeepsThePreviousLocationsValue) {
   AddLocationFile(L"a.loc", L"A:", L"\\\\srv\\a", L"alice");
   AddLocationFile(L"b.loc", L"B:", L"\\\\srv\\b", L"bob");
