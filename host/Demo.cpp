@@ -11,6 +11,7 @@
 #include "host/Text.h"
 #include "host/TreeCopy.h"
 #include "host/TreeVerify.h"
+#include "vmlib/DirectoryReader.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
 
@@ -182,15 +183,13 @@ std::wstring VirtualOf(const std::wstring& local) {
 
 // The demo empties its folder: only one that is new, empty or its own.
 void RequireDemoFolder(const std::wstring& folder) {
-  WIN32_FIND_DATAW entry;
-  const VMLib::UniqueFind find(::FindFirstFileW((L"\\\\?\\" + folder + L"\\*").c_str(), &entry));
-  if (!find) return;
+  VMLib::DirectoryReader reader;
+  if (!reader.Open(L"\\\\?\\" + folder)) return;
   bool empty = true;
-  do {
-    const std::wstring name = entry.cFileName;
-    if (name == kMarkerFile) return;
-    if (name != L"." && name != L"..") empty = false;
-  } while (::FindNextFileW(find.get(), &entry));
+  while (reader.Next() == VMLib::DirectoryReader::Result::Entry) {
+    if (reader.Name() == std::wstring(kMarkerFile)) return;
+    empty = false;
+  }
   if (!empty) {
     throw HostError(L"the demo folder " + Quoted(folder) + L" holds files the demo did not make, and the demo "
                     L"empties its folder first; give a new or empty folder");

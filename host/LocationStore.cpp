@@ -9,6 +9,7 @@
 #include "host/HostError.h"
 #include "host/LocalFile.h"
 #include "host/Text.h"
+#include "vmlib/DirectoryReader.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
 
@@ -272,34 +273,30 @@ void LocationStore::Remove(const std::wstring& name) const {
 
 std::vector<LocationEntry> LocationStore::List() const {
   std::vector<LocationEntry> entries;
-  WIN32_FIND_DATAW data;
-  VMLib::UniqueFind find(::FindFirstFileW(PathOf(L"*").c_str(), &data));
-  if (!find) {
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return entries;
-    throw HostError(L"cannot list '" + folder_ + L"': " + SystemErrorText(error));
+  VMLib::DirectoryReader reader;
+  if (!reader.Open(folder_)) {
+    if (reader.Error() == ERROR_FILE_NOT_FOUND || reader.Error() == ERROR_PATH_NOT_FOUND) return entries;
+    throw HostError(L"cannot list '" + folder_ + L"': " + SystemErrorText(reader.Error()));
   }
-  for (;;) {
-    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      LocationEntry entry;
-      entry.fileName = data.cFileName;
-      entry.name = EndsWithNoCase(entry.fileName, kExtension)
-                       ? entry.fileName.substr(0, entry.fileName.size() - kExtension.size())
-                       : entry.fileName;
-      if (const std::optional<Fields> fields = ReadFields(PathOf(entry.fileName))) {
-        entry.share = FieldOf(*fields, kShareName);
-        entry.drive = FieldOf(*fields, kLocalDrive);
-        entry.user = FieldOf(*fields, kNetworkUser);
-        entry.passwordSet = !FieldOf(*fields, kNetworkPassword).empty();
-        entry.readable = !entry.share.empty() && !entry.drive.empty();
-      }
-      entries.push_back(std::move(entry));
+  VMLib::DirectoryReader::Result result;
+  while ((result = reader.Next()) == VMLib::DirectoryReader::Result::Entry) {
+    if (reader.IsFolder()) continue;
+    LocationEntry entry;
+    entry.fileName = reader.Name();
+    entry.name = EndsWithNoCase(entry.fileName, kExtension)
+                     ? entry.fileName.substr(0, entry.fileName.size() - kExtension.size())
+                     : entry.fileName;
+    if (const std::optional<Fields> fields = ReadFields(PathOf(entry.fileName))) {
+      entry.share = FieldOf(*fields, kShareName);
+      entry.drive = FieldOf(*fields, kLocalDrive);
+      entry.user = FieldOf(*fields, kNetworkUser);
+      entry.passwordSet = !FieldOf(*fields, kNetworkPassword).empty();
+      entry.readable = !entry.share.empty() && !entry.drive.empty();
     }
-    if (!::FindNextFileW(find.get(), &data)) {
-      const DWORD error = ::GetLastError();
-      if (error == ERROR_NO_MORE_FILES) break;
-      throw HostError(L"cannot list '" + folder_ + L"': " + SystemErrorText(error));
-    }
+    entries.push_back(std::move(entry));
+  }
+  if (result == VMLib::DirectoryReader::Result::Error) {
+    throw HostError(L"cannot list '" + folder_ + L"': " + SystemErrorText(reader.Error()));
   }
   std::sort(entries.begin(), entries.end(),
             [](const LocationEntry& a, const LocationEntry& b) { return a.fileName < b.fileName; });
