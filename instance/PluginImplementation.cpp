@@ -212,8 +212,8 @@ uint32_t PluginImplementation::RemoveFolder(const std::wstring& path) {
       LogMessage(Error, L"Computer: cannot delete directory '%s': a whole drive is never deleted", realPath.c_str());
       return static_cast<uint32_t>(StatusFailure);
     }
-    // "." and ".." are names under "\\?\" on Windows, but other layers
-    // resolve them and could reach the folder above, or the drive itself.
+    // A network drive maps to a plain UNC path, where Windows resolves "."
+    // and "..": "N$\\x\\.." would remove the share's whole content.
     if (HasDotComponent(path)) {
       LogMessage(Error, L"Computer: cannot delete directory '%s': the path has a \".\" or \"..\" component",
                  realPath.c_str());

@@ -130,8 +130,13 @@ TEST_F(DirectoryOperations, LinksAreRemovedAsLinksAndWhatTheyPointAtIsNeverTouch
 
 TEST_F(DirectoryOperations, WholeDrivesAndDotComponentsAreNeverRemoved) {
   WriteFileBytes(temp / L"stays", "x");
+  MakeFolder(temp / L"sub");
+  // A persistent network drive maps to a plain path, where Windows resolves
+  // "..": "sub\.." would reach the test's folder itself.
+  const std::wstring network(1, UnusedDriveLetter());
+  RegistryOverride::AddNetworkDrive(network, temp.path());
   const std::wstring drive(1, temp.path()[0]);
-  for (const std::wstring& path : {drive + L"$", drive + L"$\\", drive + L":\\\\", temp.Virtual(L"sub\\..")}) {
+  for (const std::wstring& path : {drive + L"$", drive + L"$\\", drive + L":\\\\", network + L"$\\sub\\.."}) {
     EXPECT_EQ(writer->RemoveFolder(path), 1u) << path;
     ASSERT_EQ(log.messages.size(), 1u) << path;
     EXPECT_EQ(log.messages[0].level, static_cast<uint32_t>(Error));
@@ -139,6 +144,7 @@ TEST_F(DirectoryOperations, WholeDrivesAndDotComponentsAreNeverRemoved) {
     log.messages.clear();
   }
   EXPECT_EQ(ReadFileBytes(temp / L"stays"), "x");
+  EXPECT_TRUE(IsFolder(temp / L"sub"));
 }
 
 // How deep below the caller's frame `work` used the thread's stack, measured
