@@ -19,6 +19,7 @@ enum Scope : unsigned {
   ScopePut = 4,
   ScopeLocation = 8,
   ScopeCopy = 16,
+  ScopeTree = 32,
 };
 
 struct OptionRule {
@@ -35,6 +36,7 @@ const OptionRule kOptions[] = {
     {L"--user", true, ScopeLocation},      {L"--password", true, ScopeLocation},
     {L"--password-stdin", false, ScopeLocation},
     {L"--incremental", false, ScopeCopy},  {L"--dry-run", false, ScopeCopy},
+    {L"--threads", true, ScopeTree},
 };
 
 struct CommandRule {
@@ -60,9 +62,9 @@ const CommandRule kCommands[] = {
     {L"mkdir", Command::MakeFolder, 1, 1, 0, L"V"},
     {L"rm", Command::Remove, 1, 1, 0, L"I"},
     {L"mv", Command::Move, 2, 2, 0, L"II"},
-    {L"backup", Command::Backup, 2, 2, ScopeTransfer | ScopeCopy, L"VV"},
-    {L"restore", Command::Restore, 2, 2, ScopeTransfer | ScopeCopy, L"VV"},
-    {L"verify", Command::Verify, 2, 2, ScopeTransfer, L"VV"},
+    {L"backup", Command::Backup, 2, 2, ScopeTransfer | ScopeCopy | ScopeTree, L"VV"},
+    {L"restore", Command::Restore, 2, 2, ScopeTransfer | ScopeCopy | ScopeTree, L"VV"},
+    {L"verify", Command::Verify, 2, 2, ScopeTransfer | ScopeTree, L"VV"},
     {L"locations add", Command::LocationsAdd, 1, 1, ScopeLocation, L"-"},
     {L"locations list", Command::LocationsList, 0, 0, 0, L""},
     {L"locations remove", Command::LocationsRemove, 1, 1, 0, L"-"},
@@ -140,6 +142,16 @@ void CheckOperandCount(const CommandRule& rule, size_t count) {
                    std::to_wstring(count));
 }
 
+unsigned ParseThreads(const std::wstring& text) {
+  const bool digits = !text.empty() && text.size() <= 2 &&
+                      text.find_first_not_of(L"0123456789") == std::wstring::npos;
+  const unsigned threads = digits ? static_cast<unsigned>(std::stoul(text)) : 0;
+  if (threads < 1 || threads > kMaxThreads) {
+    throw UsageError(L"thread count '" + text + L"' is not a number from 1 to " + std::to_wstring(kMaxThreads));
+  }
+  return threads;
+}
+
 void ApplyOption(const OptionRule& option, const std::wstring& value, Options& options) {
   const std::wstring name = option.name;
   if (option.takesValue && value.empty()) throw UsageError(L"option " + name + L" needs a value");
@@ -151,6 +163,7 @@ void ApplyOption(const OptionRule& option, const std::wstring& value, Options& o
   else if (name == L"--keep-attributes") options.keepAttributes = true;
   else if (name == L"--incremental") options.incremental = true;
   else if (name == L"--dry-run") options.dryRun = true;
+  else if (name == L"--threads") options.threads = ParseThreads(value);
   else if (name == L"--share") options.share = value;
   else if (name == L"--drive") options.drive = value;
   else if (name == L"--user") options.user = value;
@@ -237,11 +250,13 @@ Options ParseArguments(const std::vector<std::wstring>& args) {
 
 const wchar_t* UsageText() {
   return L"usage: diskway-host [--data DIR] [--log FILE] [--copy-acl] COMMAND [ARGS]\n"
-         L"  backup SRC DST [--incremental] [--dry-run] [--buffer SIZE]\n"
+         L"  backup SRC DST [--incremental] [--dry-run] [--buffer SIZE] [--threads N]\n"
          L"                                copy the folder tree SRC into DST (both virtual)\n"
-         L"  restore SRC DST [--incremental] [--dry-run] [--buffer SIZE]\n"
+         L"  restore SRC DST [--incremental] [--dry-run] [--buffer SIZE] [--threads N]\n"
          L"                                copy a backup SRC back to DST\n"
-         L"  verify SRC DST [--buffer SIZE]  compare names, sizes, contents, times and attributes\n"
+         L"  verify SRC DST [--buffer SIZE] [--threads N]\n"
+         L"                                compare names, sizes, contents, times and attributes\n"
+         L"                                (N files at a time, 1 to 32, by default 4)\n"
          L"  demo [FOLDER]                 back up and verify a generated sample tree\n"
          L"                                (in FOLDER, by default %TEMP%\\diskway-demo)\n"
          L"  info                          load the plug-in, show what it is and the drives it lists\n"

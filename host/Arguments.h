@@ -30,6 +30,9 @@ enum class Command {
   Verify,
 };
 
+inline constexpr unsigned kDefaultThreads = 4;
+inline constexpr unsigned kMaxThreads = 32;
+
 struct Options {
   Command command = Command::Help;
   std::vector<std::wstring> operands;
@@ -41,6 +44,11 @@ struct Options {
   bool incremental = false; // backup/restore: skip files unchanged in DST
   bool dryRun = false;      // backup/restore: report what would be copied
   uint32_t bufferSize = 1u << 20;
+  // backup/restore/verify: files copied or compared at a time, each by a
+  // thread with instances of its own. Files are mostly waiting (opens,
+  // closes, metadata writes), so a few threads keep the disk and the
+  // processors busy; beyond that they only take turns.
+  unsigned threads = kDefaultThreads;
   // locations add
   std::wstring share;
   std::wstring drive;

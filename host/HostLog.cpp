@@ -19,7 +19,16 @@ std::wstring LevelName(uint32_t level) {
   }
 }
 
-HostLog::HostLog(TextOutput& console) : console_(console) {}
+HostLog::HostLog(TextOutput& console) : console_(&console) {}
+
+HostLog::HostLog(const HostLog* shared) : shared_(shared) {}
+
+TextOutput& HostLog::SetConsole(TextOutput& console) {
+  const std::lock_guard<std::mutex> guard(outputLock_);
+  TextOutput& before = *console_;
+  console_ = &console;
+  return before;
+}
 
 void HostLog::OpenFile(const std::wstring& path) {
   file_ = OpenLocalForAppending(path);
@@ -39,9 +48,7 @@ uint32_t HostLog::Log(uint32_t level, const wchar_t* text) {
     last_[bucket] = message;
     lastNumber_[bucket] = messageCount_;
     if (LogText::IsLockedFileNotice(level, message)) ++shadowCopyNotices_;
-    const std::wstring line = LevelName(level) + L": " + message + L"\n";
-    if (level >= consoleLevel_) console_.Write(line);
-    AppendToFile(line);
+    Emit(LevelName(level) + L": " + message + L"\n", level, /*show=*/true);
   } catch (...) {
   }
   return 0;
@@ -49,9 +56,19 @@ uint32_t HostLog::Log(uint32_t level, const wchar_t* text) {
 
 void HostLog::Note(const std::wstring& text) const noexcept {
   try {
-    AppendToFile(text + L"\n");
+    Emit(text + L"\n", Info, /*show=*/false);
   } catch (...) {
   }
+}
+
+void HostLog::Emit(const std::wstring& line, uint32_t level, bool show) const {
+  if (shared_ != nullptr) {
+    shared_->Emit(line, level, show);
+    return;
+  }
+  const std::lock_guard<std::mutex> guard(outputLock_);
+  if (show && level >= consoleLevel_) console_->Write(line);
+  AppendToFile(line);
 }
 
 void HostLog::AppendToFile(const std::wstring& line) const {
@@ -63,7 +80,7 @@ void HostLog::AppendToFile(const std::wstring& line) const {
     WriteLocal(file_, filePath_, bytes.data(), bytes.size());
   } catch (const HostError& failure) {
     fileFailed_ = true;
-    console_.Write(L"WARNING: the log file is incomplete from here on: " + failure.message() + L"\n");
+    console_->Write(L"WARNING: the log file is incomplete from here on: " + failure.message() + L"\n");
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,15 @@ std::wstring LevelName(uint32_t level);
 class HostLog final : public IPluginLog {
 public:
   explicit HostLog(TextOutput& console);
+  // The log of one worker thread's instances: counts and remembers only
+  // their messages, so that a failure is explained by what that thread's own
+  // calls said, and shows and files every line through `shared`, whole.
+  explicit HostLog(const HostLog* shared);
+  HostLog(const HostLog&) = delete;
+  HostLog& operator=(const HostLog&) = delete;
+
+  // Where the messages are shown from now on; the previous one is returned.
+  TextOutput& SetConsole(TextOutput& console);
 
   // Throws HostError when the file cannot be opened.
   void OpenFile(const std::wstring& path);
@@ -51,9 +61,14 @@ public:
 private:
   static constexpr size_t kLevels = Critical + 1;
   static size_t Bucket(uint32_t level);
+  // Files `line` and, when `show` and its level is shown, shows it; the
+  // shared log does both for its workers' logs.
+  void Emit(const std::wstring& line, uint32_t level, bool show) const;
   void AppendToFile(const std::wstring& line) const;
 
-  TextOutput& console_;
+  const HostLog* shared_ = nullptr;
+  TextOutput* console_ = nullptr;
+  mutable std::mutex outputLock_;
   VMLib::UniqueFile file_;
   std::wstring filePath_;
   std::array<uint32_t, kLevels> counts_{};

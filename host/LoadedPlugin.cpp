@@ -74,17 +74,21 @@ PluginDescription LoadedPlugin::Describe() {
 }
 
 IBackupDataRead& LoadedPlugin::Reader() {
-  if (!reader_) {
-    reader_ = CreateInstance<IBackupDataRead>([this] { return getBackupDataRead_(&log_, &host_); }, L"read");
-  }
+  if (!reader_) reader_ = NewReader(log_);
   return *reader_;
 }
 
 IBackupDataWrite& LoadedPlugin::Writer() {
-  if (!writer_) {
-    writer_ = CreateInstance<IBackupDataWrite>([this] { return getBackupDataWrite_(&log_, &host_); }, L"write");
-  }
+  if (!writer_) writer_ = NewWriter(log_);
   return *writer_;
+}
+
+PluginPtr<IBackupDataRead> LoadedPlugin::NewReader(IPluginLog& log) {
+  return CreateInstance<IBackupDataRead>([this, &log] { return getBackupDataRead_(&log, &host_); }, L"read");
+}
+
+PluginPtr<IBackupDataWrite> LoadedPlugin::NewWriter(IPluginLog& log) {
+  return CreateInstance<IBackupDataWrite>([this, &log] { return getBackupDataWrite_(&log, &host_); }, L"write");
 }
 
 void LoadedPlugin::ReleaseInstances() {

@@ -25,6 +25,8 @@ public:
   IBackupDataRead& Reader() override;
   IBackupDataWrite& Writer() override;
   void ReleaseInstances() override;
+  PluginPtr<IBackupDataRead> NewReader(IPluginLog& log) override;
+  PluginPtr<IBackupDataWrite> NewWriter(IPluginLog& log) override;
 
 private:
   // Declared first so that it is unloaded last, after every instance is gone.

@@ -69,4 +69,19 @@ void ConsoleOutput::WriteRaw(std::wstring_view text) noexcept {
   }
 }
 
+void SerializedOutput::Write(std::wstring_view text) {
+  const std::lock_guard<std::mutex> guard(lock_);
+  out_.Write(text);
+}
+
+size_t SerializedOutput::ConsoleWidth() const {
+  const std::lock_guard<std::mutex> guard(lock_);
+  return out_.ConsoleWidth();
+}
+
+void SerializedOutput::ShowStatus(std::wstring_view line) {
+  const std::lock_guard<std::mutex> guard(lock_);
+  out_.ShowStatus(line);
+}
+
 } // namespace host

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <mutex>
 #include <string_view>
 
 #include "vmlib/WindowsApi.h"
@@ -42,6 +43,20 @@ private:
   // start, so text anyone writes next (the plug-in prints some messages
   // itself) overwrites it instead of running on after it.
   size_t statusShown_ = 0;
+};
+
+// Another output used from several threads at once: each text and status
+// line arrives whole, never cut into by another thread's.
+class SerializedOutput final : public TextOutput {
+public:
+  explicit SerializedOutput(TextOutput& out) : out_(out) {}
+  void Write(std::wstring_view text) override;
+  size_t ConsoleWidth() const override;
+  void ShowStatus(std::wstring_view line) override;
+
+private:
+  TextOutput& out_;
+  mutable std::mutex lock_;
 };
 
 } // namespace host

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "contract/IBackupData.h"
+#include "contract/IPluginCallbacks.h"
 #include "contract/IPluginInfo.h"
 
 namespace host {
@@ -38,6 +39,10 @@ public:
   virtual IBackupDataRead& Reader() = 0;
   virtual IBackupDataWrite& Writer() = 0;
   virtual void ReleaseInstances() = 0;
+  // Further instances, for other threads: each reports to `log` and is the
+  // caller's to release. Throw HostError when the plug-in cannot make one.
+  virtual PluginPtr<IBackupDataRead> NewReader(IPluginLog& log) = 0;
+  virtual PluginPtr<IBackupDataWrite> NewWriter(IPluginLog& log) = 0;
 
 protected:
   ~PluginSession() = default;

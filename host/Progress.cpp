@@ -26,29 +26,40 @@ ProgressMeter::ProgressMeter(TextOutput& out, uint64_t totalItems, uint64_t tota
       started_(NowMs()),
       lastShown_(started_) {}
 
-void ProgressMeter::StartItem(const std::wstring& relative, uint64_t bytes) {
-  current_ = relative;
-  itemStart_ = bytesDone_;
-  itemBytes_ = bytes;
-  Refresh();
+ProgressMeter::Item::Item(ProgressMeter* meter, const std::wstring& relative, uint64_t bytes)
+    : meter_(meter), bytes_(bytes) {
+  if (meter_ == nullptr) return;
+  const std::lock_guard<std::mutex> guard(meter_->lock_);
+  meter_->current_ = relative;
+  meter_->Refresh();
 }
 
-void ProgressMeter::AddBytes(uint64_t bytes) {
-  moved_ += bytes;
+void ProgressMeter::Item::AddBytes(uint64_t bytes) {
+  if (meter_ == nullptr) return;
   // A file that grew since it was counted must not push the total past 100%.
-  bytesDone_ = std::min(bytesDone_ + bytes, itemStart_ + itemBytes_);
-  Refresh();
+  const uint64_t counted = std::min(bytes, bytes_ - counted_);
+  counted_ += counted;
+  const std::lock_guard<std::mutex> guard(meter_->lock_);
+  meter_->moved_ += bytes;
+  meter_->bytesDone_ += counted;
+  meter_->Refresh();
 }
 
-void ProgressMeter::FinishItem() {
-  ++itemsDone_;
-  bytesDone_ = itemStart_ + itemBytes_;
-  itemStart_ = bytesDone_;
-  itemBytes_ = 0;
+ProgressMeter::Item::~Item() {
+  if (meter_ == nullptr) return;
+  const std::lock_guard<std::mutex> guard(meter_->lock_);
+  ++meter_->itemsDone_;
+  meter_->bytesDone_ += bytes_ - counted_;
 }
 
 void ProgressMeter::Finish() {
+  const std::lock_guard<std::mutex> guard(lock_);
   out_.ShowStatus(L"");
+}
+
+uint64_t ProgressMeter::ItemsDone() const {
+  const std::lock_guard<std::mutex> guard(lock_);
+  return itemsDone_;
 }
 
 double ProgressMeter::Seconds() const {

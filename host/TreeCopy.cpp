@@ -1,6 +1,9 @@
 #include "host/TreeCopy.h"
 
+#include <algorithm>
 #include <map>
+#include <memory>
+#include <mutex>
 
 #include "host/Format.h"
 #include "host/Progress.h"
@@ -55,23 +58,27 @@ class TreeCopier final : public TreeVisitor {
 public:
   TreeCopier(IBackupDataRead& source, IBackupDataWrite& target, const HostLog& log, TextOutput& out,
              const std::wstring& from, const std::wstring& to, const CopySettings& settings,
-             ProgressMeter* progress, CopyReport& report)
+             ProgressMeter* progress, WorkerPool* workers, CopyReport& report)
       : source_(source), target_(target), log_(log), out_(out), from_(from), to_(to), settings_(settings),
-        progress_(progress), report_(report), buffer_(settings.dryRun ? 0 : settings.bufferSize) {}
+        progress_(progress), workers_(workers), report_(report),
+        buffer_(settings.dryRun || workers != nullptr ? 0 : settings.bufferSize) {}
 
   bool EnterFolder(const std::wstring& relative, const FileInfo& info) override {
     if (!relative.empty()) {
-      StartItem(relative, 0);
+      const ProgressMeter::Item item(progress_, relative, 0);
       const bool created = CreateFolder(relative);
-      FinishItem();
+      ItemDone();
       if (!created) return false;
     }
     listings_.push_back(TargetListing(relative));
+    const std::shared_ptr<Folder> parent = folders_.empty() ? nullptr : folders_.back();
+    if (parent) Hold(*parent);
+    folders_.push_back(std::make_shared<Folder>(Folder{relative, info, parent}));
     return true;
   }
 
   void VisitFile(const std::wstring& relative, const FileInfo& info) override {
-    StartItem(relative, info.size);
+    auto item = std::make_shared<ProgressMeter::Item>(progress_, relative, info.size);
     const FileInfo* existing = Existing(relative);
     const std::wstring unusable = UnusableName(LeafName(relative));
     if (!unusable.empty()) {
@@ -79,6 +86,7 @@ public:
     } else if (existing != nullptr && IsFolder(*existing)) {
       Fail(relative, L"DST has a folder of this name (" + Quoted(ChildPath(to_, relative)) + L")");
     } else if (settings_.incremental && existing != nullptr && Unchanged(*existing, info)) {
+      const std::lock_guard<std::mutex> guard(lock_);
       ++report_.skippedFiles;
       report_.skippedBytes += info.size;
     } else if (settings_.dryRun) {
@@ -86,17 +94,18 @@ public:
       ++report_.copied.files;
       report_.copied.bytes += info.size;
     } else {
-      CopyFile(relative, info, existing);
+      CopyFile(relative, info, existing, std::move(item));
+      return;
     }
-    FinishItem();
+    ItemDone();
   }
 
-  void LeaveFolder(const std::wstring& relative, const FileInfo& info) override {
-    // After the children, so that the folder's times are the last change
-    // made to it. A drive's attributes are not a folder's to take or give.
-    const bool rootOfDrive = relative.empty() && (IsDriveOrRoot(from_) || IsDriveOrRoot(to_));
-    if (!settings_.dryRun && !rootOfDrive) ApplyInfo(relative, info);
+  void LeaveFolder(const std::wstring& relative, const FileInfo&) override {
     listings_.pop_back();
+    std::shared_ptr<Folder> folder = std::move(folders_.back());
+    folders_.pop_back();
+    folder->order = next_++;
+    Release(std::move(folder), target_, log_);
   }
 
   void ListingFailed(const std::wstring& relative, const std::wstring& problem) override {
@@ -110,24 +119,74 @@ public:
   }
 
   void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring& first) override {
-    StartItem(relative, IsFolder(info) ? 0 : info.size);
+    const ProgressMeter::Item item(progress_, relative, IsFolder(info) ? 0 : info.size);
     Fail(relative, L"its name differs only in case from " + first + L"; DST cannot hold both");
-    FinishItem();
+    ItemDone();
   }
 
-  bool Stopped() const override { return !report_.stopReason.empty(); }
+  bool Stopped() const override {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return !report_.stopReason.empty();
+  }
+
+  // Once the walk is over and every file is done: the failures in the order
+  // of the walk, whichever thread met them first.
+  void Finish() {
+    std::sort(failures_.begin(), failures_.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& failure : failures_) report_.failures.push_back(std::move(failure.second));
+  }
+
+  uint64_t ItemsDone() const { return itemsDone_; }
 
 private:
-  void StartItem(const std::wstring& relative, uint64_t bytes) {
-    if (progress_ != nullptr) progress_->StartItem(relative, bytes);
+  // A folder whose attributes and times wait for everything below it: its
+  // own visit and each file or folder below it still under way hold it.
+  struct Folder {
+    std::wstring relative;
+    FileInfo info;
+    std::shared_ptr<Folder> parent;
+    size_t holds = 1;
+    uint64_t order = 0; // in the walk, of its attributes' failure
+  };
+
+  void Hold(Folder& folder) {
+    const std::lock_guard<std::mutex> guard(lock_);
+    ++folder.holds;
   }
 
-  void FinishItem() {
-    if (progress_ != nullptr) progress_->FinishItem();
+  // Lets go of `folder`; the last to let go applies its attributes and
+  // times, after the children, so that they are the last change made to it,
+  // and then lets go of its parent.
+  void Release(std::shared_ptr<Folder> folder, IBackupDataWrite& target, const HostLog& log) {
+    while (folder) {
+      {
+        const std::lock_guard<std::mutex> guard(lock_);
+        if (--folder->holds > 0) return;
+      }
+      // A drive's attributes are not a folder's to take or give.
+      const bool rootOfDrive = folder->relative.empty() && (IsDriveOrRoot(from_) || IsDriveOrRoot(to_));
+      if (!settings_.dryRun && !rootOfDrive) {
+        const std::wstring problem =
+            ApplyAttributesAndTimes(target, log, ChildPath(to_, folder->relative), folder->info);
+        if (!problem.empty()) Record(folder->order, {folder->relative, problem});
+      }
+      folder = folder->parent;
+    }
   }
 
-  void Fail(const std::wstring& relative, const std::wstring& reason, FailureKind kind = FailureKind::Other) {
-    report_.failures.push_back({relative, reason, kind});
+  void ItemDone() {
+    const std::lock_guard<std::mutex> guard(lock_);
+    ++itemsDone_;
+  }
+
+  void Record(uint64_t order, ItemFailure failure) {
+    const std::lock_guard<std::mutex> guard(lock_);
+    failures_.emplace_back(order, std::move(failure));
+  }
+
+  void Fail(const std::wstring& relative, const std::wstring& reason) {
+    Record(next_++, {relative, reason});
   }
 
   // The target's entry of the same name, from its folder's listing.
@@ -161,6 +220,7 @@ private:
         return false;
       }
     }
+    const std::lock_guard<std::mutex> guard(lock_);
     ++report_.copied.folders;
     return true;
   }
@@ -189,12 +249,34 @@ private:
            (info.validFields & FieldLastWriteTime) && existing.lastWriteTime == info.lastWriteTime;
   }
 
-  void CopyFile(const std::wstring& relative, const FileInfo& info, const FileInfo* existing) {
+  // On this thread without workers, else on the next free worker; either
+  // way the file's folder waits for it.
+  void CopyFile(const std::wstring& relative, const FileInfo& info, const FileInfo* existing,
+                std::shared_ptr<ProgressMeter::Item> item) {
     FileCopy file{ChildPath(from_, relative), ChildPath(to_, relative), info, std::nullopt};
     if (existing != nullptr) file.existing = *existing;
-    const FileCopyResult result = CopyOneFile(source_, target_, log_, file, buffer_, [this](uint32_t chunk) {
-      if (progress_ != nullptr) progress_->AddBytes(chunk);
+    const std::shared_ptr<Folder> folder = folders_.back();
+    Hold(*folder);
+    const uint64_t order = next_++;
+    if (workers_ == nullptr) {
+      Copy(source_, target_, log_, buffer_, relative, file, *item, order);
+      item.reset();
+      Release(folder, target_, log_);
+      return;
+    }
+    workers_->Post([this, relative, file = std::move(file), item = std::move(item), folder, order](Worker& worker) {
+      // A full disk stopped the run since this file was handed out.
+      if (!Stopped()) Copy(worker.source(), worker.target(), worker.log(), worker.buffer(), relative, file, *item, order);
+      Release(folder, worker.target(), worker.log());
     });
+  }
+
+  void Copy(IBackupDataRead& source, IBackupDataWrite& target, const HostLog& log, std::vector<char>& buffer,
+            const std::wstring& relative, const FileCopy& file, ProgressMeter::Item& item, uint64_t order) {
+    const FileCopyResult result =
+        CopyOneFile(source, target, log, file, buffer, [&item](uint32_t chunk) { item.AddBytes(chunk); });
+    const std::lock_guard<std::mutex> guard(lock_);
+    ++itemsDone_;
     if (result.copied) {
       ++report_.copied.files;
       report_.copied.bytes += result.bytes;
@@ -203,16 +285,11 @@ private:
     if (!result.failure) return;
     ItemFailure failure = *result.failure;
     failure.relative = relative;
-    report_.failures.push_back(failure);
-    if (result.diskFull && ++diskFullFailures_ >= kDiskFullLimit) {
+    failures_.emplace_back(order, std::move(failure));
+    if (result.diskFull && ++diskFullFailures_ >= kDiskFullLimit && report_.stopReason.empty()) {
       report_.stopReason = L"the disk holding " + Quoted(to_) + L" is full: " + CountOf(diskFullFailures_, L"file") +
                            L" did not fit, so the rest were not tried";
     }
-  }
-
-  void ApplyInfo(const std::wstring& relative, const FileInfo& info) {
-    const std::wstring problem = ApplyAttributesAndTimes(target_, log_, ChildPath(to_, relative), info);
-    if (!problem.empty()) Fail(relative, problem);
   }
 
   IBackupDataRead& source_;
@@ -223,9 +300,17 @@ private:
   const std::wstring& to_;
   const CopySettings& settings_;
   ProgressMeter* progress_;
+  WorkerPool* workers_;
   CopyReport& report_;
   std::vector<char> buffer_;
+  // The walk's own, on its thread.
   std::vector<Listing> listings_;
+  std::vector<std::shared_ptr<Folder>> folders_;
+  uint64_t next_ = 0; // order in the walk
+  // Shared with the workers.
+  mutable std::mutex lock_;
+  std::vector<std::pair<uint64_t, ItemFailure>> failures_;
+  uint64_t itemsDone_ = 0;
   int diskFullFailures_ = 0;
 };
 
@@ -310,7 +395,8 @@ std::wstring NotFollowedLines(const std::vector<std::wstring>& links) {
 }
 
 CopyReport CopyTree(IBackupDataRead& source, IBackupDataWrite& target, const HostLog& log, TextOutput& out,
-                    const std::wstring& fromPath, const std::wstring& toPath, const CopySettings& settings) {
+                    const std::wstring& fromPath, const std::wstring& toPath, const CopySettings& settings,
+                    WorkerPool* workers) {
   const std::wstring from = TrimmedPath(fromPath);
   const std::wstring to = TrimmedPath(toPath);
   const FileInfo rootInfo = RequireFolder(source, log, from, L"SRC");
@@ -318,8 +404,10 @@ CopyReport CopyTree(IBackupDataRead& source, IBackupDataWrite& target, const Hos
 
   CopyReport report;
   if (settings.dryRun) {
-    TreeCopier copier(source, target, log, out, from, to, settings, /*progress=*/nullptr, report);
+    TreeCopier copier(source, target, log, out, from, to, settings, /*progress=*/nullptr, /*workers=*/nullptr,
+                      report);
     WalkTree(source, log, from, rootInfo, copier);
+    copier.Finish();
     report.total = report.copied;
     report.total.files += report.skippedFiles;
     report.total.bytes += report.skippedBytes;
@@ -335,12 +423,14 @@ CopyReport CopyTree(IBackupDataRead& source, IBackupDataWrite& target, const Hos
   if (status != StatusSuccess) throw PluginFailure(log, mark, L"cannot create DST " + Quoted(to), status);
 
   ProgressMeter progress(out, report.total.items(), report.total.bytes);
-  TreeCopier copier(source, target, log, out, from, to, settings, &progress, report);
+  TreeCopier copier(source, target, log, out, from, to, settings, &progress, workers, report);
   WalkTree(source, log, from, rootInfo, copier);
+  if (workers != nullptr) workers->Wait();
+  copier.Finish();
   progress.Finish();
   report.seconds = progress.Seconds();
-  if (!report.stopReason.empty() && report.total.items() > progress.ItemsDone()) {
-    report.notAttempted = report.total.items() - progress.ItemsDone();
+  if (!report.stopReason.empty() && report.total.items() > copier.ItemsDone()) {
+    report.notAttempted = report.total.items() - copier.ItemsDone();
   }
   return report;
 }

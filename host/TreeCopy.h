@@ -11,6 +11,7 @@
 #include "host/HostLog.h"
 #include "host/Output.h"
 #include "host/TreeWalk.h"
+#include "host/Workers.h"
 #include "contract/IBackupData.h"
 
 namespace host {
@@ -80,9 +81,14 @@ FileCopyResult CopyOneFile(IBackupDataRead& source, IBackupDataWrite& target, co
 // to folders are not followed, on either side. Temporary files that an
 // earlier run left behind are removed. Shows progress on `out`. Throws
 // HostError when it cannot start: no source folder, source and target in
-// one another, a target that cannot be created.
+// one another, a target that cannot be created. With `workers` the walk
+// stays on this thread (folders are created before their files) and the
+// files are copied by the workers; a folder's attributes and times still
+// follow everything below it, and the report is the one a single thread
+// would give, its failures in the order of the walk.
 CopyReport CopyTree(IBackupDataRead& source, IBackupDataWrite& target, const HostLog& log, TextOutput& out,
-                    const std::wstring& from, const std::wstring& to, const CopySettings& settings);
+                    const std::wstring& from, const std::wstring& to, const CopySettings& settings,
+                    WorkerPool* workers = nullptr);
 
 // The lines that end the command; `what` is "Backup" or "Restore".
 std::wstring CopySummary(const CopyReport& report, const std::wstring& what, const CopySettings& settings);

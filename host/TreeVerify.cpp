@@ -1,7 +1,10 @@
 #include "host/TreeVerify.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
+#include <memory>
+#include <mutex>
 
 #include "host/Format.h"
 #include "host/Progress.h"
@@ -32,17 +35,16 @@ std::wstring FolderName(const std::wstring& relative, const FileInfo& info) {
 class TreeComparer final : public TreeVisitor {
 public:
   TreeComparer(IBackupDataRead& source, IBackupDataRead& target, const HostLog& log, const std::wstring& from,
-               const std::wstring& to, uint32_t bufferSize, ProgressMeter& progress, VerifyReport& report)
-      : source_(source), target_(target), log_(log), from_(from), to_(to), buffer_(bufferSize),
-        progress_(progress), report_(report) {}
+               const std::wstring& to, uint32_t bufferSize, ProgressMeter& progress, WorkerPool* workers,
+               VerifyReport& report)
+      : source_(source), target_(target), log_(log), from_(from), to_(to),
+        buffer_(workers != nullptr ? 0 : bufferSize), progress_(progress), workers_(workers), report_(report) {}
 
   bool EnterFolder(const std::wstring& relative, const FileInfo& info) override {
     if (!relative.empty()) {
-      progress_.StartItem(relative, 0);
+      const ProgressMeter::Item item(&progress_, relative, 0);
       ++report_.checked.folders;
-      const bool matched = Match(relative, info);
-      progress_.FinishItem();
-      if (!matched) return false;
+      if (!Match(relative, info, nullptr)) return false;
     }
     Listing listing;
     std::vector<FolderEntry> entries;
@@ -57,11 +59,10 @@ public:
   }
 
   void VisitFile(const std::wstring& relative, const FileInfo& info) override {
-    progress_.StartItem(relative, info.size);
+    auto item = std::make_shared<ProgressMeter::Item>(&progress_, relative, info.size);
     ++report_.checked.files;
     report_.checked.bytes += info.size;
-    Match(relative, info);
-    progress_.FinishItem();
+    Match(relative, info, std::move(item));
   }
 
   void LeaveFolder(const std::wstring& relative, const FileInfo&) override {
@@ -93,14 +94,28 @@ public:
         L"its name differs only in case from " + first + L"; DST cannot hold both");
   }
 
+  // Once the walk is over and every file is compared: the differences in
+  // the order of the walk, whichever thread found them.
+  void Finish() {
+    std::sort(differences_.begin(), differences_.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& difference : differences_) report_.differences.push_back(std::move(difference.second));
+  }
+
 private:
   void Add(DifferenceKind kind, const std::wstring& relative, const std::wstring& detail) {
-    report_.differences.push_back({kind, relative, detail});
+    Record(next_++, {kind, relative, detail});
+  }
+
+  void Record(uint64_t order, Difference difference) {
+    const std::lock_guard<std::mutex> guard(lock_);
+    differences_.emplace_back(order, std::move(difference));
   }
 
   // Compares the item with its namesake in the target folder's listing and
   // takes that off the listing. False when there is nothing to go into.
-  bool Match(const std::wstring& relative, const FileInfo& info) {
+  // A file's `item` lasts until its contents are compared.
+  bool Match(const std::wstring& relative, const FileInfo& info, std::shared_ptr<ProgressMeter::Item> item) {
     Listing& listing = listings_.back();
     const auto found = listing.find(LeafName(relative));
     if (found == listing.end()) {
@@ -119,7 +134,7 @@ private:
           std::wstring(IsFolder(info) ? L"a folder in SRC, a file in DST" : L"a file in SRC, a folder in DST"));
       return false;
     }
-    if (!IsFolder(info)) CompareContents(relative, info, other);
+    if (!IsFolder(info)) CompareContents(relative, info, other, std::move(item));
     CompareTimes(FolderName(relative, info), info, other);
     const uint32_t mine = ComparedAttributes(info.attributes);
     const uint32_t theirs = ComparedAttributes(other.attributes);
@@ -130,7 +145,9 @@ private:
     return true;
   }
 
-  void CompareContents(const std::wstring& relative, const FileInfo& info, const FileInfo& other) {
+  // On this thread without workers, else on the next free worker.
+  void CompareContents(const std::wstring& relative, const FileInfo& info, const FileInfo& other,
+                       std::shared_ptr<ProgressMeter::Item> item) {
     if (info.size != other.size) {
       Add(DifferenceKind::Size, relative,
           L"SRC " + std::to_wstring(info.size) + L" bytes, DST " + std::to_wstring(other.size) + L" bytes");
@@ -141,29 +158,44 @@ private:
       Add(DifferenceKind::Unreadable, relative, unusable);
       return;
     }
+    const uint64_t order = next_++;
+    if (workers_ == nullptr) {
+      CompareBytes(source_, target_, log_, buffer_, relative, *item, order);
+      return;
+    }
+    workers_->Post([this, relative, item = std::move(item), order](Worker& worker) {
+      CompareBytes(worker.source(), worker.target(), worker.log(), worker.buffer(), relative, *item, order);
+    });
+  }
+
+  void CompareBytes(IBackupDataRead& source, IBackupDataRead& target, const HostLog& log, std::vector<char>& buffer,
+                    const std::wstring& relative, ProgressMeter::Item& item, uint64_t order) {
     std::wstring mine;
     std::wstring theirs;
     try {
-      mine = Hash(source_, ChildPath(from_, relative), /*counted=*/true);
+      mine = Hash(source, log, buffer, ChildPath(from_, relative), &item);
     } catch (const HostError& failure) {
-      Add(DifferenceKind::Unreadable, relative, L"SRC: " + failure.message());
+      Record(order, {DifferenceKind::Unreadable, relative, L"SRC: " + failure.message()});
       return;
     }
     try {
-      theirs = Hash(target_, ChildPath(to_, relative), /*counted=*/false);
+      theirs = Hash(target, log, buffer, ChildPath(to_, relative), nullptr);
     } catch (const HostError& failure) {
-      Add(DifferenceKind::Unreadable, relative, L"DST: " + failure.message());
+      Record(order, {DifferenceKind::Unreadable, relative, L"DST: " + failure.message()});
       return;
     }
-    if (mine != theirs) Add(DifferenceKind::Content, relative, L"SHA-256 SRC " + mine + L", DST " + theirs);
+    if (mine != theirs) Record(order, {DifferenceKind::Content, relative, L"SHA-256 SRC " + mine + L", DST " + theirs});
   }
 
-  std::wstring Hash(IBackupDataRead& data, const std::wstring& path, bool counted) {
-    PluginFileReader file(data, log_, path);
-    Pump(file, sha_, buffer_, [this, counted](uint32_t chunk) {
-      if (counted) progress_.AddBytes(chunk);
+  // `counted`: the item whose progress the bytes read are.
+  static std::wstring Hash(IBackupDataRead& data, const HostLog& log, std::vector<char>& buffer,
+                           const std::wstring& path, ProgressMeter::Item* counted) {
+    PluginFileReader file(data, log, path);
+    Sha256 sha;
+    Pump(file, sha, buffer, [counted](uint32_t chunk) {
+      if (counted != nullptr) counted->AddBytes(chunk);
     });
-    return sha_.Finish();
+    return sha.Finish();
   }
 
   void CompareTimes(const std::wstring& shown, const FileInfo& info, const FileInfo& other) {
@@ -189,10 +221,15 @@ private:
   const std::wstring& from_;
   const std::wstring& to_;
   std::vector<char> buffer_;
-  Sha256 sha_;
   ProgressMeter& progress_;
+  WorkerPool* workers_;
   VerifyReport& report_;
+  // The walk's own, on its thread.
   std::vector<Listing> listings_;
+  uint64_t next_ = 0; // order in the walk
+  // Shared with the workers.
+  std::mutex lock_;
+  std::vector<std::pair<uint64_t, Difference>> differences_;
 };
 
 } // namespace
@@ -202,7 +239,8 @@ uint32_t ComparedAttributes(uint32_t attributes) {
 }
 
 VerifyReport VerifyTrees(IBackupDataRead& source, IBackupDataRead& target, const HostLog& log, TextOutput& out,
-                         const std::wstring& fromPath, const std::wstring& toPath, uint32_t bufferSize) {
+                         const std::wstring& fromPath, const std::wstring& toPath, uint32_t bufferSize,
+                         WorkerPool* workers) {
   const std::wstring from = TrimmedPath(fromPath);
   const std::wstring to = TrimmedPath(toPath);
   const FileInfo rootInfo = RequireFolder(source, log, from, L"SRC");
@@ -214,8 +252,10 @@ VerifyReport VerifyTrees(IBackupDataRead& source, IBackupDataRead& target, const
             FormatSize(total.bytes) + L") in " + Quoted(from) + L" with " + Quoted(to) + L"\n");
   VerifyReport report;
   ProgressMeter progress(out, total.items(), total.bytes);
-  TreeComparer comparer(source, target, log, from, to, bufferSize, progress, report);
+  TreeComparer comparer(source, target, log, from, to, bufferSize, progress, workers, report);
   WalkTree(source, log, from, rootInfo, comparer);
+  if (workers != nullptr) workers->Wait();
+  comparer.Finish();
   progress.Finish();
   report.seconds = progress.Seconds();
   return report;

@@ -10,6 +10,7 @@
 #include "host/HostLog.h"
 #include "host/Output.h"
 #include "host/TreeWalk.h"
+#include "host/Workers.h"
 #include "contract/IBackupData.h"
 
 namespace host {
@@ -50,9 +51,12 @@ uint32_t ComparedAttributes(uint32_t attributes);
 // reports the last write time as the creation time, which still compares
 // equal after a copy); last access times are not, since reading the files to
 // compare them changes those. Shows progress on `out`. Throws HostError when
-// either folder is missing.
+// either folder is missing. With `workers` the contents are compared by the
+// workers (their source and target instances) and the report is the one a
+// single thread would give.
 VerifyReport VerifyTrees(IBackupDataRead& source, IBackupDataRead& target, const HostLog& log, TextOutput& out,
-                         const std::wstring& from, const std::wstring& to, uint32_t bufferSize);
+                         const std::wstring& from, const std::wstring& to, uint32_t bufferSize,
+                         WorkerPool* workers = nullptr);
 
 // "missing in DST", "extra in DST", "size", ...
 std::wstring KindName(DifferenceKind kind);

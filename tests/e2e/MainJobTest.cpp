@@ -141,7 +141,20 @@ protected:
   const std::wstring dst = temp / L"dst";
 };
 
-TEST_F(MainJob, BackupAndRestoreKeepContentsTimesAndAttributes) {
+// The tree commands, with one thread and with several: every rule and every
+// summary line the same.
+class TreeJob : public MainJob, public ::testing::WithParamInterface<int> {
+protected:
+  HostRun Host(std::vector<std::wstring> args) const {
+    if (args[0] == L"backup" || args[0] == L"restore" || args[0] == L"verify") {
+      args.insert(args.end(), {L"--threads", std::to_wstring(GetParam())});
+    }
+    return MainJob::Host(args);
+  }
+};
+INSTANTIATE_TEST_SUITE_P(Threads, TreeJob, ::testing::Values(1, 4));
+
+TEST_P(TreeJob, BackupAndRestoreKeepContentsTimesAndAttributes) {
   MakeTree(src);
   const HostRun backup = Host({L"backup", ToVirtual(src), ToVirtual(dst)});
   ASSERT_EQ(backup.exitCode, 0) << backup.output;
@@ -182,7 +195,7 @@ TEST_F(MainJob, BackupAndRestoreKeepContentsTimesAndAttributes) {
 // A case-sensitive source (Z: is the Linux root) with two names Windows takes
 // for one, a link out of the tree and a link back up; then a restore into a
 // tree whose file and folder are links to places outside it.
-TEST_F(MainJob, CaseClashesAndLinksAreNamedAndNeverWrittenThrough) {
+TEST_P(TreeJob, CaseClashesAndLinksAreNamedAndNeverWrittenThrough) {
   const std::string root = "/tmp/diskway-e2e-" + std::to_string(::GetCurrentProcessId());
   RunUnixShell("rm -rf " + root + " && mkdir -p " + root + "/src/sub " + root + "/outside " + root +
                "/restore && printf upper > " + root + "/src/Index.html && printf lower > " + root +
@@ -229,7 +242,7 @@ TEST_F(MainJob, CaseClashesAndLinksAreNamedAndNeverWrittenThrough) {
   EXPECT_TRUE(Contains(linksOnly.output, L"Failed:    0 items\n" + notFollowed)) << linksOnly.output;
 }
 
-TEST_F(MainJob, IncrementalBackupCopiesOnlyWhatChanged) {
+TEST_P(TreeJob, IncrementalBackupCopiesOnlyWhatChanged) {
   MakeTree(src);
   ASSERT_EQ(Host({L"backup", ToVirtual(src), ToVirtual(dst)}).exitCode, 0);
   const HostRun again = Host({L"backup", ToVirtual(src), ToVirtual(dst), L"--incremental"});
@@ -253,7 +266,7 @@ TEST_F(MainJob, IncrementalBackupCopiesOnlyWhatChanged) {
   EXPECT_FALSE(test::Exists(temp / L"never"));
 }
 
-TEST_F(MainJob, VerifyNamesEveryKindOfDifference) {
+TEST_P(TreeJob, VerifyNamesEveryKindOfDifference) {
   MakeTree(src);
   ASSERT_EQ(Host({L"backup", ToVirtual(src), ToVirtual(dst)}).exitCode, 0);
   ::DeleteFileW((dst + L"\\a.txt").c_str());
@@ -303,7 +316,7 @@ TEST_F(MainJob, LockedFileArrivesWholeFromTheSnapshot) {
   EXPECT_EQ(ReadFileBytes(dst + L"\\held.db"), contents);
 }
 
-TEST_F(MainJob, FullDiskLeavesNoPartialFileAndStops) {
+TEST_P(TreeJob, FullDiskLeavesNoPartialFileAndStops) {
   ULARGE_INTEGER total{};
   if (!::GetDiskFreeSpaceExW(L"T:\\", nullptr, &total, nullptr) || total.QuadPart > (4u << 20)) {
     GTEST_SKIP() << "no small drive T: (./diskway test mounts a 1 MiB tmpfs there when run as root)";
@@ -323,7 +336,10 @@ TEST_F(MainJob, FullDiskLeavesNoPartialFileAndStops) {
   EXPECT_TRUE(Contains(backup.output, L"    a-big.bin\n      the disk holding")) << backup.output;
   EXPECT_TRUE(Contains(backup.output, L"Stopped early: the disk holding")) << backup.output;
   EXPECT_FALSE(bigLeft) << "a partial copy was left behind";
-  EXPECT_FALSE(smallTried) << "the copy went on after the second file that did not fit";
+  // Several threads may have started it before the second file failed.
+  if (GetParam() == 1) {
+    EXPECT_FALSE(smallTried) << "the copy went on after the second file that did not fit";
+  }
 
   // A new version that does not fit beside the old one leaves the old one.
   const std::string old = Pattern(600 << 10, 4);
