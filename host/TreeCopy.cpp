@@ -54,6 +54,23 @@ std::wstring ApplyAttributesAndTimes(IBackupDataWrite& target, const HostLog& lo
   return PluginFailure(log, mark, L"cannot set the attributes and times of " + Quoted(path), status).message();
 }
 
+// The writer of a copy. A new file is created in mode 2 alone: mode 1 first
+// looks the name up for its attributes, and Wine looks up a name that is not
+// there by reading the whole folder, so in a large folder that would double
+// the cost of every file. One that appeared since the listing, read-only
+// perhaps, refuses mode 2 and is still replaced in mode 1. The source's
+// attributes follow once the copy is whole.
+PluginFileWriter NewCopy(IBackupDataWrite& target, const HostLog& log, const FileCopy& file) {
+  if (file.existing) return PluginFileWriter(target, log, file.to, OpenWrite, &*file.existing);
+  try {
+    return PluginFileWriter(target, log, file.to, OpenWrite);
+  } catch (const DiskFullError&) {
+    throw;
+  } catch (const HostError&) {
+    return PluginFileWriter(target, log, file.to, OpenOverwriteKeepAttributes);
+  }
+}
+
 class TreeCopier final : public TreeVisitor {
 public:
   TreeCopier(IBackupDataRead& source, IBackupDataWrite& target, const HostLog& log, TextOutput& out,
@@ -349,10 +366,7 @@ FileCopyResult CopyOneFile(IBackupDataRead& source, IBackupDataWrite& target, co
   }
   try {
     PluginFileReader from(source, log, file.from);
-    // Mode 1 for a new file: one that appeared since the listing, read-only
-    // perhaps, is still replaced. The source's attributes follow below.
-    PluginFileWriter to(target, log, file.to, OpenOverwriteKeepAttributes,
-                        file.existing ? &*file.existing : nullptr);
+    PluginFileWriter to = NewCopy(target, log, file);
     const uint64_t bytes = Pump(from, to, buffer, onChunk);
     result.fromShadowCopy = from.fromShadowCopy();
     from.Close();
