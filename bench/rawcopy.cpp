@@ -7,7 +7,8 @@
 // The options add, one at a time, work the plug-in does for each file, so the
 // benchmark can show what each costs:
 //   --mapping-reads N   N registry reads of a path mapping per file (a backup
-//                       maps three paths per file: Open twice, ApplyFileInfo)
+//                       maps four paths per file: Open twice, QueryFileInfo
+//                       to see that the source did not change, ApplyFileInfo)
 //   --plugin-metadata   attributes and times written as ApplyFileInfo writes
 //                       them (VMLib's SetFileInfo: also one open and one call,
 //                       but only settable attributes, on a link itself)
