@@ -10,7 +10,7 @@ import tempfile
 import threading
 import time
 
-from .units import KIB
+from .units import KIB, MIB
 
 # Wine's own programs by full path: by bare name, wine starts them through
 # start.exe in a second process, which would not be the one measured.
@@ -213,6 +213,6 @@ def alternate(contenders, rounds, output, label, dispose=discard, warmups=1):
             if r >= 0:
                 c.seconds.append(seconds)
                 c.peaks.append(peak)
-            times.append(f"{seconds:.2f}")
+            times.append(f"{seconds:.2f}" + (f" ({peak / MIB:.1f} MiB)" if peak else ""))
         print(f"  {label}: {'warm-up' if r < 0 else f'round {r + 1}/{rounds}'}: "
               f"{', '.join(f'{contenders.index(c) + 1}={t}' for c, t in zip(order, times))} s", flush=True)

@@ -10,7 +10,7 @@ from .contenders import (DEFAULT_BUFFER, Contender, checked, host_backup, host_n
                          xcopy)
 from .datasets import generate, make_flat, make_large, make_tree, warm
 from .tables import Table, verdict
-from .units import GIB, MIB, size_text
+from .units import GIB, MIB, size_text, windows_path
 from .watch import alternate, set_aside, trash_of, die
 
 # Buffer sizes tried for the large files; the host accepts up to 64M.
