@@ -399,8 +399,9 @@ std::wstring CountOf(uint64_t count, const std::wstring& noun) {
 
 std::wstring NotFollowedLines(const std::vector<std::wstring>& links) {
   if (links.empty()) return L"";
-  std::wstring text = L"  Not followed: " + CountOf(links.size(), L"link") + L" to folders" +
-                      L" (what they lead to was not copied)\n";
+  std::wstring text = L"  Not followed: " + CountOf(links.size(), L"link") +
+                     (links.size() == 1 ? L" to a folder (what it leads to was not copied)\n"
+                                        : L" to folders (what they lead to was not copied)\n");
   for (size_t i = 0; i < links.size() && i < kLinksShown; ++i) text += L"    " + links[i] + L"\n";
   if (links.size() > kLinksShown) {
     text += L"    and " + std::to_wstring(links.size() - kLinksShown) + L" more, all named in the log\n";
