@@ -1,17 +1,14 @@
-// rawcopy SOURCE TARGET [--mapping-reads N] [--plugin-metadata]: copies a
+// rawcopy SOURCE TARGET [--mapping-reads N]: copies a
 // folder tree the way a plain Win32 program does, with no plug-in in between:
 // CopyFileExW for each file, then its attributes and all three times; folders
 // are created on the way down and get their own attributes and times once
 // their contents are in place. The baseline of the copy benchmarks.
 //
-// The options add, one at a time, work the plug-in does for each file, so the
-// benchmark can show what each costs:
+// The option adds work the plug-in does for each file, so the benchmark can
+// show what it costs:
 //   --mapping-reads N   N registry reads of a path mapping per file (a backup
 //                       maps four paths per file: Open twice, QueryFileInfo
 //                       to see that the source did not change, ApplyFileInfo)
-//   --plugin-metadata   attributes and times written as ApplyFileInfo writes
-//                       them (VMLib's SetFileInfo: also one open and one call,
-//                       but only settable attributes, on a link itself)
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -26,7 +23,6 @@ namespace {
 
 struct CopySettings {
   uint32_t mappingReads = 0;
-  bool pluginMetadata = false;
 };
 
 struct CopyCounts {
@@ -64,13 +60,6 @@ void SetTimesAndAttributes(const std::wstring& path, const WIN32_FIND_DATAW& ite
   }
 }
 
-void ApplyMetadata(const std::wstring& path, const WIN32_FIND_DATAW& item, bool folder,
-                   const CopySettings& settings) {
-  if (!settings.pluginMetadata) return SetTimesAndAttributes(path, item, folder);
-  const uint32_t status = VMLib::filesystem::SetFileInfo(path.c_str(), item);
-  if (status != 0) Fail(L"cannot set the attributes and times of", path, status);
-}
-
 void CopyFolder(const std::wstring& source, const std::wstring& target, const WIN32_FIND_DATAW& folder,
                 const CopySettings& settings, CopyCounts& counts) {
   if (!::CreateDirectoryW(target.c_str(), /*security=*/nullptr)) {
@@ -99,7 +88,7 @@ void CopyFolder(const std::wstring& source, const std::wstring& target, const WI
           const DWORD error = ::GetLastError();
           Fail(L"cannot copy", from, error);
         }
-        ApplyMetadata(to, data, /*folder=*/false, settings);
+        SetTimesAndAttributes(to, data, /*folder=*/false);
         ++counts.files;
         counts.bytes += (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
       }
@@ -111,7 +100,7 @@ void CopyFolder(const std::wstring& source, const std::wstring& target, const WI
     }
   }
   // Last, because creating the items inside changed the folder's write time.
-  ApplyMetadata(target, folder, /*folder=*/true, settings);
+  SetTimesAndAttributes(target, folder, /*folder=*/true);
 }
 
 WIN32_FIND_DATAW RootInfo(const std::wstring& source) {
@@ -127,9 +116,7 @@ WIN32_FIND_DATAW RootInfo(const std::wstring& source) {
 bool ParseSettings(int argc, wchar_t** argv, CopySettings& settings) {
   for (int i = 3; i < argc; ++i) {
     const std::wstring option = argv[i];
-    if (option == L"--plugin-metadata") {
-      settings.pluginMetadata = true;
-    } else if (option == L"--mapping-reads" && i + 1 < argc) {
+    if (option == L"--mapping-reads" && i + 1 < argc) {
       settings.mappingReads = static_cast<uint32_t>(std::stoul(argv[++i]));
     } else {
       return false;
@@ -146,7 +133,7 @@ int wmain(int argc, wchar_t** argv) {
   try {
     CopySettings settings;
     if (argc < 3 || !ParseSettings(argc, argv, settings)) {
-      err.Write(L"usage: rawcopy SOURCE TARGET [--mapping-reads N] [--plugin-metadata]\n");
+      err.Write(L"usage: rawcopy SOURCE TARGET [--mapping-reads N]\n");
       return 2;
     }
     const std::wstring source = argv[1];
