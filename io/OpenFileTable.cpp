@@ -4,6 +4,26 @@
 
 #include "contract/LogTexts.h"
 
+namespace {
+
+// A name that is not there yet is created with CREATE_NEW, and only an
+// existing one goes through CREATE_ALWAYS. The result is the same, but
+// CREATE_ALWAYS truncates even a file it has just created, and ext4 answers
+// a truncate to zero by writing the whole file back when it is closed (its
+// guard for files replaced by truncation): under Wine that made every new
+// large file's close wait on the disk. The last error is that of the call
+// that decided, so that ERROR_ALREADY_EXISTS still tells a replacement.
+VMLib::UniqueFile CreateForWriting(const std::wstring& realPath) {
+  VMLib::UniqueFile handle(::CreateFileW(realPath.c_str(), GENERIC_WRITE, /*share=*/0, /*security=*/nullptr,
+                                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, /*templateFile=*/nullptr));
+  if (handle || ::GetLastError() != ERROR_FILE_EXISTS) return handle;
+  handle.reset(::CreateFileW(realPath.c_str(), GENERIC_WRITE, /*share=*/0, /*security=*/nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, /*templateFile=*/nullptr));
+  return handle;
+}
+
+} // namespace
+
 uint32_t OpenFileTable::Open(const std::wstring& realPath, uint32_t mode, uint32_t& id) {
   uint32_t freeId = 0;
   for (uint32_t candidate = 1; candidate <= MaxOpenFiles; ++candidate) {
@@ -40,8 +60,7 @@ uint32_t OpenFileTable::Open(const std::wstring& realPath, uint32_t mode, uint32
         ::SetFileAttributesW(realPath.c_str(), FILE_ATTRIBUTE_NORMAL);
       }
     }
-    handle.reset(::CreateFileW(realPath.c_str(), GENERIC_WRITE, /*share=*/0, /*security=*/nullptr,
-                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*templateFile=*/nullptr));
+    handle = CreateForWriting(realPath);
     const DWORD error = ::GetLastError();
     if (!handle) {
       log_.LogSystemError(Error, error, L"Cannot open file '%s'", realPath.c_str());
