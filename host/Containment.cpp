@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "host/HostError.h"
+#include "host/LocalFile.h"
 #include "host/Text.h"
 #include "host/TreeWalk.h"
 #include "vmlib/ScopedHandle.h"
@@ -22,14 +23,6 @@ struct FolderId {
     return volume == other.volume && indexHigh == other.indexHigh && indexLow == other.indexLow;
   }
 };
-
-// The Windows path of a local drive's virtual path, as the plug-in maps it.
-std::wstring LocalPath(const std::wstring& virtualPath) {
-  std::wstring path = L"\\\\?\\" + virtualPath;
-  path[5] = L':';
-  if (virtualPath.size() == 2) path += L'\\';
-  return path;
-}
 
 // Characters of the drive's root at the start of a "\\?\" path: "\\?\C:\"
 // or "\\?\UNC\server\share\".
@@ -106,8 +99,8 @@ bool SpelledWithin(const std::wstring& inner, const std::wstring& outer) {
 
 void RequireSeparateTrees(const std::wstring& from, const std::wstring& to) {
   if (from.size() < 2 || to.size() < 2) return;
-  const std::wstring source = LocalPath(from);
-  const std::wstring target = LocalPath(to);
+  const std::wstring source = LocalPathOf(from);
+  const std::wstring target = LocalPathOf(to);
   const std::optional<FolderId> sourceId = IdentityOf(source);
   const std::optional<FolderId> targetId = IdentityOf(target);
   if ((sourceId && targetId && *sourceId == *targetId) || (SpelledWithin(to, from) && SpelledWithin(from, to))) {

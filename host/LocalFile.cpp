@@ -30,6 +30,21 @@ VMLib::UniqueFile OpenLocalForReading(const std::wstring& path) {
   return OpenLocal(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, L"cannot open");
 }
 
+std::wstring LocalPathOf(const std::wstring& virtualPath) {
+  if (virtualPath.size() < 2) return {};
+  std::wstring path = L"\\\\?\\" + virtualPath;
+  path[5] = L':';
+  if (virtualPath.size() == 2) path += L'\\';
+  return path;
+}
+
+bool HeldByAnotherProgram(const std::wstring& path) {
+  const VMLib::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, /*security=*/nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, /*templateFile=*/nullptr));
+  const DWORD error = file ? ERROR_SUCCESS : ::GetLastError();
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
 VMLib::UniqueFile CreateLocalFile(const std::wstring& path, bool replace) {
   return OpenLocal(path, GENERIC_WRITE, /*share=*/0, replace ? CREATE_ALWAYS : CREATE_NEW, L"cannot create");
 }

@@ -20,6 +20,15 @@ VMLib::UniqueFile OpenLocalForAppending(const std::wstring& path);
 uint32_t ReadLocal(const VMLib::UniqueFile& file, const std::wstring& path, void* buffer, uint32_t size);
 void WriteLocal(const VMLib::UniqueFile& file, const std::wstring& path, const void* data, size_t size);
 
+// The Windows path ("\\?\C:\...") of a virtual path ("C$\..."), as the
+// plug-in maps a drive's; empty for the root, which is no path.
+std::wstring LocalPathOf(const std::wstring& virtualPath);
+
+// True when another program holds the file so that the plug-in's plain read
+// would fail and it would read a shadow copy instead. Opens the file as the
+// plug-in does and closes it at once.
+bool HeldByAnotherProgram(const std::wstring& path);
+
 // Creates the folder and its missing parents; an existing folder is fine.
 void CreateLocalFolder(const std::wstring& path);
 

@@ -281,11 +281,16 @@ private:
       Release(folder, target_, log_);
       return;
     }
-    workers_->Post([this, relative, file = std::move(file), item = std::move(item), folder, order](Worker& worker) {
-      // A full disk stopped the run since this file was handed out.
-      if (!Stopped()) Copy(worker.source(), worker.target(), worker.log(), worker.buffer(), relative, file, *item, order);
-      Release(folder, worker.target(), worker.log());
-    });
+    const std::wstring readsFrom = file.from;
+    workers_->Post(
+        [this, relative, file = std::move(file), item = std::move(item), folder, order](Worker& worker) {
+          // A full disk stopped the run since this file was handed out.
+          if (!Stopped()) {
+            Copy(worker.source(), worker.target(), worker.log(), worker.buffer(), relative, file, *item, order);
+          }
+          Release(folder, worker.target(), worker.log());
+        },
+        readsFrom);
   }
 
   void Copy(IBackupDataRead& source, IBackupDataWrite& target, const HostLog& log, std::vector<char>& buffer,

@@ -163,9 +163,11 @@ private:
       CompareBytes(source_, target_, log_, buffer_, relative, *item, order);
       return;
     }
-    workers_->Post([this, relative, item = std::move(item), order](Worker& worker) {
-      CompareBytes(worker.source(), worker.target(), worker.log(), worker.buffer(), relative, *item, order);
-    });
+    workers_->Post(
+        [this, relative, item = std::move(item), order](Worker& worker) {
+          CompareBytes(worker.source(), worker.target(), worker.log(), worker.buffer(), relative, *item, order);
+        },
+        ChildPath(from_, relative));
   }
 
   void CompareBytes(IBackupDataRead& source, IBackupDataRead& target, const HostLog& log, std::vector<char>& buffer,

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "host/LocalFile.h"
+
 namespace host {
 
 namespace {
@@ -20,8 +22,8 @@ Worker::Worker(PluginSession& plugin, const HostLog& shared, SourceKind kind, ui
 WorkerPool::WorkerPool(PluginSession& plugin, const HostLog& log, unsigned threads, SourceKind kind,
                        uint32_t bufferSize) {
   for (unsigned i = 0; i < threads; ++i) workers_.push_back(std::make_unique<Worker>(plugin, log, kind, bufferSize));
-  for (const std::unique_ptr<Worker>& worker : workers_) {
-    threads_.emplace_back([this, &worker] { Serve(*worker); });
+  for (size_t index = 0; index < workers_.size(); ++index) {
+    threads_.emplace_back([this, index] { Serve(index); });
   }
 }
 
@@ -34,39 +36,56 @@ WorkerPool::~WorkerPool() {
   for (std::thread& thread : threads_) thread.join();
 }
 
-void WorkerPool::Post(Job job) {
+void WorkerPool::Post(Job job, const std::wstring& readsFrom) {
+  // With one worker there is no one to hand a held file to.
+  Posted posted{std::move(job), workers_.size() > 1 ? LocalPathOf(readsFrom) : std::wstring()};
   std::unique_lock<std::mutex> guard(lock_);
   changed_.wait(guard, [this] { return queue_.size() < kQueuedPerWorker * workers_.size(); });
-  queue_.push_back(std::move(job));
+  queue_.push_back(std::move(posted));
   guard.unlock();
   changed_.notify_all();
 }
 
 void WorkerPool::Wait() {
   std::unique_lock<std::mutex> guard(lock_);
-  changed_.wait(guard, [this] { return queue_.empty() && running_ == 0; });
+  changed_.wait(guard, [this] { return queue_.empty() && held_.empty() && running_ == 0; });
   if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
 }
 
-void WorkerPool::Serve(Worker& worker) {
+void WorkerPool::Serve(size_t index) {
+  std::deque<Posted>* const mine = index == 0 ? &held_ : nullptr;
   std::unique_lock<std::mutex> guard(lock_);
   for (;;) {
-    changed_.wait(guard, [this] { return closing_ || !queue_.empty(); });
-    if (queue_.empty()) return;
-    Job job = std::move(queue_.front());
-    queue_.pop_front();
+    // A closing pool still waits for the running jobs, which may hand the
+    // first worker a held file.
+    changed_.wait(guard, [this, mine] {
+      return !queue_.empty() || (mine != nullptr && !mine->empty()) || (closing_ && running_ == 0);
+    });
+    std::deque<Posted>& from = mine != nullptr && !mine->empty() ? *mine : queue_;
+    if (from.empty()) return;
+    Posted posted = std::move(from.front());
+    from.pop_front();
     ++running_;
     guard.unlock();
     changed_.notify_all();
-    try {
-      job(worker);
-    } catch (...) {
-      const std::lock_guard<std::mutex> failed(lock_);
-      if (!failure_) failure_ = std::current_exception();
-    }
+    Take(index, std::move(posted));
     guard.lock();
     --running_;
     changed_.notify_all();
+  }
+}
+
+void WorkerPool::Take(size_t index, Posted posted) {
+  if (index != 0 && !posted.probe.empty() && HeldByAnotherProgram(posted.probe)) {
+    const std::lock_guard<std::mutex> guard(lock_);
+    held_.push_back(std::move(posted));
+    return;
+  }
+  try {
+    posted.job(*workers_[index]);
+  } catch (...) {
+    const std::lock_guard<std::mutex> guard(lock_);
+    if (!failure_) failure_ = std::current_exception();
   }
 }
 

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -40,6 +41,14 @@ private:
 };
 
 // Workers taking jobs from one queue, in the order they were posted.
+//
+// A file that another program holds is read by the first worker only: the
+// plug-in takes a shadow copy of the volume inside the `Open` that meets the
+// lock and keeps it for the instance's later locked files, so with every
+// worker free to meet one, each would make a snapshot of its own (seconds
+// of the service's time each, and on Windows a limited number per volume).
+// The other workers look at a job's file before they take it on and hand a
+// held one over.
 class WorkerPool {
 public:
   using Job = std::function<void(Worker&)>;
@@ -54,18 +63,28 @@ public:
   WorkerPool& operator=(const WorkerPool&) = delete;
 
   // Waits while the queue is full: the walk stays only a little ahead.
-  void Post(Job job);
+  // `readsFrom` is the virtual path of the file the job reads through the
+  // source, when it reads one.
+  void Post(Job job, const std::wstring& readsFrom = {});
   // Returns once every job posted so far is done; rethrows the first
   // exception a job let out.
   void Wait();
 
 private:
-  void Serve(Worker& worker);
+  struct Posted {
+    Job job;
+    std::wstring probe; // the file's Windows path; empty when there is none to look at
+  };
+
+  void Serve(size_t index);
+  // Runs the job, or hands it to the first worker when its file is held.
+  void Take(size_t index, Posted posted);
 
   std::vector<std::unique_ptr<Worker>> workers_;
   std::mutex lock_;
   std::condition_variable changed_;
-  std::deque<Job> queue_;
+  std::deque<Posted> queue_;
+  std::deque<Posted> held_; // for the first worker only
   size_t running_ = 0;
   bool closing_ = false;
   std::exception_ptr failure_;
