@@ -6,7 +6,9 @@
 #include <objbase.h>
 #include <vsserror.h>
 
+#include "host/Commands.h"
 #include "tests/doubles/vssapi/VssApiControl.h"
+#include "tests/host/CapturedOutput.h"
 #include "tests/support/PluginFixture.h"
 
 namespace test {
@@ -52,9 +54,10 @@ protected:
 
   // The file as a program holds it (share mode 0), and as the snapshot of C:
   // shows it, which the test prepared before it locked the live file.
-  VMLib::UniqueFile Hold(const std::wstring& relative, const std::string& snapshotBytes) {
+  VMLib::UniqueFile Hold(const std::wstring& relative, const std::string& snapshotBytes,
+                         const std::string& liveBytes = "live") {
     WriteImage(image + L"\\" + (temp / relative).substr(3), snapshotBytes);
-    WriteFileBytes(temp / relative, "live");
+    WriteFileBytes(temp / relative, liveBytes);
     return HoldExclusively(temp / relative);
   }
   static void WriteImage(const std::wstring& path, const std::string& bytes) {
@@ -136,35 +139,48 @@ TEST_F(ShadowCopyService, AfterAFailedSnapshotTheNextLockedFileIsReadFromAFreshO
   }
 }
 
-TEST_F(ShadowCopyService, BackupCompleteFailingAtReleaseLeavesTheHostRunningAndNoSnapshot) {
-  service.Fail(L"BackupComplete", 1, VSS_E_UNEXPECTED);
-  const VMLib::UniqueFile held = Hold(L"held.txt", "copy");
-  uint32_t id = 0;
-  ASSERT_EQ(Open(reader, L"held.txt", id), 0u);
-  EXPECT_EQ(ReadAll(*reader, id), "copy");
-  CaptureStderr();
-  ReleaseInstance(reader);
-  EXPECT_EQ(GetCapturedStderr(), "BackupComplete failed (0x80042302)\n");
-  EXPECT_EQ(service.LiveSnapshots(), 0);
-}
-
-TEST_F(ShadowCopyService, ReleaseFromAnotherThreadLeavesEveryThreadsApartmentAsItWas) {
+// The host may release an instance from a thread of its own apartment, and
+// BackupComplete may fail then: the failure is only printed, every thread's
+// apartment stays as it was, and the snapshot still ends.
+TEST_F(ShadowCopyService, ReleaseFromAnotherThreadWithBackupCompleteFailingLeavesApartmentsAndNoSnapshot) {
   ASSERT_EQ(OwnApartment(), "none");
+  service.Fail(L"BackupComplete", 1, VSS_E_UNEXPECTED);
   const VMLib::UniqueFile held = Hold(L"held.txt", "copy");
   uint32_t id = 0;
   ASSERT_EQ(Open(reader, L"held.txt", id), 0u);
   EXPECT_EQ(ReadAll(*reader, id), "copy");
   EXPECT_EQ(OwnApartment(), "none") << "the open put the host's thread in an apartment";
   std::string releasing;
+  CaptureStderr();
   std::thread([&] {
     ::CoInitializeEx(/*reserved=*/nullptr, COINIT_APARTMENTTHREADED);
     ReleaseInstance(reader);
     releasing = OwnApartment();
     ::CoUninitialize();
   }).join();
+  EXPECT_EQ(GetCapturedStderr(), "BackupComplete failed (0x80042302)\n");
   EXPECT_EQ(releasing, "STA");
   EXPECT_EQ(OwnApartment(), "none");
   EXPECT_EQ(service.LiveSnapshots(), 0);
+}
+
+// The main job as the host runs it: a file another program holds arrives
+// whole from the snapshot, and the summary counts it. The live file has the
+// snapshot's size, as a file unchanged since the snapshot, so that only the
+// bytes tell where they were read from.
+TEST_F(ShadowCopyService, HostBackupReadsAHeldFileWholeFromTheSnapshot) {
+  std::string bytes(200000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 13 + i / 509);
+  MakeFolder(temp / L"src");
+  WriteFileBytes(temp / L"src\\free.txt", "free");
+  const VMLib::UniqueFile held = Hold(L"src\\held.db", bytes, std::string(bytes.size(), 'L'));
+  hosttest::CapturedOutput out;
+  hosttest::CapturedOutput err;
+  EXPECT_EQ(host::Run({L"--data", temp / L"data", L"backup", temp.Virtual(L"src"), temp.Virtual(L"dst")}, out, err), 0)
+      << out.text() << err.text();
+  EXPECT_NE(out.text().find(L"Snapshot:  1 locked file read from a shadow copy"), std::wstring::npos) << out.text();
+  EXPECT_TRUE(ReadFileBytes(temp / L"dst\\held.db") == bytes) << "not the snapshot's bytes";
+  EXPECT_EQ(ReadFileBytes(temp / L"dst\\free.txt"), "free");
 }
 
 // The snapshot of C: shows the link again, leading off the snapshot, so a file
