@@ -1,12 +1,17 @@
 // Locked files read end to end: the plug-in, its wrapper, the real
 // vsnp_2003.dll beside this program, and the shadow-copy service double in
-// place of the system's vssapi.dll (Wine's own is a stub).
+// place of the system's vssapi.dll (Wine's own is a stub); and both provider
+// libraries as built, driven directly.
+#include <functional>
+#include <list>
 #include <thread>
 
 #include <objbase.h>
 #include <vsserror.h>
 
+#include "contract/ISnapshotProvider.h"
 #include "host/Commands.h"
+#include "providers/ProviderException.h"
 #include "tests/doubles/vssapi/VssApiControl.h"
 #include "tests/host/CapturedOutput.h"
 #include "tests/support/PluginFixture.h"
@@ -208,6 +213,75 @@ TEST_F(ShadowCopyService, FileBehindALinkToAnotherVolumeIsReadFromThatVolumesSna
   reader->Close(id);
   held.reset();
   ::DeleteFileW((link + L"\\" + name).c_str());
+}
+
+struct Thrown {
+  bool thrown = false;
+  std::wstring text;
+  int32_t code = 0;
+};
+
+// Takes what `call` throws as the plug-in does: reads the IVssException* and
+// frees it with a plain delete of the interface type.
+Thrown Catch(const std::function<void()>& call) {
+  Thrown result;
+  try {
+    call();
+  } catch (IVssException* exception) {
+    result = {true, exception->GetText(), exception->GetErrorCode()};
+    FreeVssException(exception);
+  }
+  return result;
+}
+
+class Provider : public ShadowCopyService, public ::testing::WithParamInterface<const wchar_t*> {};
+
+// Calls out of order throw bad state naming the call; a service that cannot
+// make its components object fails Initialize, and the call that failed is
+// named first.
+TEST_P(Provider, CallsOutOfOrderAndAFailingServiceThrowNamingTheCall) {
+  const VMLib::UniqueModule library(::LoadLibraryW(GetParam()));
+  const auto getInterface = VMLib::GetFunction<GetInterfaceFn>(library.get(), "GetInterface");
+  ASSERT_NE(getInterface, nullptr);
+  ISnapshotProvider* const provider = getInterface();
+  std::list<std::wstring> roots = {L"stale"};
+  const struct {
+    const wchar_t* call;
+    std::function<void()> run;
+  } cases[] = {
+      {L"StartSnapshotSet", [&] { provider->StartSnapshotSet(); }}, // not initialized
+      {L"AddToSnapshotSet", [&] { provider->AddVolume(L"C:\\"); }},
+      {L"DoSnapshotSet", [&] { provider->CreateSnapshots({L"C:\\"}, roots); }},
+  };
+  for (const auto& c : cases) {
+    const Thrown thrown = Catch(c.run);
+    EXPECT_EQ(thrown.text.rfind(std::wstring(c.call) + L" failed (0x80042301): ", 0), 0u) << thrown.text;
+    EXPECT_EQ(thrown.code, VSS_E_BAD_STATE);
+  }
+  EXPECT_TRUE(roots.empty());
+  EXPECT_EQ(provider->GetLastHResult(), VSS_E_BAD_STATE);
+  // Ending a set that never started is no error.
+  EXPECT_FALSE(Catch([&] { provider->ReleaseSnapshots(true); }).thrown);
+  EXPECT_FALSE(Catch([&] { provider->ReleaseSnapshots(false); }).thrown);
+
+  for (int nth = 1; nth <= 3; ++nth) service.Fail(L"CreateVssBackupComponents", nth, E_ACCESSDENIED);
+  EXPECT_EQ(provider->Initialize(), E_ACCESSDENIED);
+  EXPECT_EQ(provider->GetLastHResult(), E_ACCESSDENIED);
+  EXPECT_FALSE(provider->IsVolumeSupported(L"C:\\"));
+  const Thrown thrown = Catch([&] { provider->StartSnapshotSet(); });
+  EXPECT_EQ(thrown.text.rfind(L"CreateVssBackupComponents failed (0x80070005)", 0), 0u) << thrown.text;
+  EXPECT_EQ(thrown.code, E_ACCESSDENIED);
+  EXPECT_FALSE(provider->IsSnapshotSetInProgress());
+  provider->Destroy(1);
+}
+INSTANTIATE_TEST_SUITE_P(BothLibraries, Provider, ::testing::Values(L"vsnp_2003.dll", L"vsnp_xp.dll"));
+
+// The exception keeps its text in a fixed buffer, so that a plain delete through
+// IVssException* frees all of it.
+TEST(ProviderException, CutsALongTextToItsBuffer) {
+  const std::wstring text(3 * Providers::ProviderException::kTextCapacity, L'x');
+  Providers::ProviderException exception(text.c_str(), 1);
+  EXPECT_EQ(exception.GetText(), text.substr(0, Providers::ProviderException::kTextCapacity - 1));
 }
 
 } // namespace
