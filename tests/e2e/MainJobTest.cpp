@@ -95,17 +95,6 @@ std::map<std::wstring, std::string> Describe(const std::wstring& root, const std
   return items;
 }
 
-// `mebibytes` of patterned bytes, one mebibyte at a time.
-void WriteLargeFile(const std::wstring& path, uint64_t mebibytes, uint64_t seed) {
-  const VMLib::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  ASSERT_TRUE(file.valid());
-  for (uint64_t chunk = 0; chunk < mebibytes; ++chunk) {
-    const std::string bytes = Pattern(1 << 20, seed + chunk);
-    DWORD written = 0;
-    ASSERT_TRUE(::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-  }
-}
-
 bool Contains(const std::wstring& text, const std::wstring& part) {
   return text.find(part) != std::wstring::npos;
 }
@@ -351,7 +340,7 @@ TEST_F(MainJob, KilledReplacingRunLeavesTheOldCopyAndTheNextRunMendsIt) {
   test::MakeFolder(dst);
   const std::string old = Pattern(1 << 20, 6);
   WriteFile(dst + L"\\big.bin", old, kJanuary2024);
-  WriteLargeFile(src + L"\\big.bin", 256, 7);
+  WriteFileBytes(src + L"\\big.bin", Pattern(64 << 20, 7));
   WriteFileBytes(src + L"\\small.txt", "small");
   const std::wstring partial = host::TemporaryPathFor(dst + L"\\big.bin");
   // Small buffers, so the copy is still under way when the file is seen.
@@ -369,22 +358,21 @@ TEST_F(MainJob, KilledReplacingRunLeavesTheOldCopyAndTheNextRunMendsIt) {
   Expect({L"verify", ToVirtual(src), ToVirtual(dst)}, 0, {L"checked, no differences"});
 }
 
-TEST_F(MainJob, GetAndPutOfALargeFileAreByteIdentical) {
-  const std::wstring local = temp / L"large.bin";
-  WriteLargeFile(local, 100, 0);
-  const std::wstring remote = temp / L"remote.bin";
-  WriteFileBytes(remote, "the old one, replaced whole");
-  ASSERT_EQ(Expect({L"put", local, ToVirtual(remote)}, 0).exitCode, 0);
-  EXPECT_EQ(test::FolderItems(temp.path()).size(), 3u) << "a temporary file was left beside the target";
-  ASSERT_EQ(Expect({L"get", ToVirtual(remote), temp / L"back.bin", L"--buffer", L"256K"}, 0).exitCode, 0);
-  const std::string original = ReadFileBytes(local);
-  EXPECT_TRUE(ReadFileBytes(remote) == original);
-  EXPECT_TRUE(ReadFileBytes(temp / L"back.bin") == original);
-}
-
 // The single-item commands a person browses and tidies storage with, each
-// checked against the file system.
+// checked against the file system; put replaces a file whole, leaving no
+// temporary file beside it.
 TEST_F(MainJob, ItemCommandsActOnTheFileSystem) {
+  const std::string large = Pattern(24 << 20, 0);
+  WriteFileBytes(temp / L"large.bin", large);
+  WriteFileBytes(temp / L"remote.bin", "the old one, replaced whole");
+  Expect({L"put", temp / L"large.bin", ToVirtual(temp / L"remote.bin")}, 0);
+  EXPECT_EQ(test::FolderItems(temp.path()).size(), 3u) << "a temporary file was left beside the target";
+  Expect({L"get", ToVirtual(temp / L"remote.bin"), temp / L"back.bin", L"--buffer", L"256K"}, 0);
+  EXPECT_TRUE(ReadFileBytes(temp / L"remote.bin") == large);
+  EXPECT_TRUE(ReadFileBytes(temp / L"back.bin") == large);
+  Expect({L"get", ToVirtual(temp / L"absent"), temp / L"absent.bin"}, 1);
+  EXPECT_FALSE(test::Exists(temp / L"absent.bin")) << "created before the plug-in opened the file";
+
   WriteFile(temp / L"item.txt", "12345", kJanuary2024, FILE_ATTRIBUTE_HIDDEN);
   Expect({L"info"}, 0, {L"Computer 1.0", L"C$"});
   Expect({L"ls", ToVirtual(temp.path())}, 0, {L"item.txt"});
