@@ -138,42 +138,48 @@ void RunUnixShell(const std::string& script) {
   ::DeleteFileW(done.c_str());
 }
 
-// diskway-host.exe from the test's own folder as a child process, with its
-// output going nowhere, killed as soon as `due` says so (asked every
-// millisecond); false when the host ended first. The arguments hold no quotes
-// and end in no backslash, so quoting each whole is how the C runtime splits.
-bool KillHostWhen(const std::vector<std::wstring>& args, const std::function<bool()>& due) {
+struct HostRun {
+  int exitCode = -1; // -1: killed
+  std::wstring output; // standard output, then standard error
+};
+
+// diskway-host.exe from the test's own folder as a child process, its output
+// (standard output and error, in the order written) collected in `outputFile`,
+// killed as soon as `due` says so (asked every millisecond). The arguments
+// hold no quotes and end in no backslash, so quoting each whole is how the C
+// runtime splits them.
+HostRun RunHostProgram(const std::vector<std::wstring>& args, const std::wstring& outputFile,
+                       const std::function<bool()>& due) {
+  HostRun run;
   std::wstring commandLine = L"\"" + host::ExecutableFolder() + L"\\diskway-host.exe\"";
   for (const std::wstring& arg : args) commandLine += L" \"" + arg + L"\"";
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  const VMLib::UniqueFile nowhere(::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
-                                                FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING,
-                                                0, nullptr));
+  VMLib::UniqueFile output(::CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
+                                         CREATE_ALWAYS, 0, nullptr));
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = startup.hStdOutput = startup.hStdError = nowhere.get();
+  startup.hStdOutput = startup.hStdError = output.get();
   PROCESS_INFORMATION started{};
   if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, /*inheritHandles=*/TRUE, 0, nullptr, nullptr,
                         &startup, &started)) {
     ADD_FAILURE() << "CreateProcessW failed with " << ::GetLastError();
-    return false;
+    return run;
   }
   const VMLib::UniqueKernelHandle process(started.hProcess);
   const VMLib::UniqueKernelHandle threadHandle(started.hThread);
-  while (::WaitForSingleObject(process.get(), 1) == WAIT_TIMEOUT) {
-    if (!due()) continue;
-    ::TerminateProcess(process.get(), 9);
-    ::WaitForSingleObject(process.get(), INFINITE);
-    return true;
+  output.reset();
+  bool killed = false;
+  while (!killed && ::WaitForSingleObject(process.get(), 1) == WAIT_TIMEOUT) {
+    killed = due() && ::TerminateProcess(process.get(), 9);
   }
-  return false;
+  ::WaitForSingleObject(process.get(), INFINITE);
+  DWORD exitCode = 0;
+  ::GetExitCodeProcess(process.get(), &exitCode);
+  run.exitCode = killed ? -1 : static_cast<int>(exitCode);
+  run.output = host::FromUtf8(ReadFileBytes(outputFile));
+  return run;
 }
-
-struct HostRun {
-  int exitCode = -1;
-  std::wstring output; // standard output, then standard error
-};
 
 // The tree commands run with one thread and with several (TreeJob): every
 // rule and every summary line the same.
@@ -334,7 +340,8 @@ TEST_P(TreeJob, FullDiskLeavesNoPartialFileAndStops) {
   test::RemoveAll(target);
 }
 
-// The real diskway-host.exe, killed while it replaces a file.
+// The real diskway-host.exe, killed while it replaces a file; its exit code and
+// output are the program's own.
 TEST_F(MainJob, KilledReplacingRunLeavesTheOldCopyAndTheNextRunMendsIt) {
   test::MakeFolder(src);
   test::MakeFolder(dst);
@@ -344,16 +351,22 @@ TEST_F(MainJob, KilledReplacingRunLeavesTheOldCopyAndTheNextRunMendsIt) {
   WriteFileBytes(src + L"\\small.txt", "small");
   const std::wstring partial = host::TemporaryPathFor(dst + L"\\big.bin");
   // Small buffers, so the copy is still under way when the file is seen.
-  const bool killed = KillHostWhen(
-      {L"--data", temp / L"data", L"backup", ToVirtual(src), ToVirtual(dst), L"--buffer", L"4K"}, [&] {
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        return ::GetFileAttributesExW(partial.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow > (2u << 20);
-      });
-  ASSERT_TRUE(killed) << "the host finished before it could be killed mid-file";
+  const std::vector<std::wstring> backup = {L"--data", temp / L"data", L"backup", ToVirtual(src), ToVirtual(dst)};
+  std::vector<std::wstring> small = backup;
+  small.insert(small.end(), {L"--buffer", L"4K"});
+  const HostRun killed = RunHostProgram(small, temp / L"output.txt", [&] {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return ::GetFileAttributesExW(partial.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow > (2u << 20);
+  });
+  ASSERT_EQ(killed.exitCode, -1) << "the host finished before it could be killed mid-file";
   EXPECT_TRUE(ReadFileBytes(dst + L"\\big.bin") == old) << "the old copy changed";
   EXPECT_TRUE(test::Exists(partial));
 
-  Expect({L"backup", ToVirtual(src), ToVirtual(dst), L"--incremental"}, 0);
+  std::vector<std::wstring> incremental = backup;
+  incremental.push_back(L"--incremental");
+  const HostRun again = RunHostProgram(incremental, temp / L"output.txt", [] { return false; });
+  EXPECT_EQ(again.exitCode, 0) << again.output;
+  EXPECT_TRUE(Contains(again.output, L"Failed:    0 items\n")) << again.output;
   EXPECT_FALSE(test::Exists(partial)) << "the killed run's temporary file was not removed";
   Expect({L"verify", ToVirtual(src), ToVirtual(dst)}, 0, {L"checked, no differences"});
 }
