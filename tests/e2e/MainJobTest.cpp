@@ -364,11 +364,14 @@ TEST_F(MainJob, KilledReplacingRunLeavesTheOldCopyAndTheNextRunMendsIt) {
 
   std::vector<std::wstring> incremental = backup;
   incremental.push_back(L"--incremental");
-  const HostRun again = RunHostProgram(incremental, temp / L"output.txt", [] { return false; });
+  const auto never = [] { return false; };
+  const HostRun again = RunHostProgram(incremental, temp / L"output.txt", never);
   EXPECT_EQ(again.exitCode, 0) << again.output;
   EXPECT_TRUE(Contains(again.output, L"Failed:    0 items\n")) << again.output;
   EXPECT_FALSE(test::Exists(partial)) << "the killed run's temporary file was not removed";
   Expect({L"verify", ToVirtual(src), ToVirtual(dst)}, 0, {L"checked, no differences"});
+  const HostRun failed = RunHostProgram({L"stat", ToVirtual(src + L"\\absent")}, temp / L"output.txt", never);
+  EXPECT_EQ(failed.exitCode, 1) << failed.output;
 }
 
 // The single-item commands a person browses and tidies storage with, each
@@ -413,7 +416,8 @@ TEST_F(MainJob, DemoExplainsTheFileItHeldOpen) {
   ::DeleteFileW((temp / L"demo\\mine.txt").c_str());
   Expect({L"demo", temp / L"demo"}, 0,
          {L"1 file was locked by another program and could not be read from a shadow copy: ",
-          L"  missing in DST: logs\\held-open.log\n      expected: the demo held this file open", L"Verify finished in ",
+          L"  missing in DST: logs\\held-open.log\n      expected: the demo held this file open",
+          L"Verify finished in ",
           L"Demo result: the backup is identical to the sample tree, except for the file held open"});
   EXPECT_TRUE(test::Exists(temp / L"demo\\backup\\settings\\read-only and hidden.cfg"));
 }
