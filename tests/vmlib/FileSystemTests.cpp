@@ -125,12 +125,15 @@ TEST_F(FileInfo, SetKeepsExactTimesOnReadOnlyFilesAndFolders) {
   }
 }
 
-// Get gives only the selected parts, and nothing on failure; Set accepts
-// what Get gave, for files and folders.
-TEST_F(AclRights, GetGivesOnlyTheSelectedPartsAndSetAcceptsThem) {
+// Get gives only the selected parts, and nothing on failure; Set accepts what
+// Get gave, for files and folders. No flag means no change whatever the text;
+// a selected part the text lacks must not become a null DACL, which would
+// grant everyone full access.
+TEST_F(AclRights, GetGivesOnlyTheSelectedPartsAndSetAppliesOnlyThose) {
+  const std::wstring file = MakeFile(L"file");
   const Parts selections[] = {{true, false, false}, {false, true, false}, {false, false, true},
                               {false, true, true},  {true, true, true},   {false, false, false}};
-  for (const std::wstring& path : {MakeFile(L"file"), MakeFolder(L"folder")}) {
+  for (const std::wstring& path : {file, MakeFolder(L"folder")}) {
     for (const auto& s : selections) {
       std::wstring descriptor = kLeftOver;
       ASSERT_EQ(GetAclRights(path, descriptor, s.dacl, s.owner, s.group, /*sacl=*/false), 0u);
@@ -144,6 +147,15 @@ TEST_F(AclRights, GetGivesOnlyTheSelectedPartsAndSetAcceptsThem) {
   EXPECT_EQ(GetAclRights(Long(L"missing"), descriptor, true, true, true, false),
             static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(descriptor, L"");
+
+  EXPECT_EQ(SetAclRights(file, L"not a descriptor", false, false, false, false), 0u);
+  EXPECT_NE(SetAclRights(file, L"not a descriptor", true, true, true, false), 0u);
+  std::wstring ownerOnly;
+  ASSERT_EQ(GetAclRights(file, ownerOnly, false, true, false, false), 0u);
+  for (const Parts& lacking : {Parts{true, false, false}, Parts{false, false, true}}) {
+    EXPECT_EQ(SetAclRights(file, ownerOnly, lacking.dacl, lacking.owner, lacking.group, false),
+              static_cast<uint32_t>(ERROR_INVALID_SECURITY_DESCR));
+  }
 }
 
 // Windows refuses the SACL to a process without SeSecurityPrivilege, but Wine
@@ -210,20 +222,6 @@ TEST_F(AclRights, GetKeepsTheOtherPartsWhenOnlyTheSaclIsRefused) {
   EXPECT_EQ(GetAclRights(path, saclOnly, false, false, false, /*sacl=*/true),
             static_cast<uint32_t>(ERROR_PRIVILEGE_NOT_HELD));
   EXPECT_EQ(saclOnly, L"");
-}
-
-// No flag means no change whatever the text; a selected part the text lacks
-// must not become a null DACL, which would grant everyone full access.
-TEST_F(AclRights, SetRejectsWhatItCannotApplyAndIgnoresUnselectedText) {
-  const std::wstring path = MakeFile(L"file");
-  EXPECT_EQ(SetAclRights(path, L"not a descriptor", false, false, false, false), 0u);
-  EXPECT_NE(SetAclRights(path, L"not a descriptor", true, true, true, false), 0u);
-  std::wstring ownerOnly;
-  ASSERT_EQ(GetAclRights(path, ownerOnly, false, true, false, false), 0u);
-  EXPECT_EQ(SetAclRights(path, ownerOnly, true, false, false, false),
-            static_cast<uint32_t>(ERROR_INVALID_SECURITY_DESCR));
-  EXPECT_EQ(SetAclRights(path, ownerOnly, false, false, true, false),
-            static_cast<uint32_t>(ERROR_INVALID_SECURITY_DESCR));
 }
 
 } // namespace
