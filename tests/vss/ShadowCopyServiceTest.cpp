@@ -74,7 +74,7 @@ protected:
     return instance->Open(temp.Virtual(relative), OpenRead, id);
   }
 
-  const VMLib::UniqueModule module_{::LoadLibraryW(InstallServiceDouble().c_str())};
+  VMLib::UniqueModule module_{::LoadLibraryW(InstallServiceDouble().c_str())};
   const VssServiceDouble service{module_.get()};
   const std::wstring image = temp / L"image-c";
   IBackupDataRead* reader = MakeReader();
@@ -234,7 +234,7 @@ class Provider : public ShadowCopyService, public ::testing::WithParamInterface<
 
 // Calls out of order throw bad state naming the call; a service that cannot
 // make its components object fails Initialize, and the call that failed is
-// named first.
+// named first; vssapi.dll comes in with Initialize and goes with the provider.
 TEST_P(Provider, CallsOutOfOrderAndAFailingServiceThrowNamingTheCall) {
   const VMLib::UniqueModule library(::LoadLibraryW(GetParam()));
   const auto getInterface = VMLib::GetFunction<GetInterfaceFn>(library.get(), "GetInterface");
@@ -269,6 +269,10 @@ TEST_P(Provider, CallsOutOfOrderAndAFailingServiceThrowNamingTheCall) {
   EXPECT_EQ(thrown.code, E_ACCESSDENIED);
   EXPECT_FALSE(provider->IsSnapshotSetInProgress());
   provider->Destroy(1);
+  // The provider's hold on the service goes with it: once this test lets go
+  // of its own, nothing keeps vssapi.dll loaded.
+  module_.reset();
+  EXPECT_EQ(::GetModuleHandleW(L"vssapi.dll"), nullptr);
 }
 INSTANTIATE_TEST_SUITE_P(BothLibraries, Provider, ::testing::Values(L"vsnp_2003.dll", L"vsnp_xp.dll"));
 
