@@ -116,28 +116,6 @@ std::wstring ThroughZ(const std::string& unixPath) {
   return path;
 }
 
-// Runs `script` with the Linux shell, for what Windows calls cannot make
-// (symbolic links, names that differ only in case), and waits for it. Wine
-// starts Linux programs, but its handle to one does not wait for it: the
-// script's last act is a mark this side waits for.
-void RunUnixShell(const std::string& script) {
-  const std::string mark = "/tmp/diskway-e2e-done-" + std::to_string(::GetCurrentProcessId());
-  std::wstring commandLine = L"/bin/sh -c \"" + host::FromUtf8(script + "; touch " + mark) + L"\"";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  ASSERT_TRUE(::CreateProcessW(L"Z:\\bin\\sh", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &process)) << "cannot start /bin/sh: " << ::GetLastError();
-  const VMLib::UniqueKernelHandle processHandle(process.hProcess);
-  const VMLib::UniqueKernelHandle threadHandle(process.hThread);
-  const std::wstring done = ThroughZ(mark);
-  for (int waited = 0; ::GetFileAttributesW(done.c_str()) == INVALID_FILE_ATTRIBUTES; ++waited) {
-    ASSERT_LT(waited, 10000) << "the shell script did not finish: " << script;
-    ::Sleep(1);
-  }
-  ::DeleteFileW(done.c_str());
-}
-
 struct HostRun {
   int exitCode = -1; // -1: killed
   std::wstring output; // standard output, then standard error
@@ -276,17 +254,14 @@ TEST_P(TreeJob, BackupRestoreAndIncrementalKeepTheTreeAndVerifyNamesEveryDiffere
 
 // A case-sensitive source (Z: is the Linux root) with two names Windows takes
 // for one, a link out of the tree and a link back up; then a restore into a
-// tree whose file and folder are links to places outside it.
+// tree whose file and folder are links to places outside it. links.sh makes
+// one such tree per thread count natively, as Windows calls cannot.
 TEST_P(TreeJob, CaseClashesAndLinksAreNamedAndNeverWrittenThrough) {
-  const std::string root = "/tmp/diskway-e2e-" + std::to_string(::GetCurrentProcessId());
-  RunUnixShell("rm -rf " + root + " && mkdir -p " + root + "/src/sub " + root + "/outside " + root +
-               "/restore && printf upper > " + root + "/src/Index.html && printf lower > " + root +
-               "/src/index.html && printf kept > " + root + "/outside/secret.txt && printf b > " + root +
-               "/src/sub/b.txt && ln -s " + root + "/outside " + root + "/src/out-link && ln -s .. " + root +
-               "/src/sub/loop && ln -s " + root + "/outside/secret.txt " + root + "/restore/Index.html && ln -s " +
-               root + "/outside " + root + "/restore/sub");
-  const std::wstring source = ToVirtual(ThroughZ(root + "/src"));
-  const std::wstring outside = ThroughZ(root + "/outside");
+  const std::wstring root = LINK_FIXTURE L"\\e2e-" + std::to_wstring(threads);
+  if (!(test::Attributes(root + L"\\src\\out-link") & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    GTEST_SKIP() << "no link to a folder in the fixture (made natively by the link_fixture test)";
+  }
+  const std::wstring source = ToVirtual(root + L"\\src");
   const std::wstring notFollowed = L"  Not followed: 2 links to folders (what they lead to was not copied)\n"
                                    L"    out-link\n    sub\\loop\n";
   const std::wstring reason = L"its name differs only in case from Index.html; DST cannot hold both\n";
@@ -295,15 +270,16 @@ TEST_P(TreeJob, CaseClashesAndLinksAreNamedAndNeverWrittenThrough) {
   EXPECT_EQ(ReadFileBytes(dst + L"\\Index.html"), "upper");
   Expect({L"verify", source, ToVirtual(dst)}, 1,
          {L"  case: index.html: " + reason + notFollowed + L"Verify finished", L"checked, 1 difference\n"});
-  Expect({L"restore", ToVirtual(dst), ToVirtual(ThroughZ(root + "/restore"))}, 1,
+  Expect({L"restore", ToVirtual(dst), ToVirtual(root + L"\\restore")}, 1,
          {L"    sub\n      DST holds a link to a folder under this name"});
-  EXPECT_EQ(ReadFileBytes(outside + L"\\secret.txt"), "kept") << "written through the link to a file";
-  EXPECT_FALSE(test::Exists(outside + L"\\b.txt")) << "written through the link to a folder";
-  EXPECT_EQ(ReadFileBytes(ThroughZ(root + "/restore/Index.html")), "upper")
+  EXPECT_EQ(ReadFileBytes(root + L"\\outside\\secret.txt"), "kept") << "written through the link to a file";
+  EXPECT_FALSE(test::Exists(root + L"\\outside\\b.txt")) << "written through the link to a folder";
+  EXPECT_EQ(ReadFileBytes(root + L"\\restore\\Index.html"), "upper")
       << "the link to a file was not replaced by the file";
-  RunUnixShell("rm " + root + "/src/index.html");
+  // On Z: the exact name comes first, so this removes the lower-case file alone.
+  ASSERT_TRUE(::DeleteFileW((root + L"\\src\\index.html").c_str()));
+  EXPECT_EQ(ReadFileBytes(root + L"\\src\\Index.html"), "upper");
   Expect({L"backup", source, ToVirtual(temp / L"again")}, 0, {L"Failed:    0 items\n" + notFollowed});
-  RunUnixShell("rm -rf " + root);
 }
 
 TEST_P(TreeJob, FullDiskLeavesNoPartialFileAndStops) {
