@@ -99,19 +99,12 @@ bool Contains(const std::wstring& text, const std::wstring& part) {
   return text.find(part) != std::wstring::npos;
 }
 
-// The Linux path of a path on C: (the prefix's drive_c; Wine hands its prefix
-// to every process), and a Linux path reached through Z:.
-std::string UnixPathOf(const std::wstring& windowsPath) {
+// The same folder reached through Z: (the Linux root): C: is the prefix's
+// drive_c, and Wine hands its prefix to every process.
+std::wstring ThroughZ(const std::wstring& onC) {
   wchar_t prefix[MAX_PATH];
   const DWORD length = ::GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH || windowsPath.compare(0, 2, L"C:") != 0) return {};
-  std::string path = host::ToUtf8(std::wstring(prefix, length) + L"/drive_c" + windowsPath.substr(2));
-  std::replace(path.begin(), path.end(), '\\', '/');
-  return path;
-}
-
-std::wstring ThroughZ(const std::string& unixPath) {
-  std::wstring path = L"Z:" + host::FromUtf8(unixPath);
+  std::wstring path = L"Z:" + std::wstring(prefix, length < MAX_PATH ? length : 0) + L"\\drive_c" + onC.substr(2);
   std::replace(path.begin(), path.end(), L'/', L'\\');
   return path;
 }
@@ -211,7 +204,7 @@ TEST_P(TreeJob, BackupRestoreAndIncrementalKeepTheTreeAndVerifyNamesEveryDiffere
 
   // Jobs that cannot start: a missing SRC; SRC and DST in one another, also
   // when spelled in other case or reached through a second drive letter.
-  const std::wstring srcThroughZ = ThroughZ(UnixPathOf(src));
+  const std::wstring srcThroughZ = ThroughZ(src);
   std::wstring shouted = src;
   for (wchar_t& c : shouted) c = static_cast<wchar_t>(::towupper(c));
   for (const auto& [from, to, refusal] : std::vector<std::tuple<std::wstring, std::wstring, std::wstring>>{

@@ -212,22 +212,21 @@ TEST_F(ShadowCopyService, FileBehindALinkToAnotherVolumeIsReadFromThatVolumesSna
 }
 
 struct Thrown {
-  bool thrown = false;
-  std::wstring text;
+  std::wstring text = L"(nothing thrown)";
   int32_t code = 0;
 };
 
 // Takes what `call` throws as the plug-in does: reads the IVssException* and
 // frees it with a plain delete of the interface type.
 Thrown Catch(const std::function<void()>& call) {
-  Thrown result;
   try {
     call();
   } catch (IVssException* exception) {
-    result = {true, exception->GetText(), exception->GetErrorCode()};
+    const Thrown thrown{exception->GetText(), exception->GetErrorCode()};
     FreeVssException(exception);
+    return thrown;
   }
-  return result;
+  return {};
 }
 
 class Provider : public ShadowCopyService, public ::testing::WithParamInterface<const wchar_t*> {};
@@ -257,8 +256,8 @@ TEST_P(Provider, CallsOutOfOrderAndAFailingServiceThrowNamingTheCall) {
   EXPECT_TRUE(roots.empty());
   EXPECT_EQ(provider->GetLastHResult(), VSS_E_BAD_STATE);
   // Ending a set that never started is no error.
-  EXPECT_FALSE(Catch([&] { provider->ReleaseSnapshots(true); }).thrown);
-  EXPECT_FALSE(Catch([&] { provider->ReleaseSnapshots(false); }).thrown);
+  EXPECT_EQ(Catch([&] { provider->ReleaseSnapshots(true); }).text, L"(nothing thrown)");
+  EXPECT_EQ(Catch([&] { provider->ReleaseSnapshots(false); }).text, L"(nothing thrown)");
 
   for (int nth = 1; nth <= 3; ++nth) service.Fail(L"CreateVssBackupComponents", nth, E_ACCESSDENIED);
   EXPECT_EQ(provider->Initialize(), E_ACCESSDENIED);
