@@ -17,3 +17,18 @@ ln -s givenTarget "$root/given"
 touch "$root/locations/own.loc" "$root/locations/nested/deep.loc" "$root/other/foreign.loc"
 ln -s .. "$root/locations/loop"
 ln -s ../other "$root/locations/elsewhere"
+# Per thread count of the end-to-end tree jobs: a case-sensitive source with
+# two names Windows takes for one, a link out of the tree and one back up, and
+# a restore target whose file and folder are links to places outside it.
+for threads in 1 4; do
+  e2e="$root/e2e-$threads"
+  mkdir -p "$e2e/src/sub" "$e2e/outside" "$e2e/restore"
+  printf upper > "$e2e/src/Index.html"
+  printf lower > "$e2e/src/index.html"
+  printf b > "$e2e/src/sub/b.txt"
+  printf kept > "$e2e/outside/secret.txt"
+  ln -s ../outside "$e2e/src/out-link"
+  ln -s .. "$e2e/src/sub/loop"
+  ln -s ../outside/secret.txt "$e2e/restore/Index.html"
+  ln -s ../outside "$e2e/restore/sub"
+done

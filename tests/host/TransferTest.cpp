@@ -118,19 +118,11 @@ protected:
 
 } // namespace
 
-TEST_F(Transfers, FailedGetLeavesNoLocalFile) {
-  EXPECT_THROW(CopyToLocal(data, log, remote, local, 1000), HostError);
-  EXPECT_FALSE(test::Exists(local)) << "created before the plug-in opened the file";
-  data.files[remote] = Pattern(5000);
-  data.readFailsAt = 3000;
-  EXPECT_THROW(CopyToLocal(data, log, remote, local, 1000), HostError);
-  EXPECT_FALSE(test::Exists(local)) << "partial copy left behind";
-}
-
-// A new file that does not fit is removed; a replacement that does not fit
-// beside the old file leaves the old one as it was; one that fits, arriving
-// in short writes, takes its place.
-TEST_F(Transfers, FailedPutLeavesTheTargetAsItWas) {
+// A put of a new file that does not fit is removed; a replacement that does
+// not fit beside the old file leaves the old one as it was; one that fits,
+// arriving in short writes, takes its place. A get whose read breaks off
+// midway leaves no partial local file.
+TEST_F(Transfers, FailedTransfersLeaveTheTargetAsItWas) {
   EXPECT_THROW(CopyFromLocal(data, log, folder / L"absent.bin", remote, 1024, false), HostError);
   EXPECT_TRUE(data.modes.empty()) << "the target was opened, and so emptied, for nothing";
 
@@ -154,4 +146,8 @@ TEST_F(Transfers, FailedPutLeavesTheTargetAsItWas) {
   EXPECT_EQ(CopyFromLocal(data, log, local, remote, 1024, /*keepAttributes=*/true).bytes, 5000u);
   EXPECT_EQ(data.files, (std::map<std::wstring, std::string>{{remote, Pattern(5000)}}));
   EXPECT_EQ(data.modes, std::vector<uint32_t>{OpenWrite}) << "a replacement is a new file beside the old one";
+
+  data.readFailsAt = 3000;
+  EXPECT_THROW(CopyToLocal(data, log, remote, folder / L"back.bin", 1000), HostError);
+  EXPECT_FALSE(test::Exists(folder / L"back.bin")) << "partial copy left behind";
 }

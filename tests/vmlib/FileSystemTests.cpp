@@ -63,7 +63,10 @@ protected:
 using FileInfo = TempItems;
 using AclRights = TempItems;
 
-TEST_F(FileInfo, ReportsWhatTheFileSystemHolds) {
+// A file as the file system holds it; a drive root, which FindFirstFileW
+// cannot describe but the plug-in asks for anyway; and a missing item, which
+// fails and leaves the record untouched.
+TEST_F(FileInfo, ReportsFilesAndDriveRootsAndFailsForMissingItems) {
   const std::wstring path = MakeFile(L"large.bin");
   {
     VMLib::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, /*share=*/0, /*security=*/nullptr,
@@ -87,22 +90,15 @@ TEST_F(FileInfo, ReportsWhatTheFileSystemHolds) {
   EXPECT_EQ(data.nFileSizeHigh, 5u);
   EXPECT_EQ(data.nFileSizeLow, 7u);
   EXPECT_STREQ(data.cFileName, L"large.bin");
-}
 
-// FindFirstFileW cannot describe a drive root; the plug-in asks for one anyway.
-TEST_F(FileInfo, AnswersForADriveRoot) {
   const std::wstring root = L"\\\\?\\C:\\";
-  WIN32_FIND_DATAW data{};
   ASSERT_EQ(GetFileInfo(root.c_str(), data), 0u);
   EXPECT_EQ(data.dwFileAttributes, ReadAttributes(root).dwFileAttributes);
   EXPECT_TRUE(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
   // Other tests create items in C:\ meanwhile, so its times can only be present.
   EXPECT_NE(Ticks(data.ftLastWriteTime), 0u);
   EXPECT_STREQ(data.cFileName, L"C:");
-}
 
-TEST_F(FileInfo, MissingItemFailsAndLeavesTheRecordUntouched) {
-  WIN32_FIND_DATAW data;
   std::memset(&data, 0xAB, sizeof(data));
   const WIN32_FIND_DATAW before = data;
   EXPECT_EQ(GetFileInfo(Long(L"missing").c_str(), data), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
@@ -129,20 +125,37 @@ TEST_F(FileInfo, SetKeepsExactTimesOnReadOnlyFilesAndFolders) {
   }
 }
 
-TEST_F(AclRights, GetGivesOnlyTheSelectedPartsAndNothingOnFailure) {
-  const std::wstring path = MakeFile(L"file");
-  const Parts selections[] = {{true, false, false}, {false, true, true}, {true, true, true}, {false, false, false}};
-  for (const auto& s : selections) {
-    std::wstring descriptor = kLeftOver;
-    ASSERT_EQ(GetAclRights(path, descriptor, s.dacl, s.owner, s.group, /*sacl=*/false), 0u);
-    EXPECT_EQ(Has(descriptor, L"D:"), s.dacl) << descriptor;
-    EXPECT_EQ(Has(descriptor, L"O:"), s.owner) << descriptor;
-    EXPECT_EQ(Has(descriptor, L"G:"), s.group) << descriptor;
+// Get gives only the selected parts, and nothing on failure; Set accepts what
+// Get gave, for files and folders. No flag means no change whatever the text;
+// a selected part the text lacks must not become a null DACL, which would
+// grant everyone full access.
+TEST_F(AclRights, GetGivesOnlyTheSelectedPartsAndSetAppliesOnlyThose) {
+  const std::wstring file = MakeFile(L"file");
+  const Parts selections[] = {{true, false, false}, {false, true, false}, {false, false, true},
+                              {false, true, true},  {true, true, true},   {false, false, false}};
+  for (const std::wstring& path : {file, MakeFolder(L"folder")}) {
+    for (const auto& s : selections) {
+      std::wstring descriptor = kLeftOver;
+      ASSERT_EQ(GetAclRights(path, descriptor, s.dacl, s.owner, s.group, /*sacl=*/false), 0u);
+      EXPECT_EQ(Has(descriptor, L"D:"), s.dacl) << descriptor;
+      EXPECT_EQ(Has(descriptor, L"O:"), s.owner) << descriptor;
+      EXPECT_EQ(Has(descriptor, L"G:"), s.group) << descriptor;
+      EXPECT_EQ(SetAclRights(path, descriptor, s.dacl, s.owner, s.group, false), 0u) << descriptor;
+    }
   }
   std::wstring descriptor = kLeftOver;
   EXPECT_EQ(GetAclRights(Long(L"missing"), descriptor, true, true, true, false),
             static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(descriptor, L"");
+
+  EXPECT_EQ(SetAclRights(file, L"not a descriptor", false, false, false, false), 0u);
+  EXPECT_NE(SetAclRights(file, L"not a descriptor", true, true, true, false), 0u);
+  std::wstring ownerOnly;
+  ASSERT_EQ(GetAclRights(file, ownerOnly, false, true, false, false), 0u);
+  for (const Parts& lacking : {Parts{true, false, false}, Parts{false, false, true}}) {
+    EXPECT_EQ(SetAclRights(file, ownerOnly, lacking.dacl, lacking.owner, lacking.group, false),
+              static_cast<uint32_t>(ERROR_INVALID_SECURITY_DESCR));
+  }
 }
 
 // Windows refuses the SACL to a process without SeSecurityPrivilege, but Wine
@@ -209,31 +222,6 @@ TEST_F(AclRights, GetKeepsTheOtherPartsWhenOnlyTheSaclIsRefused) {
   EXPECT_EQ(GetAclRights(path, saclOnly, false, false, false, /*sacl=*/true),
             static_cast<uint32_t>(ERROR_PRIVILEGE_NOT_HELD));
   EXPECT_EQ(saclOnly, L"");
-}
-
-TEST_F(AclRights, SetAcceptsWhatGetGave) {
-  const Parts selections[] = {{true, true, true}, {true, false, false}, {false, true, false}, {false, false, true}};
-  for (const std::wstring& path : {MakeFile(L"file"), MakeFolder(L"folder")}) {
-    for (const auto& s : selections) {
-      std::wstring descriptor;
-      ASSERT_EQ(GetAclRights(path, descriptor, s.dacl, s.owner, s.group, false), 0u);
-      EXPECT_EQ(SetAclRights(path, descriptor, s.dacl, s.owner, s.group, false), 0u) << descriptor;
-    }
-  }
-}
-
-// No flag means no change whatever the text; a selected part the text lacks
-// must not become a null DACL, which would grant everyone full access.
-TEST_F(AclRights, SetRejectsWhatItCannotApplyAndIgnoresUnselectedText) {
-  const std::wstring path = MakeFile(L"file");
-  EXPECT_EQ(SetAclRights(path, L"not a descriptor", false, false, false, false), 0u);
-  EXPECT_NE(SetAclRights(path, L"not a descriptor", true, true, true, false), 0u);
-  std::wstring ownerOnly;
-  ASSERT_EQ(GetAclRights(path, ownerOnly, false, true, false, false), 0u);
-  EXPECT_EQ(SetAclRights(path, ownerOnly, true, false, false, false),
-            static_cast<uint32_t>(ERROR_INVALID_SECURITY_DESCR));
-  EXPECT_EQ(SetAclRights(path, ownerOnly, false, false, true, false),
-            static_cast<uint32_t>(ERROR_INVALID_SECURITY_DESCR));
 }
 
 } // namespace

@@ -16,14 +16,13 @@ using VMLib::system::CRegistry;
 const wchar_t kUntouchedText[] = L"untouched";
 constexpr uint32_t kUntouchedNumber = 0xDEADBEEF;
 
-class Registry : public testing::Test {
-protected:
-  RegistryOverride registry_;
-};
-
 // A read succeeds only for its own type, and a failed one leaves its output as
 // it was. Stored texts need neither a terminator nor a whole last character.
-TEST_F(Registry, ReadsEachValueOnlyAsItsOwnType) {
+// A failed Open and Close leave no key open, so nothing is read from a key the
+// caller has moved away from; listing subkeys gives the names of direct ones
+// only, up to the longest a name may be, and leaves the open key alone.
+TEST(Registry, ReadsEachValueOnlyAsItsOwnTypeAndOnlyFromTheKeyLastOpened) {
+  const RegistryOverride isolated;
   const std::wstring seven(L"\x0007\0\0\0", 4); // 7 as little-endian DWORD, or QWORD
   const std::wstring longText(20000, L'x');
   const struct {
@@ -67,47 +66,36 @@ TEST_F(Registry, ReadsEachValueOnlyAsItsOwnType) {
     EXPECT_EQ(registry.Read(value.name, number), value.number.has_value()) << value.name;
     EXPECT_EQ(number, value.number.value_or(kUntouchedNumber)) << value.name;
   }
-}
 
-// A failed Open and Close leave no key open, so nothing is read from a key the
-// caller has moved away from.
-TEST_F(Registry, ReadsComeOnlyFromTheKeyLastOpened) {
   RegistryOverride::SetDword(HKEY_CURRENT_USER, L"First", L"Value", 1);
   RegistryOverride::SetDword(HKEY_CURRENT_USER, L"Second", L"Value", 2);
-  CRegistry registry(HKEY_CURRENT_USER);
+  CRegistry keys(HKEY_CURRENT_USER);
   uint32_t value = kUntouchedNumber;
-  EXPECT_FALSE(registry.Read(L"Value", value)) << "before any Open";
-  ASSERT_TRUE(registry.Open(L"First"));
-  ASSERT_TRUE(registry.Open(L"Second"));
-  EXPECT_TRUE(registry.Read(L"Value", value));
+  EXPECT_FALSE(keys.Read(L"Value", value)) << "before any Open";
+  ASSERT_TRUE(keys.Open(L"First"));
+  ASSERT_TRUE(keys.Open(L"Second"));
+  EXPECT_TRUE(keys.Read(L"Value", value));
   EXPECT_EQ(value, 2u);
-  EXPECT_FALSE(registry.Open(L"Missing"));
-  EXPECT_FALSE(registry.Read(L"Value", value)) << "after a failed Open";
-  ASSERT_TRUE(registry.Open(L"First"));
-  registry.Close();
-  EXPECT_FALSE(registry.Read(L"Value", value)) << "after Close";
+  EXPECT_FALSE(keys.Open(L"Missing"));
+  EXPECT_FALSE(keys.Read(L"Value", value)) << "after a failed Open";
+  ASSERT_TRUE(keys.Open(L"First"));
+  keys.Close();
+  EXPECT_FALSE(keys.Read(L"Value", value)) << "after Close";
   EXPECT_EQ(value, 2u);
-}
 
-TEST_F(Registry, EnumSubKeysGivesNamesOfDirectSubkeysOnly) {
-  CRegistry registry(HKEY_CURRENT_USER);
-  EXPECT_TRUE(registry.EnumSubKeys(L"Network").empty()) << "missing key";
+  EXPECT_TRUE(keys.EnumSubKeys(L"Network").empty()) << "missing key";
   RegistryOverride::CreateKey(HKEY_CURRENT_USER, L"Network");
-  EXPECT_TRUE(registry.EnumSubKeys(L"Network").empty()) << "key without subkeys";
-
+  EXPECT_TRUE(keys.EnumSubKeys(L"Network").empty()) << "key without subkeys";
   const std::wstring longest(255, L'k');
   RegistryOverride::CreateKey(HKEY_CURRENT_USER, L"Network\\Z");
   RegistryOverride::CreateKey(HKEY_CURRENT_USER, L"Network\\Y\\Deeper");
   RegistryOverride::CreateKey(HKEY_CURRENT_USER, L"Network\\" + longest);
-  RegistryOverride::SetString(HKEY_CURRENT_USER, L"Settings", L"Name", L"kept");
-  ASSERT_TRUE(registry.Open(L"Settings"));
-  std::vector<std::wstring> names = registry.EnumSubKeys(L"Network");
+  ASSERT_TRUE(keys.Open(L"Second"));
+  std::vector<std::wstring> names = keys.EnumSubKeys(L"Network");
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::wstring>{L"Y", L"Z", longest}));
-  // Listing leaves the open key alone.
-  std::wstring value;
-  EXPECT_TRUE(registry.Read(L"Name", value));
-  EXPECT_EQ(value, L"kept");
+  EXPECT_TRUE(keys.Read(L"Value", value));
+  EXPECT_EQ(value, 2u);
 }
 
 } // namespace

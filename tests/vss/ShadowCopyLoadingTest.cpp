@@ -22,8 +22,10 @@ TEST_F(ShadowCopyLoading, LockedFileReportsWhyTheLibraryCannotServe) {
     ExpectLogged(
         {{Info, LockedFileNotice(temp.Real(L"held.txt"))}, {Warning, ShadowCopyFailure(EXPECTED_LOAD_FAILURE)}});
   }
-  // Nothing of the library stays loaded after a failed attempt.
+  // Nothing of the library, nor the service it loads, stays loaded after a
+  // failed attempt.
   EXPECT_EQ(::GetModuleHandleW(L"vsnp_2003.dll"), nullptr);
+  EXPECT_EQ(::GetModuleHandleW(L"vssapi.dll"), nullptr);
 }
 
 } // namespace

@@ -1,12 +1,19 @@
 // Locked files read end to end: the plug-in, its wrapper, the real
 // vsnp_2003.dll beside this program, and the shadow-copy service double in
-// place of the system's vssapi.dll (Wine's own is a stub).
+// place of the system's vssapi.dll (Wine's own is a stub); and both provider
+// libraries as built, driven directly.
+#include <functional>
+#include <list>
 #include <thread>
 
 #include <objbase.h>
 #include <vsserror.h>
 
+#include "contract/ISnapshotProvider.h"
+#include "host/Commands.h"
+#include "providers/ProviderException.h"
 #include "tests/doubles/vssapi/VssApiControl.h"
+#include "tests/host/CapturedOutput.h"
 #include "tests/support/PluginFixture.h"
 
 namespace test {
@@ -52,9 +59,10 @@ protected:
 
   // The file as a program holds it (share mode 0), and as the snapshot of C:
   // shows it, which the test prepared before it locked the live file.
-  VMLib::UniqueFile Hold(const std::wstring& relative, const std::string& snapshotBytes) {
+  VMLib::UniqueFile Hold(const std::wstring& relative, const std::string& snapshotBytes,
+                         const std::string& liveBytes = "live") {
     WriteImage(image + L"\\" + (temp / relative).substr(3), snapshotBytes);
-    WriteFileBytes(temp / relative, "live");
+    WriteFileBytes(temp / relative, liveBytes);
     return HoldExclusively(temp / relative);
   }
   static void WriteImage(const std::wstring& path, const std::string& bytes) {
@@ -66,13 +74,13 @@ protected:
     return instance->Open(temp.Virtual(relative), OpenRead, id);
   }
 
-  const VMLib::UniqueModule module_{::LoadLibraryW(InstallServiceDouble().c_str())};
+  VMLib::UniqueModule module_{::LoadLibraryW(InstallServiceDouble().c_str())};
   const VssServiceDouble service{module_.get()};
   const std::wstring image = temp / L"image-c";
   IBackupDataRead* reader = MakeReader();
 };
 
-TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWithTheInstance) {
+TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWithTheInstanceOrTheRun) {
   WriteFileBytes(temp / L"free.txt", "free");
   uint32_t id = 0, second = 0;
   ASSERT_EQ(Open(reader, L"free.txt", id), 0u);
@@ -86,11 +94,26 @@ TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWi
   ASSERT_EQ(Open(reader, L"one.bin", id), 0u);
   ASSERT_EQ(Open(reader, L"two.txt", second), 0u);
   EXPECT_NE(GetCapturedStderr().find("Snapshot for \\\\?\\C:\\ already created. Reuse it.\n"), std::string::npos);
-  EXPECT_EQ(ReadAll(*reader, id), bytes);
+  EXPECT_TRUE(ReadAll(*reader, id) == bytes);
   EXPECT_EQ(ReadAll(*reader, second), "second");
   EXPECT_EQ(service.Calls(L"DoSnapshotSet"), 1);
   EXPECT_EQ(service.LiveSnapshots(), 1);
   ReleaseInstance(reader);
+  EXPECT_EQ(service.LiveSnapshots(), 0);
+
+  // The main job as the host runs it: the held file arrives whole and the
+  // summary counts it. The live file has the snapshot's size, as a file
+  // unchanged since the snapshot, so that only the bytes tell their source.
+  MakeFolder(temp / L"src");
+  WriteFileBytes(temp / L"src\\free.txt", "free");
+  const VMLib::UniqueFile held = Hold(L"src\\held.db", bytes, std::string(bytes.size(), 'L'));
+  hosttest::CapturedOutput out;
+  hosttest::CapturedOutput err;
+  EXPECT_EQ(host::Run({L"--data", temp / L"data", L"backup", temp.Virtual(L"src"), temp.Virtual(L"dst")}, out, err), 0)
+      << out.text() << err.text();
+  EXPECT_NE(out.text().find(L"Snapshot:  1 locked file read from a shadow copy"), std::wstring::npos) << out.text();
+  EXPECT_TRUE(ReadFileBytes(temp / L"dst\\held.db") == bytes) << "not the snapshot's bytes";
+  EXPECT_EQ(ReadFileBytes(temp / L"dst\\free.txt"), "free");
   EXPECT_EQ(service.LiveSnapshots(), 0);
 }
 
@@ -136,32 +159,26 @@ TEST_F(ShadowCopyService, AfterAFailedSnapshotTheNextLockedFileIsReadFromAFreshO
   }
 }
 
-TEST_F(ShadowCopyService, BackupCompleteFailingAtReleaseLeavesTheHostRunningAndNoSnapshot) {
-  service.Fail(L"BackupComplete", 1, VSS_E_UNEXPECTED);
-  const VMLib::UniqueFile held = Hold(L"held.txt", "copy");
-  uint32_t id = 0;
-  ASSERT_EQ(Open(reader, L"held.txt", id), 0u);
-  EXPECT_EQ(ReadAll(*reader, id), "copy");
-  CaptureStderr();
-  ReleaseInstance(reader);
-  EXPECT_EQ(GetCapturedStderr(), "BackupComplete failed (0x80042302)\n");
-  EXPECT_EQ(service.LiveSnapshots(), 0);
-}
-
-TEST_F(ShadowCopyService, ReleaseFromAnotherThreadLeavesEveryThreadsApartmentAsItWas) {
+// The host may release an instance from a thread of its own apartment, and
+// BackupComplete may fail then: the failure is only printed, every thread's
+// apartment stays as it was, and the snapshot still ends.
+TEST_F(ShadowCopyService, ReleaseFromAnotherThreadWithBackupCompleteFailingLeavesApartmentsAndNoSnapshot) {
   ASSERT_EQ(OwnApartment(), "none");
+  service.Fail(L"BackupComplete", 1, VSS_E_UNEXPECTED);
   const VMLib::UniqueFile held = Hold(L"held.txt", "copy");
   uint32_t id = 0;
   ASSERT_EQ(Open(reader, L"held.txt", id), 0u);
   EXPECT_EQ(ReadAll(*reader, id), "copy");
   EXPECT_EQ(OwnApartment(), "none") << "the open put the host's thread in an apartment";
   std::string releasing;
+  CaptureStderr();
   std::thread([&] {
     ::CoInitializeEx(/*reserved=*/nullptr, COINIT_APARTMENTTHREADED);
     ReleaseInstance(reader);
     releasing = OwnApartment();
     ::CoUninitialize();
   }).join();
+  EXPECT_EQ(GetCapturedStderr(), "BackupComplete failed (0x80042302)\n");
   EXPECT_EQ(releasing, "STA");
   EXPECT_EQ(OwnApartment(), "none");
   EXPECT_EQ(service.LiveSnapshots(), 0);
@@ -192,6 +209,78 @@ TEST_F(ShadowCopyService, FileBehindALinkToAnotherVolumeIsReadFromThatVolumesSna
   reader->Close(id);
   held.reset();
   ::DeleteFileW((link + L"\\" + name).c_str());
+}
+
+struct Thrown {
+  std::wstring text = L"(nothing thrown)";
+  int32_t code = 0;
+};
+
+// Takes what `call` throws as the plug-in does: reads the IVssException* and
+// frees it with a plain delete of the interface type.
+Thrown Catch(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (IVssException* exception) {
+    const Thrown thrown{exception->GetText(), exception->GetErrorCode()};
+    FreeVssException(exception);
+    return thrown;
+  }
+  return {};
+}
+
+class Provider : public ShadowCopyService, public ::testing::WithParamInterface<const wchar_t*> {};
+
+// Calls out of order throw bad state naming the call; a service that cannot
+// make its components object fails Initialize, and the call that failed is
+// named first; vssapi.dll comes in with Initialize and goes with the provider.
+TEST_P(Provider, CallsOutOfOrderAndAFailingServiceThrowNamingTheCall) {
+  const VMLib::UniqueModule library(::LoadLibraryW(GetParam()));
+  const auto getInterface = VMLib::GetFunction<GetInterfaceFn>(library.get(), "GetInterface");
+  ASSERT_NE(getInterface, nullptr);
+  ISnapshotProvider* const provider = getInterface();
+  std::list<std::wstring> roots = {L"stale"};
+  const struct {
+    const wchar_t* call;
+    std::function<void()> run;
+  } cases[] = {
+      {L"StartSnapshotSet", [&] { provider->StartSnapshotSet(); }}, // not initialized
+      {L"AddToSnapshotSet", [&] { provider->AddVolume(L"C:\\"); }},
+      {L"DoSnapshotSet", [&] { provider->CreateSnapshots({L"C:\\"}, roots); }},
+  };
+  for (const auto& c : cases) {
+    const Thrown thrown = Catch(c.run);
+    EXPECT_EQ(thrown.text.rfind(std::wstring(c.call) + L" failed (0x80042301): ", 0), 0u) << thrown.text;
+    EXPECT_EQ(thrown.code, VSS_E_BAD_STATE);
+  }
+  EXPECT_TRUE(roots.empty());
+  EXPECT_EQ(provider->GetLastHResult(), VSS_E_BAD_STATE);
+  // Ending a set that never started is no error.
+  EXPECT_EQ(Catch([&] { provider->ReleaseSnapshots(true); }).text, L"(nothing thrown)");
+  EXPECT_EQ(Catch([&] { provider->ReleaseSnapshots(false); }).text, L"(nothing thrown)");
+
+  for (int nth = 1; nth <= 3; ++nth) service.Fail(L"CreateVssBackupComponents", nth, E_ACCESSDENIED);
+  EXPECT_EQ(provider->Initialize(), E_ACCESSDENIED);
+  EXPECT_EQ(provider->GetLastHResult(), E_ACCESSDENIED);
+  EXPECT_FALSE(provider->IsVolumeSupported(L"C:\\"));
+  const Thrown thrown = Catch([&] { provider->StartSnapshotSet(); });
+  EXPECT_EQ(thrown.text.rfind(L"CreateVssBackupComponents failed (0x80070005)", 0), 0u) << thrown.text;
+  EXPECT_EQ(thrown.code, E_ACCESSDENIED);
+  EXPECT_FALSE(provider->IsSnapshotSetInProgress());
+  provider->Destroy(1);
+  // The provider's hold on the service goes with it: once this test lets go
+  // of its own, nothing keeps vssapi.dll loaded.
+  module_.reset();
+  EXPECT_EQ(::GetModuleHandleW(L"vssapi.dll"), nullptr);
+}
+INSTANTIATE_TEST_SUITE_P(BothLibraries, Provider, ::testing::Values(L"vsnp_2003.dll", L"vsnp_xp.dll"));
+
+// The exception keeps its text in a fixed buffer, so that a plain delete through
+// IVssException* frees all of it.
+TEST(ProviderException, CutsALongTextToItsBuffer) {
+  const std::wstring text(3 * Providers::ProviderException::kTextCapacity, L'x');
+  Providers::ProviderException exception(text.c_str(), 1);
+  EXPECT_EQ(exception.GetText(), text.substr(0, Providers::ProviderException::kTextCapacity - 1));
 }
 
 } // namespace

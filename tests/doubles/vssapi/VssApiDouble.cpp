@@ -208,14 +208,11 @@ public:
       if (FAILED(scripted)) return scripted;
       const auto image = service.images.find(snapshot.volume);
       *properties = VSS_SNAPSHOT_PROP{};
+      // Only the identity and the device object: the provider reads no other field.
       properties->m_SnapshotId = snapshot.id;
-      properties->m_SnapshotSetId = snapshot.set;
-      properties->m_lSnapshotsCount = static_cast<LONG>(volumes_.size());
       properties->m_pwszSnapshotDeviceObject =
           CoTaskText(image != service.images.end() ? image->second
                                                    : L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy1");
-      properties->m_pwszOriginalVolumeName = CoTaskText(snapshot.volume);
-      properties->m_eStatus = VSS_SS_CREATED;
       return S_OK;
     }
     return VSS_E_OBJECT_NOT_FOUND;
@@ -335,7 +332,6 @@ VSSAPI_EXPORT HRESULT STDAPICALLTYPE CreateVssBackupComponentsInternal(IVssBacku
 
 VSSAPI_EXPORT void APIENTRY VssFreeSnapshotPropertiesInternal(VSS_SNAPSHOT_PROP* properties) {
   ::CoTaskMemFree(properties->m_pwszSnapshotDeviceObject);
-  ::CoTaskMemFree(properties->m_pwszOriginalVolumeName);
   *properties = VSS_SNAPSHOT_PROP{};
 }
 

@@ -1,0 +1,206 @@
+// The host's own parts that the end-to-end suite cannot reach or pin down:
+// the command line, the log file, SHA-256, and the network locations, which
+// Wine can never connect, so the plug-in never hears of them there.
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/Arguments.h"
+#include "host/Commands.h"
+#include "host/HostError.h"
+#include "host/HostLog.h"
+#include "host/LocationStore.h"
+#include "host/PluginHost.h"
+#include "host/Sha256.h"
+#include "tests/host/CapturedOutput.h"
+#include "tests/support/TempFolder.h"
+
+using hosttest::CapturedOutput;
+using host::HostError;
+using host::LocationSettings;
+using host::LocationStore;
+using host::UsageError;
+
+// Buffer sizes are binary multiples up to 64M. Exit code 2 is bad usage, with
+// the usage text; 1 a command that failed.
+TEST(Arguments, BufferSizesAndExitCodesTellUsageFromFailure) {
+  const std::pair<std::vector<std::wstring>, uint32_t> sizes[] = {
+      {{L"get", L"C$\\a", L"a"}, 1u << 20},
+      {{L"get", L"C$\\a", L"a", L"--buffer", L"4096"}, 4096u},
+      {{L"put", L"a", L"C$\\a", L"--buffer=256k"}, 256u << 10},
+      {{L"backup", L"C$\\a", L"C$\\b", L"--buffer", L"1M"}, 1u << 20},
+      {{L"--buffer", L"64M", L"verify", L"C$\\a", L"C$\\b"}, 64u << 20},
+  };
+  for (const auto& [args, bytes] : sizes) {
+    EXPECT_EQ(host::ParseArguments(args).bufferSize, bytes) << args.back().c_str();
+  }
+  test::TempFolder folder;
+  const std::wstring data = folder.path();
+  std::vector<std::pair<std::vector<std::wstring>, int>> cases = {
+      {{}, 2}, {{L"copy", L"a", L"b"}, 2}, {{L"locations"}, 2}, {{L"ls", L"--all"}, 2},
+      // operands and options of the wrong number or command
+      {{L"get", L"C$\\a"}, 2}, {{L"ls", L"C$", L"D$"}, 2}, {{L"ls", L"--buffer", L"1M"}, 2},
+      {{L"put", L"a", L"C$\\a", L"--dry-run"}, 2}, {{L"rm", L"C$\\a", L"--acl"}, 2},
+      {{L"ls", L"--data"}, 2}, {{L"ls", L"--copy-acl=yes"}, 2}, {{L"ls", L"--data", L"a", L"--data", L"b"}, 2},
+      {{L"locations", L"add", L"office", L"--drive", L"Z:"}, 2},
+      // the password never on the command line
+      {{L"locations", L"add", L"o", L"--share", L"\\\\s\\d", L"--drive", L"Z:", L"--password", L"x"}, 2},
+      {{L"locations", L"add", L"o", L"--share", L"\\\\s\\d", L"--drive", L"Z:", L"--password-stdin"}, 2},
+      // only virtual paths, and the items a command can act on
+      {{L"put", L"a", L"y"}, 2}, {{L"mv", L".", L"C$\\a"}, 2}, {{L"ls", L"C:\\a"}, 2},
+      {{L"stat", L"\\\\?\\C:\\a"}, 2}, {{L"get", L"C$\\a\\..\\b", L"b"}, 2}, {{L"rm", L"C$"}, 2},
+      {{L"backup", L"C$\\a", L""}, 2}, {{L"mkdir", L"C$\\a\\\\b"}, 2},
+      {{L"help"}, 0}, {{L"--data", data, L"locations", L"remove", L"nothing"}, 1},
+      // NO_PLUGIN: no Diskway.dll beside the test program.
+      {{L"--data", data, L"info"}, 1},
+  };
+  for (const wchar_t* size : {L"", L"0", L"K", L"1X", L"-1", L"1.5M", L"1 M", L"1MB", L"65M", L"67108865",
+                              L"4294967296", L"99999999999999999999"}) {
+    cases.push_back({{L"get", L"C$\\a", L"a", std::wstring(L"--buffer=") + size}, 2});
+  }
+  for (const auto& [args, exitCode] : cases) {
+    CapturedOutput out;
+    CapturedOutput err;
+    const std::wstring line = args.empty() ? L"(nothing)" : args.back();
+    EXPECT_EQ(host::Run(args, out, err), exitCode) << line.c_str();
+    EXPECT_EQ(err.text().find(L"usage: diskway-host") != std::wstring::npos, exitCode == 2) << line.c_str();
+  }
+}
+
+// The tree commands show warnings and worse; --log keeps every message and
+// the summary, timestamped, after what earlier runs left in the file.
+TEST(LogFile, KeepsWhatTheConsoleLeavesOutAfterEarlierRuns) {
+  test::TempFolder folder;
+  const std::wstring path = folder / L"host.log";
+  test::WriteFileBytes(path, "earlier run\n");
+  hosttest::CapturedOutput console;
+  {
+    host::HostLog log(console);
+    log.OpenFile(path);
+    log.SetConsoleLevel(Warning);
+    log.Log(Info, L"caf\u00e9 \u6587 is locked");
+    log.Log(Warning, L"no shadow copy");
+    log.Note(L"Backup finished");
+  }
+  EXPECT_EQ(console.text(), L"WARNING: no shadow copy\n");
+  const std::string bytes = test::ReadFileBytes(path);
+  ASSERT_EQ(bytes.rfind("earlier run\n", 0), 0u) << bytes;
+  const size_t start = bytes.find('\n') + 1;
+  const std::string line = bytes.substr(start, bytes.find('\n', start) - start);
+  // "yyyy-mm-dd hh:mm:ss " before the level
+  ASSERT_GT(line.size(), 20u) << bytes;
+  EXPECT_EQ(line[4], '-');
+  EXPECT_EQ(line[13], ':');
+  EXPECT_EQ(line.substr(20), "INFO: caf\xC3\xA9 \xE6\x96\x87 is locked");
+  EXPECT_NE(bytes.find("WARNING: no shadow copy\n"), std::string::npos) << bytes;
+  EXPECT_NE(bytes.find(" Backup finished\n"), std::string::npos) << bytes;
+}
+
+// Digests from FIPS 180-2; each Finish starts the next digest afresh.
+TEST(Sha256, KnownDigestsWholeAndInPieces) {
+  host::Sha256 sha;
+  EXPECT_EQ(sha.Finish(), L"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  sha.WriteAll("abc", 3);
+  EXPECT_EQ(sha.Finish(), L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  const std::string piece(997, 'a');
+  for (size_t done = 0; done < 1000000; done += piece.size()) {
+    sha.WriteAll(piece.data(), static_cast<uint32_t>(std::min(piece.size(), 1000000 - done)));
+  }
+  EXPECT_EQ(sha.Finish(), L"cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+namespace {
+
+const std::wstring kPassword = L"S3cret-\u00e9t\u00e9";
+
+class Locations : public ::testing::Test {
+protected:
+  test::TempFolder folder;
+  // A level below the scratch folder, so that Add must create it.
+  LocationStore store{folder / L"Plugins"};
+};
+
+} // namespace
+
+// The password is kept only through DPAPI and never shown. The plug-in passes
+// one string for every location: a value left from the one before must not
+// reach this share when its password is damaged or missing.
+TEST_F(Locations, PasswordIsKeptOnlyThroughDpapiAndADamagedOrMissingOneIsAnsweredEmpty) {
+  store.Add(L"office", {L"\\\\server\\docs", L"Z:", L"bob", kPassword});
+  store.Add(L"guest", {L"\\\\server\\public", L"P:", L"", std::nullopt});
+  const std::wstring path = store.Folder() + L"\\office.loc";
+  std::string bytes = test::ReadFileBytes(path);
+  const std::string utf16(reinterpret_cast<const char*>(kPassword.data()), kPassword.size() * sizeof(wchar_t));
+  EXPECT_EQ(bytes.find("S3cret"), std::string::npos);
+  EXPECT_EQ(bytes.find(utf16), std::string::npos);
+  EXPECT_NE(bytes.find("NetworkPassword=dpapi:"), std::string::npos);
+  std::wstring value;
+  EXPECT_TRUE(store.GetItemParameter(L"office.loc", L"NetworkPassword", value));
+  EXPECT_EQ(value, kPassword);
+  CapturedOutput out;
+  CapturedOutput err;
+  EXPECT_EQ(host::Run({L"--data", store.Folder(), L"locations", L"list"}, out, err), 0) << err.text();
+  EXPECT_NE(out.text().find(L"(password set)"), std::wstring::npos) << out.text();
+  EXPECT_EQ(out.text().find(L"S3cret"), std::wstring::npos);
+
+  const size_t last = bytes.rfind('\n') - 1;
+  bytes[last] = bytes[last] == '0' ? '1' : '0';
+  test::WriteFileBytes(path, bytes);
+  for (const auto& [item, answered] : {std::pair{L"office.loc", false}, std::pair{L"guest.loc", true}}) {
+    value = L"previous location's password";
+    EXPECT_EQ(store.GetItemParameter(item, L"NetworkPassword", value), answered) << item;
+    EXPECT_EQ(value, L"") << item;
+  }
+}
+
+TEST_F(Locations, PluginHostAnswersByNameAndLeavesTheValueForOthers) {
+  store.Add(L"a", {L"\\\\alpha\\one", L"x:", L"ann", L"pa"});
+  store.Add(L"b.loc", {L"\\\\beta\\two", L"Y:", L"", std::nullopt});
+  host::PluginHost host(L"C:\\Data//Plugins//Computer", /*copyAcl=*/true, store);
+  const struct {
+    const wchar_t* item; // null: GetParameter
+    const wchar_t* name;
+    const wchar_t* answer; // null: not answered
+  } cases[] = {
+      {nullptr, L"GetDataStorage", L"C:\\Data//Plugins//Computer"}, {nullptr, L"CopyACL", L"True"},
+      {nullptr, L"copyacl", nullptr},
+      {L"a.loc", L"ShareName", L"\\\\alpha\\one"}, {L"a.loc", L"LocalDrive", L"X:"},
+      {L"a.loc", L"NetworkUser", L"ann"}, {L"a.loc", L"NetworkPassword", L"pa"},
+      {L"b.loc", L"ShareName", L"\\\\beta\\two"}, {L"b.loc", L"NetworkUser", L""},
+      {L"a.loc", L"sharename", nullptr}, {L"missing.loc", L"ShareName", nullptr},
+      {L"..\\Plugins\\a.loc", L"ShareName", nullptr},
+  };
+  for (const auto& c : cases) {
+    std::wstring value = L"kept";
+    const bool answered =
+        c.item != nullptr ? host.GetItemParameter(c.item, c.name, value) : host.GetParameter(c.name, value);
+    const std::wstring what = std::wstring(c.item != nullptr ? c.item : L"") + L" " + c.name;
+    EXPECT_EQ(answered, c.answer != nullptr) << what.c_str();
+    EXPECT_EQ(value, c.answer != nullptr ? c.answer : L"kept") << what.c_str();
+  }
+}
+
+TEST_F(Locations, RefusedAddsAndRemovesChangeNothing) {
+  store.Add(L"a", {L"\\\\alpha\\one", L"X:", L"", std::nullopt});
+  EXPECT_THROW(store.Add(L"A.LOC", {L"\\\\beta\\two", L"Y:", L"", std::nullopt}), HostError);
+  const LocationSettings good{L"\\\\server\\docs", L"Z:", L"", std::nullopt};
+  for (const wchar_t* name : {L"", L"a\\b", L"a/b", L"..", L"what?", L"trailing.", L"CON", L"com1.loc"}) {
+    EXPECT_THROW(store.Add(name, good), UsageError) << "accepted name '" << name << "'";
+  }
+  for (const wchar_t* share : {L"server\\docs", L"\\\\server", L"\\\\server\\", L"\\\\\\docs", L"\\\\s\\\\d"}) {
+    EXPECT_THROW(store.Add(L"x", {share, L"Z:", L"", std::nullopt}), UsageError) << "accepted share " << share;
+  }
+  for (const wchar_t* drive : {L"Z", L"ZZ", L"1:", L"Z:\\"}) {
+    EXPECT_THROW(store.Add(L"x", {L"\\\\s\\d", drive, L"", std::nullopt}), UsageError) << "accepted " << drive;
+  }
+  // A line break would let the user name write a second ShareName.
+  EXPECT_THROW(store.Add(L"x", {L"\\\\s\\d", L"Z:", L"bob\nShareName=\\\\evil\\x", std::nullopt}), UsageError);
+  EXPECT_THROW(store.Remove(L"..\\..\\victim"), UsageError);
+  ASSERT_EQ(store.List().size(), 1u);
+  std::wstring share;
+  EXPECT_TRUE(store.GetItemParameter(L"a.loc", L"ShareName", share));
+  EXPECT_EQ(share, L"\\\\alpha\\one");
+}
