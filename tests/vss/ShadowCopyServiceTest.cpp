@@ -101,19 +101,30 @@ TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWi
   ReleaseInstance(reader);
   EXPECT_EQ(service.LiveSnapshots(), 0);
 
-  // The main job as the host runs it: the held file arrives whole and the
-  // summary counts it. The live file has the snapshot's size, as a file
-  // unchanged since the snapshot, so that only the bytes tell their source.
+  // The main job as the host runs it, with four workers: every held file
+  // arrives whole, all from one snapshot, and the summary counts them. The
+  // live files have the snapshot's size, as files unchanged since the
+  // snapshot, so that only the bytes tell their source.
   MakeFolder(temp / L"src");
-  WriteFileBytes(temp / L"src\\free.txt", "free");
-  const VMLib::UniqueFile held = Hold(L"src\\held.db", bytes, std::string(bytes.size(), 'L'));
+  std::list<VMLib::UniqueFile> held;
+  for (int i = 0; i < 8; ++i) {
+    WriteFileBytes(temp / (L"src\\free" + std::to_wstring(i) + L".txt"), "free");
+    held.push_back(Hold(L"src\\held" + std::to_wstring(i) + L".db", bytes, std::string(bytes.size(), 'L')));
+  }
+  const int setsBefore = service.Calls(L"DoSnapshotSet");
   hosttest::CapturedOutput out;
   hosttest::CapturedOutput err;
-  EXPECT_EQ(host::Run({L"--data", temp / L"data", L"backup", temp.Virtual(L"src"), temp.Virtual(L"dst")}, out, err), 0)
+  EXPECT_EQ(host::Run({L"--data", temp / L"data", L"backup", temp.Virtual(L"src"), temp.Virtual(L"dst"), L"--threads",
+                       L"4"},
+                      out, err),
+            0)
       << out.text() << err.text();
-  EXPECT_NE(out.text().find(L"Snapshot:  1 locked file read from a shadow copy"), std::wstring::npos) << out.text();
-  EXPECT_TRUE(ReadFileBytes(temp / L"dst\\held.db") == bytes) << "not the snapshot's bytes";
-  EXPECT_EQ(ReadFileBytes(temp / L"dst\\free.txt"), "free");
+  EXPECT_NE(out.text().find(L"Snapshot:  8 locked files read from a shadow copy"), std::wstring::npos) << out.text();
+  EXPECT_EQ(service.Calls(L"DoSnapshotSet") - setsBefore, 1) << "one snapshot of the volume, not one per worker";
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_TRUE(ReadFileBytes(temp / (L"dst\\held" + std::to_wstring(i) + L".db")) == bytes) << "not the snapshot's bytes";
+    EXPECT_EQ(ReadFileBytes(temp / (L"dst\\free" + std::to_wstring(i) + L".txt")), "free");
+  }
   EXPECT_EQ(service.LiveSnapshots(), 0);
 }
 
