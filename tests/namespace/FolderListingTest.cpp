@@ -71,30 +71,6 @@ TEST_F(FolderListing, FileOrMissingPathIsNotFoundAfterOneReconnectAndListingsDis
   EXPECT_TRUE(log.messages.empty());
 }
 
-TEST_F(FolderListing, AclTextOnlyWithCopyAclOn) {
-  WriteFileBytes(temp / L"f.txt", "x");
-  FolderList without, with;
-  ASSERT_EQ(MakeReader()->ListFolder(temp.virtualPath(), without), 0u);
-  ASSERT_EQ(without.size(), 1u);
-  EXPECT_TRUE(without.front().info.aclRights.empty());
-
-  host.parameters[L"CopyACL"] = L"True";
-  ASSERT_EQ(MakeReader()->ListFolder(temp.virtualPath(), with), 0u);
-  ASSERT_EQ(with.size(), 1u);
-  EXPECT_NE(with.front().info.aclRights.find(L"D:"), std::wstring::npos);
-  EXPECT_NE(with.front().info.aclRights.find(L"O:"), std::wstring::npos);
-  // Where the SACL cannot be read (Wine), the item is still listed with the
-  // other parts, and one warning names it.
-  std::wstring probe;
-  const uint32_t saclStatus = VMLib::filesystem::GetAclRights(temp.Real(L"f.txt"), probe, true, true, true, true);
-  Messages expected;
-  if (saclStatus != 0) {
-    expected.push_back(
-        {Warning, WithErrorCode(L"Can't get file ACL rights for '" + temp.Real(L"f.txt") + L"'", saclStatus)});
-  }
-  ExpectLogged(expected);
-}
-
 TEST_F(FolderListing, QueryFileInfoFillsWithoutResettingAndAnswersForDrivesButNotForMissingItems) {
   WriteFileBytes(temp / L"f.txt", "hello");
   MakeFolder(temp / L"remote\\docs");

@@ -35,22 +35,6 @@ TEST_F(RootListing, ListsDrivesButNotOpticalOnesThenNetworkDrivesNotAlreadyShown
   }
 }
 
-TEST_F(RootListing, NetworkDriveOnAFolderIsListedBrowsedAndRead) {
-  MakeFolder(temp / L"exported\\inner");
-  WriteFileBytes(temp / L"exported\\doc.txt", "shared");
-  const std::wstring drive = std::wstring(1, UnusedDriveLetter()) + L"$";
-  RegistryOverride::AddNetworkDrive(drive.substr(0, 1), temp / L"exported");
-  IBackupDataRead* reader = MakeReader();
-  FolderList root, inside;
-  ASSERT_EQ(reader->ListFolder(L"", root), 0u);
-  ASSERT_EQ(EntryNames(root).back(), drive);
-  ASSERT_EQ(reader->ListFolder(drive, inside), 0u);
-  EXPECT_EQ(EntryNames(inside), (std::vector<std::wstring>{L"inner", L"doc.txt"}));
-  uint32_t id = 0;
-  ASSERT_EQ(reader->Open(drive + L"\\doc.txt", OpenRead, id), 0u);
-  EXPECT_EQ(ReadAll(*reader, id), "shared");
-}
-
 TEST_F(RootListing, RefreshesLocationsBeforeAndDisconnectsAfter) {
   IBackupDataRead* reader = MakeReader();
   FolderList list, again;
