@@ -5,11 +5,27 @@
 #include "tests/doubles/vssapi/VssApiControl.h"
 #include "tests/support/PluginFixture.h"
 
+#include <tlhelp32.h>
+
 namespace test {
 namespace {
 
 using ::testing::internal::CaptureStderr;
 using ::testing::internal::GetCapturedStderr;
+
+// Threads of this process. A provider serves from a thread of its own, which
+// only destroying it ends: one never destroyed outlives the library's unload.
+size_t ThreadCount() {
+  // INVALID_HANDLE_VALUE on failure, as for files.
+  const VMLib::UniqueFile threads(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  size_t count = 0;
+  for (BOOL more = ::Thread32First(threads.get(), &entry); more; more = ::Thread32Next(threads.get(), &entry)) {
+    count += entry.th32OwnerProcessID == ::GetCurrentProcessId() ? 1 : 0;
+  }
+  return count;
+}
 
 class SnapshotRead : public PluginTest {
 protected:
@@ -36,6 +52,7 @@ TEST_F(SnapshotRead, ASnapshotWithoutTheFileIsDroppedAndTheNextLockedFileGetsAFr
   const std::wstring inImage = image + L"\\" + (temp / L"gone.txt").substr(3);
   const uint32_t code = FailureCode(VMLib::UniqueFile(::CreateFileW(inImage.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                                                     nullptr, OPEN_EXISTING, 0, nullptr)).valid());
+  const size_t threadsBefore = ThreadCount();
   uint32_t id = 8;
   CaptureStderr();
   EXPECT_EQ(reader->Open(temp.Virtual(L"gone.txt"), OpenRead, id), 1u);
@@ -53,6 +70,7 @@ TEST_F(SnapshotRead, ASnapshotWithoutTheFileIsDroppedAndTheNextLockedFileGetsAFr
   EXPECT_EQ(service.Calls(L"DoSnapshotSet"), 2) << "a dropped snapshot was reused";
   ReleaseInstance(reader);
   EXPECT_EQ(service.LiveSnapshots(), 0);
+  EXPECT_EQ(ThreadCount(), threadsBefore) << "the provider was not destroyed";
 }
 
 } // namespace

@@ -1,4 +1,8 @@
 // Shaping the storage tree: creating, removing and moving items.
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
 #include "tests/support/PluginFixture.h"
 #include "vmlib/ScopedHandle.h"
 
@@ -143,33 +147,58 @@ TEST_F(DirectoryOperations, WholeDrivesAndDotComponentsAreNeverRemoved) {
   EXPECT_TRUE(IsFolder(temp / L"sub"));
 }
 
-TEST_F(DirectoryOperations, DeepTreesAreRemovedOnASmallStack) {
-  // A walk that recursed once per level would need a few hundred bytes per
-  // level, more than the 64 KiB the thread reserves for 400 levels, and the
-  // overflow ends the test program; the walk itself needs a few kilobytes at
-  // any depth. Wine makes every level cost more to create than the last, so
-  // not deeper than this.
+// How deep below the caller's frame `work` used the thread's stack, measured
+// within 256 KiB of it. That window is filled with a pattern first (as far as
+// it is committed: Wine commits the whole stack and keeps its own data at the
+// bottom, Windows commits on use); what is no longer the pattern afterwards,
+// or was committed meanwhile, was used.
+size_t StackBytesUsedBy(const std::function<void()>& work) {
+  // Resolved at run time: the build targets Windows 7, which lacks it.
+  using StackLimitsFn = void(WINAPI*)(PULONG_PTR, PULONG_PTR);
+  const auto stackLimits = VMLib::GetFunction<StackLimitsFn>(::GetModuleHandleW(L"kernel32.dll"), "GetCurrentThreadStackLimits");
+  if (stackLimits == nullptr) return 0;
+  ULONG_PTR low = 0, high = 0;
+  stackLimits(&low, &high);
+  volatile char frame = 0;
+  const ULONG_PTR top = (reinterpret_cast<ULONG_PTR>(&frame) - 8192) & ~ULONG_PTR{4095};
+  auto lowestCommitted = [&] {
+    MEMORY_BASIC_INFORMATION region;
+    for (ULONG_PTR address = low; address < top; address = reinterpret_cast<ULONG_PTR>(region.BaseAddress) + region.RegionSize) {
+      if (!::VirtualQuery(reinterpret_cast<void*>(address), &region, sizeof(region))) break;
+      if (region.State == MEM_COMMIT && !(region.Protect & PAGE_GUARD)) return reinterpret_cast<ULONG_PTR>(region.BaseAddress);
+    }
+    return top;
+  };
+  const ULONG_PTR committedBefore = lowestCommitted();
+  const ULONG_PTR window = std::max(committedBefore, std::max(low, top - 256 * 1024));
+  const unsigned char kPattern = 0xA5;
+  std::memset(reinterpret_cast<void*>(window), kPattern, top - window);
+  work();
+  const ULONG_PTR committedAfter = lowestCommitted();
+  ULONG_PTR deepest = committedAfter < committedBefore ? committedAfter : top;
+  for (ULONG_PTR address = window; address < deepest; ++address) {
+    if (*reinterpret_cast<const unsigned char*>(address) != kPattern) deepest = address;
+  }
+  return top - deepest + 8192;
+}
+
+TEST_F(DirectoryOperations, DeepTreesAreRemovedWithBoundedStack) {
+  // A walk that recursed once per level would need at least a hundred bytes
+  // per level, over 32 KiB here; the walk itself needs a few kilobytes at any
+  // depth. Wine makes every level cost more to create than the last, so not
+  // deeper than this.
   std::wstring path = temp.Real(L"deep");
   for (int level = 0; level < 400; ++level, path += L"\\d") {
     ASSERT_TRUE(::CreateDirectoryW(path.c_str(), nullptr)) << "level " << level;
   }
   WriteFileBytes(path.substr(0, path.size() - 2) + L"\\leaf.txt", "leaf");
-  struct Job {
-    IBackupDataWrite* writer;
-    std::wstring path;
-    uint32_t status;
-  } job{writer, temp.Virtual(L"deep"), 99};
-  const auto remove = [](void* data) -> DWORD {
-    Job& job = *static_cast<Job*>(data);
-    job.status = job.writer->RemoveFolder(job.path);
-    return 0;
-  };
-  const VMLib::UniqueKernelHandle thread(
-      ::CreateThread(nullptr, 64 * 1024, remove, &job, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
-  ASSERT_TRUE(thread.valid());
-  ::WaitForSingleObject(thread.get(), INFINITE);
-  EXPECT_EQ(job.status, 0u);
+
+  uint32_t status = 99;
+  const size_t used = StackBytesUsedBy([&] { status = writer->RemoveFolder(temp.Virtual(L"deep")); });
+  EXPECT_EQ(status, 0u);
   EXPECT_FALSE(Exists(temp / L"deep"));
+  EXPECT_GT(used, 0u) << "the stack could not be measured";
+  EXPECT_LT(used, 32u * 1024) << "stack use grows with the depth of the tree";
 }
 
 TEST_F(DirectoryOperations, MoveReplacesAFileAndReportsBothPathsOnFailure) {
