@@ -33,9 +33,6 @@ TEST_F(InstanceTest, DataFolderIsCreatedWithParentsOrKeptAndWithoutOneNothingIsC
   auto instance = Build();
   EXPECT_TRUE(IsFolder(folder));
   EXPECT_FALSE(instance->Locations().LocationsConnected());
-  LocationStore store(&host, folder);
-  store.ConnectLocations();
-  EXPECT_TRUE(store.LocationsConnected());
   EXPECT_TRUE(NetworkCalls().empty()) << "an empty data folder needs no network call";
 
   WriteFileBytes(folder + L"\\keep.txt", "x");

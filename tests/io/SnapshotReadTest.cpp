@@ -53,6 +53,7 @@ TEST_F(SnapshotRead, ASnapshotWithoutTheFileIsDroppedAndTheNextLockedFileGetsAFr
   const uint32_t code = FailureCode(VMLib::UniqueFile(::CreateFileW(inImage.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                                                     nullptr, OPEN_EXISTING, 0, nullptr)).valid());
   const size_t threadsBefore = ThreadCount();
+  ASSERT_GT(threadsBefore, 0u) << "this system lists no threads of ours";
   uint32_t id = 8;
   CaptureStderr();
   EXPECT_EQ(reader->Open(temp.Virtual(L"gone.txt"), OpenRead, id), 1u);
