@@ -109,7 +109,7 @@ TEST_F(FileMetadata, ListedDescriptorsAreAcceptedBackAndAnAclFailureIsOneWarning
   ASSERT_EQ(copying->ListFolder(temp.virtualPath(), list), 0u);
   const std::wstring& listed = list.front().info.aclRights;
   EXPECT_TRUE(listed.find(L"O:") != std::wstring::npos && listed.find(L"D:") != std::wstring::npos) << listed;
-  // Where the SACL cannot be read (Wine), the item is still listed with the
+  // Where the SACL cannot be read, the item is still listed with the
   // other parts, and one warning names it.
   std::wstring probe;
   const uint32_t saclStatus = VMLib::filesystem::GetAclRights(temp.Real(L"item.txt"), probe, true, true, true, true);
