@@ -33,9 +33,6 @@ TEST_F(InstanceTest, DataFolderIsCreatedWithParentsOrKeptAndWithoutOneNothingIsC
   auto instance = Build();
   EXPECT_TRUE(IsFolder(folder));
   EXPECT_FALSE(instance->Locations().LocationsConnected());
-  LocationStore store(&host, folder);
-  store.ConnectLocations();
-  EXPECT_TRUE(store.LocationsConnected());
   EXPECT_TRUE(NetworkCalls().empty()) << "an empty data folder needs no network call";
 
   WriteFileBytes(folder + L"\\keep.txt", "x");
@@ -50,32 +47,29 @@ TEST_F(InstanceTest, DataFolderIsCreatedWithParentsOrKeptAndWithoutOneNothingIsC
   EXPECT_TRUE(NetworkCalls().empty());
 }
 
-TEST_F(InstanceTest, CopyAclOnlyForExactlyTrue) {
+TEST_F(InstanceTest, CopyAclOnlyForExactlyTrueAndLongPathsOnlyForTheNumberOne) {
   for (const wchar_t* value : {L"true", L"TRUE", L"True ", L"", L"1"}) {
     host.parameters[L"CopyACL"] = value;
     EXPECT_FALSE(Build()->Acl().copy) << value;
   }
   EXPECT_TRUE(log.messages.empty()) << "no privilege is checked while copying is off";
-
   host.parameters[L"CopyACL"] = L"True";
   auto instance = Build();
   EXPECT_TRUE(instance->Acl().copy);
   // Wine grants all three privileges: nothing to report, every part copied.
   EXPECT_EQ(instance->Acl().parts, (std::array<bool, 4>{true, true, true, true}));
   EXPECT_TRUE(log.messages.empty());
-}
 
-TEST_F(InstanceTest, LongPathsEnabledOnlyForTheValueOne) {
   const std::wstring key = L"SYSTEM\\CurrentControlSet\\Control\\FileSystem";
   EXPECT_FALSE(Build()->LongPathsOn()) << "missing key";
   RegistryOverride::CreateKey(HKEY_LOCAL_MACHINE, key);
   EXPECT_FALSE(Build()->LongPathsOn()) << "missing value";
   RegistryOverride::SetString(HKEY_LOCAL_MACHINE, key, L"LongPathsEnabled", L"1");
   EXPECT_FALSE(Build()->LongPathsOn()) << "text value";
-  RegistryOverride::SetDword(HKEY_LOCAL_MACHINE, key, L"LongPathsEnabled", 2);
-  EXPECT_FALSE(Build()->LongPathsOn());
-  RegistryOverride::SetDword(HKEY_LOCAL_MACHINE, key, L"LongPathsEnabled", 1);
-  EXPECT_TRUE(Build()->LongPathsOn());
+  for (uint32_t value : {2u, 1u}) {
+    RegistryOverride::SetDword(HKEY_LOCAL_MACHINE, key, L"LongPathsEnabled", value);
+    EXPECT_EQ(Build()->LongPathsOn(), value == 1);
+  }
 }
 
 TEST_F(InstanceTest, HostExceptionLeavesTheExport) {

@@ -1,6 +1,6 @@
 // Replaces the system's mpr.dll beside the test programs. It connects nothing:
 // it records each call with its arguments, in order, for the tests to read,
-// and answers with a result the test may choose.
+// and answers that it succeeded, since the plug-in ignores the outcome.
 #include <string>
 #include <vector>
 
@@ -17,7 +17,6 @@ std::vector<std::wstring>& Calls() {
   return calls;
 }
 
-DWORD g_addResult = NO_ERROR;
 void (*g_cancelHook)(const wchar_t*) = nullptr;
 
 std::wstring Text(const wchar_t* value) { return value != nullptr ? value : L"(null)"; }
@@ -38,7 +37,7 @@ RECORDING_MPR_API DWORD WINAPI WNetAddConnection2W(LPNETRESOURCEW resource, LPCW
   }
   call += L" user=" + Text(user) + L" password=" + Text(password) + L" flags=" + std::to_wstring(flags);
   Calls().push_back(call);
-  return g_addResult;
+  return NO_ERROR;
 }
 
 RECORDING_MPR_API DWORD WINAPI WNetCancelConnection2W(LPCWSTR name, DWORD flags, BOOL force) {
@@ -54,9 +53,8 @@ RECORDING_MPR_API const wchar_t* RecordingMprCall(size_t index) {
   return index < Calls().size() ? Calls()[index].c_str() : nullptr;
 }
 
-RECORDING_MPR_API void RecordingMprReset(DWORD addResult) {
+RECORDING_MPR_API void RecordingMprReset() {
   Calls().clear();
-  g_addResult = addResult;
   g_cancelHook = nullptr;
 }
 

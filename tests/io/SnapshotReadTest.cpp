@@ -1,11 +1,11 @@
-// Locked files through the scriptable provider that sits beside this program
-// as vsnp_2003.dll: what the plug-in does with a provider that throws while it
-// releases snapshots, as the interface allows (the real provider never does;
-// tests/vss reads locked files through it).
-#include <algorithm>
+// Locked files through the real provider (vsnp_2003.dll beside this program)
+// over the shadow-copy service stand-in, installed as the prefix's vssapi.dll.
+#include <vsserror.h>
 
-#include "tests/doubles/provider/TestProviderControl.h"
+#include "tests/doubles/vssapi/VssApiControl.h"
 #include "tests/support/PluginFixture.h"
+
+#include <tlhelp32.h>
 
 namespace test {
 namespace {
@@ -13,33 +13,47 @@ namespace {
 using ::testing::internal::CaptureStderr;
 using ::testing::internal::GetCapturedStderr;
 
+// Threads of this process. A provider serves from a thread of its own, which
+// only destroying it ends: one never destroyed outlives the library's unload.
+size_t ThreadCount() {
+  // INVALID_HANDLE_VALUE on failure, as for files.
+  const VMLib::UniqueFile threads(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  size_t count = 0;
+  for (BOOL more = ::Thread32First(threads.get(), &entry); more; more = ::Thread32Next(threads.get(), &entry)) {
+    count += entry.th32OwnerProcessID == ::GetCurrentProcessId() ? 1 : 0;
+  }
+  return count;
+}
+
 class SnapshotRead : public PluginTest {
 protected:
-  SnapshotRead() : providerModule_(::LoadLibraryW(L"vsnp_2003.dll")), provider(providerModule_.get()) {}
-
   void SetUp() override {
-    ASSERT_TRUE(providerModule_ && provider.Resolved()) << "vsnp_2003.dll here must be the scriptable provider";
-    provider.Reset();
-    MakeFolder(snapshotRoot);
-    provider.SetSnapshotRoot(snapshotRoot.c_str());
+    ASSERT_TRUE(module_ && service.Resolved()) << "the service stand-in must be loaded (WINEDLLOVERRIDES=vssapi=n)";
+    service.Reset();
+    service.SetImage(L"C:\\", image.c_str());
   }
 
-  VMLib::UniqueModule providerModule_; // keeps the double's record alive across plug-in unloads
-  TestProviderControl provider;
-  const std::wstring snapshotRoot = temp / L"snapshot";
+  const VMLib::UniqueModule module_ = LoadServiceDouble();
+  const VssServiceDouble service{module_.get()};
+  const std::wstring image = temp / L"image-c";
   IBackupDataRead* reader = MakeReader();
 };
 
-// A failed open in the snapshot releases it with false: the open still fails
-// with its own reason, the next locked file gets a new snapshot rather than
-// the one the provider dropped, and teardown leaves the host running.
-TEST_F(SnapshotRead, ProviderThrowingWhileReleasingNeitherReachesTheHostNorLeavesAStaleSnapshot) {
-  provider.SetThrow(L"ReleaseSnapshots", static_cast<int32_t>(0x80042302), L"release failed");
+// A snapshot that cannot serve a file is dropped, even when the service fails
+// while it is dropped: the open fails with its own reason, the service's
+// failure reaches no host, and the next locked file gets a fresh snapshot
+// rather than the one that failed.
+TEST_F(SnapshotRead, ASnapshotWithoutTheFileIsDroppedAndTheNextLockedFileGetsAFreshOne) {
+  service.Fail(L"AbortBackup", 1, VSS_E_UNEXPECTED);
   WriteFileBytes(temp / L"gone.txt", "live");
   VMLib::UniqueFile held = HoldExclusively(temp / L"gone.txt");
-  const std::wstring snapshotPath = snapshotRoot + L"\\" + (temp / L"gone.txt").substr(3);
-  const uint32_t code = FailureCode(VMLib::UniqueFile(::CreateFileW(snapshotPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
+  const std::wstring inImage = image + L"\\" + (temp / L"gone.txt").substr(3);
+  const uint32_t code = FailureCode(VMLib::UniqueFile(::CreateFileW(inImage.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                                                     nullptr, OPEN_EXISTING, 0, nullptr)).valid());
+  const size_t threadsBefore = ThreadCount();
+  ASSERT_GT(threadsBefore, 0u) << "this system lists no threads of ours";
   uint32_t id = 8;
   CaptureStderr();
   EXPECT_EQ(reader->Open(temp.Virtual(L"gone.txt"), OpenRead, id), 1u);
@@ -47,19 +61,17 @@ TEST_F(SnapshotRead, ProviderThrowingWhileReleasingNeitherReachesTheHostNorLeave
   ExpectLogged({{Info, LockedFileNotice(temp.Real(L"gone.txt"))},
                 {Warning, ShadowCopyFailure(WithErrorCode(
                               L"Cannot open file from VSS snapshot '" + temp.Real(L"gone.txt") + L"'", code))}});
-  EXPECT_EQ(provider.Calls().back(), L"ReleaseSnapshots false");
+  EXPECT_NE(GetCapturedStderr().find("\nAbortBackup failed (0x80042302)\n"), std::string::npos);
+  EXPECT_EQ(service.LiveSnapshots(), 0);
 
-  MakeFolder(snapshotPath.substr(0, snapshotPath.rfind(L'\\')));
-  WriteFileBytes(snapshotPath, "copy");
+  MakeFolder(inImage.substr(0, inImage.rfind(L'\\')));
+  WriteFileBytes(inImage, "copy");
   ASSERT_EQ(reader->Open(temp.Virtual(L"gone.txt"), OpenRead, id), 0u);
   EXPECT_EQ(ReadAll(*reader, id), "copy");
-  const CallList calls = provider.Calls();
-  EXPECT_EQ(std::count(calls.begin(), calls.end(), L"StartSnapshotSet"), 2) << "a dropped snapshot was reused";
-  reader->Close(id);
+  EXPECT_EQ(service.Calls(L"DoSnapshotSet"), 2) << "a dropped snapshot was reused";
   ReleaseInstance(reader);
-  EXPECT_EQ(GetCapturedStderr(), "VSS: release failed\nVSS: release failed\n");
-  EXPECT_EQ(provider.Calls().back(), L"Destroy 1");
-  EXPECT_EQ(provider.LiveProviders(), 0);
+  EXPECT_EQ(service.LiveSnapshots(), 0);
+  EXPECT_EQ(ThreadCount(), threadsBefore) << "the provider was not destroyed";
 }
 
 } // namespace

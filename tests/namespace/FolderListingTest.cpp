@@ -1,5 +1,6 @@
 // Listing real folders and describing single items.
 #include <algorithm>
+#include <tuple>
 
 #include "tests/support/PluginFixture.h"
 #include "vmlib/VMLib.h"
@@ -13,43 +14,37 @@ TEST_F(FolderListing, FoldersFirstThenFilesInEnumerationOrderAfterExistingEntrie
   WriteFileBytes(temp / L"a", "1");
   MakeFolder(temp / L"x");
   WriteFileBytes(temp / L"b", std::string(70000, 'z'));
-  MakeFolder(temp / L"y");
+  MakeFolder(temp / L"y\\empty");
   WriteFileBytes(temp / L".git", "");
   ::SetFileAttributesW((temp / L"b").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
 
-  FolderList list = {FolderEntry(L"already-there", FileInfo())};
-  ASSERT_EQ(MakeReader()->ListFolder(temp.virtualPath(), list), 0u);
+  IBackupDataRead* reader = MakeReader();
+  FolderList list = {FolderEntry(L"already-there", FileInfo())}, empty, root;
+  ASSERT_EQ(reader->ListFolder(temp.virtualPath(), list), 0u);
   std::vector<WIN32_FIND_DATAW> raw = FolderItems(temp.path());
   std::stable_partition(raw.begin(), raw.end(), [](const WIN32_FIND_DATAW& item) {
     return (item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   });
-  ASSERT_EQ(raw.size(), 5u);
-  ASSERT_EQ(list.size(), 6u);
+  ASSERT_TRUE(raw.size() == 5 && list.size() == 6);
   EXPECT_EQ(list.front().name, L"already-there");
   auto entry = std::next(list.begin());
   for (const WIN32_FIND_DATAW& item : raw) {
-    EXPECT_EQ(entry->name, item.cFileName);
-    EXPECT_EQ(entry->info.attributes, item.dwFileAttributes);
-    EXPECT_EQ(entry->info.size, (uint64_t{item.nFileSizeHigh} << 32) | item.nFileSizeLow);
     int64_t written = 0;
     VMLib::time::FileTimeToTime(item.ftLastWriteTime, written);
-    EXPECT_EQ(entry->info.lastWriteTime, written);
+    EXPECT_EQ(std::tie(entry->name, entry->info.attributes, entry->info.size, entry->info.lastWriteTime),
+              std::make_tuple(std::wstring(item.cFileName), uint32_t{item.dwFileAttributes},
+                              (uint64_t{item.nFileSizeHigh} << 32) | item.nFileSizeLow, written));
     EXPECT_EQ(entry->info.validFields, 0xFu);
     EXPECT_TRUE(entry->info.aclRights.empty());
     ++entry;
   }
-  EXPECT_TRUE(log.messages.empty());
-}
-
-TEST_F(FolderListing, EmptyFolderListsNothingAndADriveRootListsLikeAFolder) {
-  IBackupDataRead* reader = MakeReader();
-  FolderList empty, root;
-  MakeFolder(temp / L"empty");
-  EXPECT_EQ(reader->ListFolder(temp.Virtual(L"empty"), empty), 0u);
+  EXPECT_EQ(reader->ListFolder(temp.Virtual(L"y\\empty"), empty), 0u);
   EXPECT_TRUE(empty.empty());
+  // A drive root lists like a folder.
   EXPECT_EQ(reader->ListFolder(L"C$", root), 0u);
   const std::vector<std::wstring> names = EntryNames(root);
   EXPECT_NE(std::find(names.begin(), names.end(), L"windows"), names.end());
+  EXPECT_TRUE(log.messages.empty());
 }
 
 TEST_F(FolderListing, FileOrMissingPathIsNotFoundAfterOneReconnectAndListingsDisconnectOnceTheRootWasBrowsed) {
@@ -74,30 +69,6 @@ TEST_F(FolderListing, FileOrMissingPathIsNotFoundAfterOneReconnectAndListingsDis
   reader->ListFolder(temp.virtualPath(), list);
   EXPECT_EQ(NetworkCalls(), (CallList{cancelShare, add, cancelDrive}));
   EXPECT_TRUE(log.messages.empty());
-}
-
-TEST_F(FolderListing, AclTextOnlyWithCopyAclOn) {
-  WriteFileBytes(temp / L"f.txt", "x");
-  FolderList without, with;
-  ASSERT_EQ(MakeReader()->ListFolder(temp.virtualPath(), without), 0u);
-  ASSERT_EQ(without.size(), 1u);
-  EXPECT_TRUE(without.front().info.aclRights.empty());
-
-  host.parameters[L"CopyACL"] = L"True";
-  ASSERT_EQ(MakeReader()->ListFolder(temp.virtualPath(), with), 0u);
-  ASSERT_EQ(with.size(), 1u);
-  EXPECT_NE(with.front().info.aclRights.find(L"D:"), std::wstring::npos);
-  EXPECT_NE(with.front().info.aclRights.find(L"O:"), std::wstring::npos);
-  // Where the SACL cannot be read (Wine), the item is still listed with the
-  // other parts, and one warning names it.
-  std::wstring probe;
-  const uint32_t saclStatus = VMLib::filesystem::GetAclRights(temp.Real(L"f.txt"), probe, true, true, true, true);
-  Messages expected;
-  if (saclStatus != 0) {
-    expected.push_back(
-        {Warning, WithErrorCode(L"Can't get file ACL rights for '" + temp.Real(L"f.txt") + L"'", saclStatus)});
-  }
-  ExpectLogged(expected);
 }
 
 TEST_F(FolderListing, QueryFileInfoFillsWithoutResettingAndAnswersForDrivesButNotForMissingItems) {

@@ -25,34 +25,6 @@ std::map<std::wstring, std::wstring> Snapshot(const std::wstring& folder) {
   return state;
 }
 
-class PathGenerator {
-public:
-  explicit PathGenerator(uint32_t seed) : random_(seed) {}
-
-  // A relative path of hostile components, separators anywhere.
-  std::wstring Next() {
-    static const std::vector<std::wstring> pieces = {
-        L"a", L"file.txt", L"dir", L".", L"..", L"...", L"name.", L"name ", L" ", L"", L"x:y", L"q?", L"*",
-        L"<>", L"\"", L"|", L"\t", std::wstring(1, L'\x01'), std::wstring(1, wchar_t(0xD800)),
-        std::wstring(1, wchar_t(0xDC00)) + L"z", L"\u00e9\u4e2d", L"/", L"a/b", std::wstring(300, L'l'),
-        L"CON", L"nul.txt", L"$", L"C:", L"\\\\?\\"};
-    std::wstring path;
-    const int count = Pick(6);
-    for (int i = 0; i <= count; ++i) {
-      if (i > 0 || Pick(4) == 0) path += L'\\';
-      if (Pick(8) == 0) path += L'\\';
-      path += pieces[static_cast<size_t>(Pick(static_cast<int>(pieces.size()) - 1))];
-    }
-    if (Pick(10) == 0) path += std::wstring(static_cast<size_t>(Pick(2000)), L'd');
-    if (Pick(6) == 0) path += L'\\';
-    return path;
-  }
-  int Pick(int max) { return std::uniform_int_distribution<int>(0, max)(random_); }
-
-private:
-  std::mt19937 random_;
-};
-
 class GeneratedPaths : public PluginTest {};
 
 TEST_F(GeneratedPaths, HostilePathsChangeNothingOutsideTheirFolder) {
@@ -65,20 +37,38 @@ TEST_F(GeneratedPaths, HostilePathsChangeNothingOutsideTheirFolder) {
   const auto outsideBefore = Snapshot(outside), dataBefore = Snapshot(dataFolder);
   ASSERT_FALSE(outsideBefore.empty());
 
+  std::mt19937 random(20261205);
+  const auto pick = [&](int max) { return std::uniform_int_distribution<int>(0, max)(random); };
+  const std::vector<std::wstring> pieces = {
+      L"a", L"file.txt", L"dir", L".", L"..", L"...", L"name.", L"name ", L" ", L"", L"x:y", L"q?", L"*",
+      L"<>", L"\"", L"|", L"\t", std::wstring(1, L'\x01'), std::wstring(1, wchar_t(0xD800)),
+      std::wstring(1, wchar_t(0xDC00)) + L"z", L"\u00e9\u4e2d", L"/", L"a/b", std::wstring(300, L'l'),
+      L"CON", L"nul.txt", L"$", L"C:", L"\\\\?\\"};
+  const std::wstring base = ToVirtual(playground);
+  // A path of hostile components below the playground, separators anywhere.
+  const auto next = [&] {
+    std::wstring path = base + L"\\";
+    for (int i = 0, count = pick(6); i <= count; ++i) {
+      if (i > 0 || pick(4) == 0) path += L'\\';
+      if (pick(8) == 0) path += L'\\';
+      path += pieces[static_cast<size_t>(pick(static_cast<int>(pieces.size()) - 1))];
+    }
+    if (pick(10) == 0) path += std::wstring(static_cast<size_t>(pick(2000)), L'd');
+    return pick(6) == 0 ? path + L'\\' : path;
+  };
+
   IBackupDataWrite* writer = MakeWriter();
   IBackupDataRead* reader = MakeReader();
-  const std::wstring base = ToVirtual(playground);
-  PathGenerator generate(20261205);
   std::vector<char> buffer(4096, 'w');
   // An exception leaving the plug-in fails the test: GoogleTest catches it.
   for (int i = 0; i < 3000; ++i) {
-    const std::wstring path = base + L"\\" + generate.Next();
+    const std::wstring path = next();
     uint32_t id = 0, size = static_cast<uint32_t>(buffer.size());
-    int64_t offset = generate.Pick(100) - 10;
+    int64_t offset = pick(100) - 10;
     uint64_t total = 0, free = 0;
     FileInfo info;
     FolderList list;
-    switch (generate.Pick(11)) {
+    switch (pick(11)) {
       case 0: reader->ListFolder(path, list); break;
       case 1: reader->QueryFileInfo(path, info); break;
       case 2: reader->GetFreeSpace(path, total, free); break;
@@ -86,14 +76,14 @@ TEST_F(GeneratedPaths, HostilePathsChangeNothingOutsideTheirFolder) {
       case 4: writer->CreateFolder(path); break;
       case 5: writer->RemoveFile(path); break;
       case 6: writer->RemoveFolder(path); break;
-      case 7: writer->MoveItem(path, base + L"\\" + generate.Next()); break;
+      case 7: writer->MoveItem(path, next()); break;
       case 8:
-        info.attributes = static_cast<uint32_t>(generate.Pick(0x3FFF));
-        info.validFields = static_cast<uint32_t>(generate.Pick(0xF));
+        info.attributes = static_cast<uint32_t>(pick(0x3FFF));
+        info.validFields = static_cast<uint32_t>(pick(0xF));
         writer->ApplyFileInfo(path, info);
         break;
       default: {
-        const uint32_t mode = static_cast<uint32_t>(generate.Pick(3));
+        const uint32_t mode = static_cast<uint32_t>(pick(3));
         if (writer->Open(path, mode, id) != 0) break;
         mode == 0 ? writer->Read(buffer.data(), size, id) : writer->Write(buffer.data(), size, id);
         writer->Seek(id, offset);

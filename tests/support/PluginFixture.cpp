@@ -96,6 +96,19 @@ wchar_t UnusedDriveLetter() {
   return L'?';
 }
 
+VMLib::UniqueModule LoadServiceDouble() {
+  wchar_t system[MAX_PATH] = {};
+  ::GetSystemDirectoryW(system, MAX_PATH);
+  const std::wstring installed = std::wstring(system) + L"\\vssapi.dll";
+  if (ReadFileBytes(installed) != ReadFileBytes(L"vssapi.dll")) {
+    // Suites run in parallel: each copies under a name of its own, then swaps.
+    const std::wstring copy = installed + L"." + std::to_wstring(::GetCurrentProcessId());
+    ::CopyFileW(L"vssapi.dll", copy.c_str(), /*failIfExists=*/FALSE);
+    ::MoveFileExW(copy.c_str(), installed.c_str(), MOVEFILE_REPLACE_EXISTING);
+  }
+  return VMLib::UniqueModule(::LoadLibraryW(installed.c_str()));
+}
+
 std::string ReadAll(IBackupDataRead& instance, uint32_t id) {
   std::string data;
   char buffer[64];

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "contract/PluginExports.h"
+#include "vmlib/ScopedHandle.h"
 #include "tests/support/RecordingMprClient.h"
 #include "tests/support/RegistryOverride.h"
 #include "tests/support/TempFolder.h"
@@ -81,6 +82,12 @@ std::wstring ShadowCopyFailure(const std::wstring& reason);
 
 // A drive letter Windows does not know, from the middle of the alphabet.
 wchar_t UnusedDriveLetter();
+
+// The shadow-copy service stand-in (vssapi.dll beside the test program),
+// copied into the prefix's system folder, where the provider loads it by full
+// path, and loaded from there, so that its state outlives the provider. The
+// suite must run with WINEDLLOVERRIDES=vssapi=n; null when it cannot load.
+VMLib::UniqueModule LoadServiceDouble();
 
 class PluginTest : public ::testing::Test {
 protected:

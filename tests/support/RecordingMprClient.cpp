@@ -21,7 +21,7 @@ Fn Export(const char* name) {
 } // namespace
 
 void ResetNetworkCalls() {
-  if (auto reset = Export<void (*)(DWORD)>("RecordingMprReset")) reset(NO_ERROR);
+  if (auto reset = Export<void (*)()>("RecordingMprReset")) reset();
 }
 
 void SetCancelHook(void (*hook)(const wchar_t* name)) {
