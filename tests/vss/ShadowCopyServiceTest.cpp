@@ -22,22 +22,6 @@ namespace {
 using ::testing::internal::CaptureStderr;
 using ::testing::internal::GetCapturedStderr;
 
-// The provider loads vssapi.dll from the system folder by full path, so the
-// double beside this program is copied there, into this build's own prefix;
-// the suite runs with WINEDLLOVERRIDES=vssapi=n, which makes Wine load it.
-std::wstring InstallServiceDouble() {
-  wchar_t system[MAX_PATH] = {};
-  ::GetSystemDirectoryW(system, MAX_PATH);
-  const std::wstring installed = std::wstring(system) + L"\\vssapi.dll";
-  if (ReadFileBytes(installed) != ReadFileBytes(L"vssapi.dll")) {
-    // Suites run in parallel: each copies under a name of its own, then swaps.
-    const std::wstring copy = installed + L"." + std::to_wstring(::GetCurrentProcessId());
-    ::CopyFileW(L"vssapi.dll", copy.c_str(), /*failIfExists=*/FALSE);
-    ::MoveFileExW(copy.c_str(), installed.c_str(), MOVEFILE_REPLACE_EXISTING);
-  }
-  return installed;
-}
-
 // The calling thread's own apartment: "none" for a thread that joined none,
 // even while the process's multithreaded apartment serves it implicitly.
 std::string OwnApartment() {
@@ -74,7 +58,7 @@ protected:
     return instance->Open(temp.Virtual(relative), OpenRead, id);
   }
 
-  VMLib::UniqueModule module_{::LoadLibraryW(InstallServiceDouble().c_str())};
+  VMLib::UniqueModule module_ = LoadServiceDouble();
   const VssServiceDouble service{module_.get()};
   const std::wstring image = temp / L"image-c";
   IBackupDataRead* reader = MakeReader();
