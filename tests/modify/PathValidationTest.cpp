@@ -11,9 +11,9 @@ const std::wstring kBadComponent = L"' has a component that has a trailing space
 
 class PathValidation : public PluginTest {
 protected:
-  // Valid with no message, or refused with exactly these Error messages
-  // (texts after "Path '<path>").
-  void ExpectRefused(const std::wstring& path, const std::vector<std::wstring>& suffixes) {
+  // Valid with no message when `suffixes` is empty, else refused with exactly
+  // these Error messages (texts after "Path '<path>").
+  void ExpectVerdict(const std::wstring& path, const std::vector<std::wstring>& suffixes) {
     EXPECT_EQ(ValidatePath(reporter, path, /*longPathsEnabled=*/false), suffixes.empty()) << path;
     Messages expected;
     for (const std::wstring& suffix : suffixes) expected.push_back({Error, L"Path '" + path + suffix});
@@ -25,14 +25,14 @@ protected:
 
 TEST_F(PathValidation, ForbiddenCharactersAndComponentsEndingInABlankOrPeriodAreRefusedEachWithItsMessage) {
   for (const wchar_t* path : {L"C$", L"C:", L"C$\\.profile", L"C$\\a.b.c", L"C$\\ lead", L"C$\\\x7f\u00e9\u4e2d/x"}) {
-    ExpectRefused(path, {});
+    ExpectVerdict(path, {});
   }
   for (const wchar_t* path : {L"C$\\a:b", L"C$\\a?", L"C$\\a*b", L"C$\\<x>", L"C$\\a\"b", L"C$\\a|b", L"C$\\a\x1f",
                               L"\\\\?\\C:\\x"}) {
-    ExpectRefused(path, {kBadCharacters});
+    ExpectVerdict(path, {kBadCharacters});
   }
-  for (const wchar_t* path : {L"C$\\a.", L"C$\\a \\b", L"C$\\.\\b", L"C$\\a\\.."}) ExpectRefused(path, {kBadComponent});
-  ExpectRefused(L"C$\\a?\\b.", {kBadCharacters, kBadComponent});
+  for (const wchar_t* path : {L"C$\\a.", L"C$\\a \\b", L"C$\\.\\b", L"C$\\a\\.."}) ExpectVerdict(path, {kBadComponent});
+  ExpectVerdict(L"C$\\a?\\b.", {kBadCharacters, kBadComponent});
 }
 
 TEST_F(PathValidation, EveryChangeRefusesAnInvalidPathAndTouchesNothing) {
