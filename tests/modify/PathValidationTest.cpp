@@ -24,7 +24,8 @@ protected:
 };
 
 TEST_F(PathValidation, ForbiddenCharactersAndComponentsEndingInABlankOrPeriodAreRefusedEachWithItsMessage) {
-  for (const wchar_t* path : {L"C$", L"C:", L"C$\\.profile", L"C$\\a.b.c", L"C$\\ lead", L"C$\\\x7f\u00e9\u4e2d/x"}) {
+  for (const wchar_t* path :
+       {L"C$", L"C:", L"C$\\a\\\\b\\", L"C$\\.profile", L"C$\\a.b.c", L"C$\\ lead", L"C$\\\x7f\u00e9\u4e2d/x"}) {
     ExpectVerdict(path, {});
   }
   for (const wchar_t* path : {L"C$\\a:b", L"C$\\a?", L"C$\\a*b", L"C$\\<x>", L"C$\\a\"b", L"C$\\a|b", L"C$\\a\x1f",

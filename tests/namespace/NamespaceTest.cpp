@@ -68,7 +68,7 @@ TEST_F(Namespace, LocationsAreReconnectedForAMissingFolderAndDroppedAfterListing
 TEST_F(Namespace, QueryFileInfoAnswersThroughNetworkDrivesAndForDriveRootsButNotForMissingItems) {
   MakeFolder(temp / L"remote\\docs");
   WriteFileBytes(temp / L"remote\\docs\\f.txt", "hello");
-  RegistryOverride::AddNetworkDrive(L"N", temp / L"remote");
+  RegistryOverride::AddNetworkDrive(L"n", temp / L"remote"); // a key in lower case names drive N: too
   IBackupDataRead* reader = MakeReader();
   // A persistent network drive is its remote path; a drive root answers as a folder.
   FileInfo info;
