@@ -11,12 +11,16 @@ namespace {
 
 class Namespace : public PluginTest {};
 
-TEST_F(Namespace, RootListsDrivesButNotOpticalOnesThenNetworkDrivesNotAlreadyShownAndDriveRootsListAsFolders) {
+TEST_F(Namespace, DriveRootsListAsFoldersAndTheRootListsDrivesButNotOpticalOnesThenNetworkDrivesNotAlreadyShown) {
+  IBackupDataRead* reader = MakeReader();
+  FolderList list, drive;
+  ASSERT_EQ(reader->ListFolder(L"C$", drive), 0u);
+  const std::vector<std::wstring> names = EntryNames(drive);
+  EXPECT_NE(std::find(names.begin(), names.end(), L"windows"), names.end());
+
   const std::wstring free(1, UnusedDriveLetter());
   RegistryOverride::AddNetworkDrive(free, L"\\\\server\\a");
   RegistryOverride::AddNetworkDrive(L"c", L"\\\\server\\c"); // C: is a drive already
-  IBackupDataRead* reader = MakeReader();
-  FolderList list, drive;
   ASSERT_EQ(reader->ListFolder(L"", list), 0u);
 
   // ./diskway test maps R: as a CD-ROM drive, which a backup never browses.
@@ -30,10 +34,6 @@ TEST_F(Namespace, RootListsDrivesButNotOpticalOnesThenNetworkDrivesNotAlreadySho
   expected.push_back(free + L"$");
   EXPECT_EQ(EntryNames(list), expected);
   for (const FolderEntry& entry : list) EXPECT_EQ(entry.info.attributes, uint32_t{FILE_ATTRIBUTE_DIRECTORY});
-
-  ASSERT_EQ(reader->ListFolder(L"C$", drive), 0u);
-  const std::vector<std::wstring> names = EntryNames(drive);
-  EXPECT_NE(std::find(names.begin(), names.end(), L"windows"), names.end());
   EXPECT_TRUE(log.messages.empty());
 }
 
