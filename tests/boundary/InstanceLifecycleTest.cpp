@@ -1,5 +1,5 @@
-// Construction from the host's settings and the system, network locations, and
-// teardown order.
+// Network locations from the data folder, the host's exceptions, and teardown
+// order.
 #include <algorithm>
 #include <stdexcept>
 
@@ -16,69 +16,6 @@ protected:
   }
 };
 
-TEST_F(InstanceTest, DoubleSlashesInDataStorageBecomeBackslashesLeftToRight) {
-  const std::pair<std::wstring, std::wstring> cases[] = {
-      {L"//Plugins//Computer", L"\\Plugins\\Computer"}, {L"/x", L"/x"},         {L"\\a///b", L"\\a\\/b"},
-      {L"\\a////b", L"\\a\\\\b"},                        {L"\\a\\\\b", L"\\a\\\\b"}, {L"//", L"\\"}};
-  for (const auto& [value, expected] : cases) {
-    host.parameters[L"GetDataStorage"] = temp.path() + value;
-    EXPECT_EQ(Build()->Locations().SettingsDirectory(), temp.path() + expected) << value;
-  }
-  EXPECT_TRUE(IsFolder(temp / L"Plugins\\Computer"));
-}
-
-TEST_F(InstanceTest, DataFolderIsCreatedWithParentsOrKeptAndWithoutOneNothingIsConnected) {
-  const std::wstring folder = temp / L"one\\two\\three";
-  host.parameters[L"GetDataStorage"] = folder;
-  auto instance = Build();
-  EXPECT_TRUE(IsFolder(folder));
-  EXPECT_FALSE(instance->Locations().LocationsConnected());
-  EXPECT_TRUE(NetworkCalls().empty()) << "an empty data folder needs no network call";
-
-  WriteFileBytes(folder + L"\\keep.txt", "x");
-  Build();
-  EXPECT_EQ(ReadFileBytes(folder + L"\\keep.txt"), "x");
-
-  ResetNetworkCalls();
-  host.parameters.erase(L"GetDataStorage");
-  instance = Build();
-  EXPECT_EQ(instance->Locations().SettingsDirectory(), L"");
-  EXPECT_FALSE(instance->Locations().LocationsConnected());
-  EXPECT_TRUE(NetworkCalls().empty());
-}
-
-TEST_F(InstanceTest, CopyAclOnlyForExactlyTrueAndLongPathsOnlyForTheNumberOne) {
-  for (const wchar_t* value : {L"true", L"TRUE", L"True ", L"", L"1"}) {
-    host.parameters[L"CopyACL"] = value;
-    EXPECT_FALSE(Build()->Acl().copy) << value;
-  }
-  EXPECT_TRUE(log.messages.empty()) << "no privilege is checked while copying is off";
-  host.parameters[L"CopyACL"] = L"True";
-  auto instance = Build();
-  EXPECT_TRUE(instance->Acl().copy);
-  // Wine grants all three privileges: nothing to report, every part copied.
-  EXPECT_EQ(instance->Acl().parts, (std::array<bool, 4>{true, true, true, true}));
-  EXPECT_TRUE(log.messages.empty());
-
-  const std::wstring key = L"SYSTEM\\CurrentControlSet\\Control\\FileSystem";
-  EXPECT_FALSE(Build()->LongPathsOn()) << "missing key";
-  RegistryOverride::CreateKey(HKEY_LOCAL_MACHINE, key);
-  EXPECT_FALSE(Build()->LongPathsOn()) << "missing value";
-  RegistryOverride::SetString(HKEY_LOCAL_MACHINE, key, L"LongPathsEnabled", L"1");
-  EXPECT_FALSE(Build()->LongPathsOn()) << "text value";
-  for (uint32_t value : {2u, 1u}) {
-    RegistryOverride::SetDword(HKEY_LOCAL_MACHINE, key, L"LongPathsEnabled", value);
-    EXPECT_EQ(Build()->LongPathsOn(), value == 1);
-  }
-}
-
-TEST_F(InstanceTest, HostExceptionLeavesTheExport) {
-  host.onCall = [](const std::wstring& name) {
-    if (name == L"CopyACL") throw std::runtime_error("host failure");
-  };
-  EXPECT_THROW(PluginLibrary::Get().getBackupDataRead(&log, &host), std::runtime_error);
-}
-
 TEST_F(InstanceTest, LocationFilesAnywhereBelowTheDataFolderAreConnected) {
   MakeFolder(dataFolder + L"\\folder.loc");
   AddLocationFile(L"office.loc", L"Y:", L"\\\\srv\\office", L"alice", L"secret");
@@ -94,10 +31,6 @@ TEST_F(InstanceTest, LocationFilesAnywhereBelowTheDataFolderAreConnected) {
   }
   EXPECT_EQ(calls, (CallList{CancelCall(L"\\\\srv\\office"), AddCall(L"Y:", L"\\\\srv\\office", L"alice", L"secret"),
                              CancelCall(L"\\\\srv\\archive"), AddCall(L"X:", L"\\\\srv\\archive", L"", L"")}));
-  for (const std::wstring& call : host.calls) {
-    EXPECT_EQ(call.find(L"folder.loc"), std::wstring::npos) << "folders are not locations";
-    EXPECT_EQ(call.find(L"nested"), std::wstring::npos) << "items are asked by file name alone";
-  }
 }
 
 TEST_F(InstanceTest, LinksInTheDataFolderAreNeitherFollowedNorAnObstacle) {
@@ -117,52 +50,24 @@ TEST_F(InstanceTest, LinksInTheDataFolderAreNeitherFollowedNorAnObstacle) {
   EXPECT_EQ(drives, (std::vector<std::wstring>{L"O:", L"P:"}));
 }
 
-TEST_F(InstanceTest, AnExceptionInsideAnOperationBecomesAFailureStatusWithOneMessage) {
+// While an instance is built, the host's exception is the host's to handle;
+// inside an operation it becomes a status, since the host expects one.
+TEST_F(InstanceTest, AHostExceptionLeavesTheExportButAnOperationTurnsItIntoAFailureStatusWithOneMessage) {
   AddLocationFile(L"a.loc", L"A:", L"\\\\srv\\a");
-  IBackupDataRead* reader = MakeReader();
-  log.messages.clear();
-  // Listing a missing folder reconnects the locations, which asks the host.
-  host.onCall = [](const std::wstring& name) {
-    if (name.find(L"NetworkUser") != std::wstring::npos) throw std::runtime_error("host went away");
+  const auto hostGoesAway = [](const std::wstring& name) {
+    if (name == L"NetworkUser") throw std::runtime_error("host went away");
   };
+  host.onCall = hostGoesAway;
+  EXPECT_THROW(PluginLibrary::Get().getBackupDataRead(&log, &host), std::runtime_error);
+  host.onCall = nullptr;
+  IBackupDataRead* reader = MakeReader();
+  // Listing a missing folder reconnects the locations, which asks the host.
+  host.onCall = hostGoesAway;
   FolderList list;
   EXPECT_EQ(reader->ListFolder(temp.Virtual(L"missing"), list), 1u);
   ExpectLogged({{Error, L"ListFolder failed: host went away"}});
   host.onCall = nullptr;
   EXPECT_EQ(reader->ListFolder(temp.virtualPath(), list), 0u) << "the instance goes on serving";
-}
-
-TEST_F(InstanceTest, UnansweredParameterKeepsThePreviousLocationsValue) {
-  AddLocationFile(L"a.loc", L"A:", L"\\\\srv\\a", L"alice");
-  AddLocationFile(L"b.loc", L"B:", L"\\\\srv\\b", L"bob");
-  Build(); // learns the walk order: host.calls[1] asks the first item
-  const bool aFirst = host.calls[1].find(L"a.loc") != std::wstring::npos;
-  host.items[aFirst ? L"b.loc" : L"a.loc"].erase(L"NetworkUser");
-  ResetNetworkCalls();
-
-  auto instance = Build();
-  const CallList calls = NetworkCalls();
-  ASSERT_EQ(calls.size(), 4u);
-  EXPECT_EQ(calls[3], aFirst ? AddCall(L"B:", L"\\\\srv\\b", L"alice") : AddCall(L"A:", L"\\\\srv\\a", L"bob"));
-}
-
-TEST_F(InstanceTest, DuplicateDriveIsSkippedAndReconnectingAddsEveryLocationAgain) {
-  AddLocationFile(L"a.loc", L"Q:", L"\\\\srv\\one");
-  AddLocationFile(L"b.loc", L"Q:", L"\\\\srv\\two");
-  LocationStore store(&host, dataFolder);
-  store.ConnectLocations();
-  // Whichever location the walk meets first connects the drive.
-  const CallList once = NetworkCalls(), one = {CancelCall(L"\\\\srv\\one"), AddCall(L"Q:", L"\\\\srv\\one")};
-  ASSERT_FALSE(once.empty());
-  EXPECT_EQ(once, (once[0] == one[0] ? one : CallList{CancelCall(L"\\\\srv\\two"), AddCall(L"Q:", L"\\\\srv\\two")}));
-  EXPECT_EQ(store.ConnectedDrives(), std::vector<std::wstring>{L"Q:"});
-  store.DisconnectLocations();
-  EXPECT_FALSE(store.LocationsConnected());
-  EXPECT_TRUE(store.ConnectedDrives().empty());
-  ResetNetworkCalls();
-
-  store.ConnectLocations();
-  EXPECT_EQ(NetworkCalls(), once);
 }
 
 // The files a test holds through the instance, and whether they could all be

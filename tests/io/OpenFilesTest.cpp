@@ -40,7 +40,7 @@ TEST_F(OpenFiles, UnopenedIdsAreReportedByNumberAndOpensTakeTheLowestFreeOfOneTo
   EXPECT_EQ(reused, 2u);
 }
 
-TEST_F(OpenFiles, ReadsAndSeeksUntilEndOfDataWhichHasSizeZero) {
+TEST_F(OpenFiles, ReadsFromWhereASeekPutsThemUntilEndOfDataWhichHasSizeZero) {
   WriteFileBytes(temp / L"f", "0123456789");
   uint32_t id = 0, size = 4;
   ASSERT_EQ(Open(L"f", OpenRead, id), 0u);
@@ -48,23 +48,11 @@ TEST_F(OpenFiles, ReadsAndSeeksUntilEndOfDataWhichHasSizeZero) {
   char buffer[4];
   EXPECT_EQ(writer->Read(buffer, size, id), 5u);
   EXPECT_EQ(size, 0u);
-  int64_t beyond = 1 << 20, eight = 8, before = -1;
-  EXPECT_EQ(writer->Seek(id, beyond), 0u);
-  EXPECT_EQ(writer->Read(buffer, size = 4, id), 5u);
+  int64_t eight = 8;
   ASSERT_EQ(writer->Seek(id, eight), 0u);
   ASSERT_EQ(writer->Read(buffer, size = 4, id), 0u);
   EXPECT_EQ(std::string(buffer, size), "89");
-  EXPECT_EQ(writer->Read(buffer, size = 0, id), 5u) << "a read of zero bytes is end of data";
   EXPECT_TRUE(log.messages.empty());
-
-  // Before the start fails, with whatever code this system gives for it.
-  VMLib::UniqueFile probe(
-      ::CreateFileW((temp / L"f").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  LARGE_INTEGER negative;
-  negative.QuadPart = -1;
-  const uint32_t code = FailureCode(::SetFilePointerEx(probe.get(), negative, nullptr, FILE_BEGIN));
-  EXPECT_EQ(writer->Seek(id, before), 1u);
-  ExpectLogged({{Error, WithErrorCode(L"Error occurred while seeking the file '" + temp.Real(L"f") + L"'", code)}});
 }
 
 TEST_F(OpenFiles, WriteModesCreateOrReplaceAndModeOneRestoresAttributesOnClose) {
@@ -87,29 +75,18 @@ TEST_F(OpenFiles, WriteModesCreateOrReplaceAndModeOneRestoresAttributesOnClose) 
   EXPECT_TRUE(log.messages.empty());
 }
 
-// The code the system gives for opening `path` to replace it, or 0 when it can.
-uint32_t ReplaceRefusal(const std::wstring& path) {
-  VMLib::UniqueFile file(
-      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  const DWORD error = ::GetLastError();
-  return file ? 0 : error;
-}
-
 TEST_F(OpenFiles, FailedOpensSetIdZeroWithOneMessageAndAnInvalidPathLeavesTheId) {
   MakeFolder(temp / L"folder");
   ASSERT_TRUE(::SetFileAttributesW((temp / L"folder").c_str(), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN));
   const DWORD before = Attributes(temp / L"folder");
-  WriteFileBytes(temp / L"readonly", "old");
-  ASSERT_TRUE(::SetFileAttributesW((temp / L"readonly").c_str(), FILE_ATTRIBUTE_READONLY));
+  const uint32_t refusal = FailureCode(VMLib::UniqueFile(::CreateFileW(temp.Real(L"folder").c_str(), GENERIC_WRITE, 0,
+                                                                       nullptr, CREATE_ALWAYS, 0, nullptr)).valid());
   const struct {
     const wchar_t* name;
     uint32_t mode, level, code;
-  } cases[] = {{L"folder", OpenOverwriteKeepAttributes, Error, ReplaceRefusal(temp.Real(L"folder"))},
-               {L"absent", OpenRead, Warning, ERROR_FILE_NOT_FOUND},
-               // Wine running as root does not enforce read-only: nothing to refuse there.
-               {L"readonly", OpenWrite, Error, ReplaceRefusal(temp.Real(L"readonly"))}};
+  } cases[] = {{L"folder", OpenOverwriteKeepAttributes, Error, refusal},
+               {L"absent", OpenRead, Warning, ERROR_FILE_NOT_FOUND}};
   for (const auto& c : cases) {
-    if (c.code == 0) continue;
     uint32_t id = 9;
     EXPECT_EQ(Open(c.name, c.mode, id), 1u) << c.name;
     EXPECT_EQ(id, 0u);
@@ -120,29 +97,6 @@ TEST_F(OpenFiles, FailedOpensSetIdZeroWithOneMessageAndAnInvalidPathLeavesTheId)
   EXPECT_EQ(Open(L"bad|name", OpenRead, id), 1u);
   EXPECT_EQ(id, 42u);
   EXPECT_EQ(log.messages.size(), 1u);
-}
-
-TEST_F(OpenFiles, FullDiskFailsTheWriteWithItsMessage) {
-  uint64_t total = 0, free = 0;
-  if (writer->GetFreeSpace(L"T$", total, free) != 0 || total > (4u << 20)) {
-    GTEST_SKIP() << "no small drive T: (./diskway test mounts a 1 MiB tmpfs there when run as root)";
-  }
-  const std::wstring path = L"T$\\full-" + std::to_wstring(::GetCurrentProcessId());
-  uint32_t id = 0, status = 0, size = 0;
-  ASSERT_EQ(writer->Open(path, OpenWrite, id), 0u);
-  const std::string chunk(256 << 10, 'f');
-  for (int i = 0; i < 16 && status == 0; ++i) {
-    size = static_cast<uint32_t>(chunk.size());
-    status = writer->Write(chunk.data(), size, id);
-  }
-  writer->Close(id);
-  writer->RemoveFile(path);
-  // Windows reports a full disk on a write as ERROR_DISK_FULL: status 1 with
-  // the message; only ERROR_HANDLE_DISK_FULL would give 7.
-  ASSERT_EQ(status, 1u);
-  EXPECT_LT(size, chunk.size());
-  ExpectLogged({{Error, WithErrorCode(L"Error occurred while writing the file '\\\\?\\T:" + path.substr(2) + L"'",
-                                      ERROR_DISK_FULL)}});
 }
 
 } // namespace

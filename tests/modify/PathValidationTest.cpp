@@ -1,5 +1,5 @@
-// The check that guards every change: forbidden characters, bad components,
-// and the long-path warning.
+// The check that guards every change: forbidden characters, and names that
+// Windows would strip or take for another.
 #include "modify/PathValidation.h"
 #include "tests/support/PluginFixture.h"
 
@@ -11,10 +11,9 @@ const std::wstring kBadComponent = L"' has a component that has a trailing space
 
 class PathValidation : public PluginTest {
 protected:
-  // Valid with no message, or refused with exactly these Error messages
-  // (texts after "Path '<path>").
-  void ExpectClean(const std::wstring& path) { ExpectRefused(path, {}); }
-  void ExpectRefused(const std::wstring& path, const std::vector<std::wstring>& suffixes) {
+  // Valid with no message when `suffixes` is empty, else refused with exactly
+  // these Error messages (texts after "Path '<path>").
+  void ExpectVerdict(const std::wstring& path, const std::vector<std::wstring>& suffixes) {
     EXPECT_EQ(ValidatePath(reporter, path, /*longPathsEnabled=*/false), suffixes.empty()) << path;
     Messages expected;
     for (const std::wstring& suffix : suffixes) expected.push_back({Error, L"Path '" + path + suffix});
@@ -24,48 +23,49 @@ protected:
   PluginBase reporter{&log};
 };
 
-TEST_F(PathValidation, ShortPathsAndDriveNamesPassAndCharactersAreScannedFromTheThirdOn) {
-  for (const wchar_t* path : {L"", L"C", L"?", L"C$", L"C:", L"C$\\", L"C$\\a\\\\b\\", L"\t$\\a", L"C\t\\a"}) {
-    ExpectClean(path);
+TEST_F(PathValidation, ForbiddenCharactersAndComponentsEndingInABlankOrPeriodAreRefusedEachWithItsMessage) {
+  for (const wchar_t* path :
+       {L"C$", L"C:", L"C$\\a\\\\b\\", L"C$\\.profile", L"C$\\a.b.c", L"C$\\ lead", L"C$\\\x7f\u00e9\u4e2d/x"}) {
+    ExpectVerdict(path, {});
   }
-  for (const wchar_t* path : {L"C$\\a:b", L"C$\\a?", L"C$\\a*b", L"C$\\<x>", L"C$\\a\"b", L"C$\\a|b", L"C$\\a\tb",
-                              L"C$\\a\x1f" L"b", L"\\\\?\\C:\\x", L"C$:"}) {
-    ExpectRefused(path, {kBadCharacters});
+  for (const wchar_t* path : {L"C$\\a:b", L"C$\\a?", L"C$\\a*b", L"C$\\<x>", L"C$\\a\"b", L"C$\\a|b", L"C$\\a\x1f",
+                              L"\\\\?\\C:\\x"}) {
+    ExpectVerdict(path, {kBadCharacters});
   }
-  ExpectClean(L"C$\\\x7f\u00e9\u4e2d/name");
+  for (const wchar_t* path : {L"C$\\a.", L"C$\\a \\b", L"C$\\.\\b", L"C$\\a\\.."}) ExpectVerdict(path, {kBadComponent});
+  ExpectVerdict(L"C$\\a?\\b.", {kBadCharacters, kBadComponent});
 }
 
-TEST_F(PathValidation, ComponentsEndingInABlankOrPeriodAreRefusedAnywhere) {
-  for (const wchar_t* path : {L"C$\\a.", L"C$\\a \\b", L"C$\\.\\b", L"C$\\a\\..", L"C$\\...\\x", L"C$\\dir.\\file"}) {
-    ExpectRefused(path, {kBadComponent});
-  }
-  for (const wchar_t* path : {L"C$\\.profile", L"C$\\..x\\y", L"C$\\a.b.c", L"C$\\ lead"}) ExpectClean(path);
-  ExpectRefused(L"C$\\a?\\b.", {kBadCharacters, kBadComponent}); // both problems, both messages in order
-}
-
-TEST_F(PathValidation, LongPathWarningOnlyWhenLongPathsAreOn) {
-  const std::wstring longPath = L"C$\\" + std::wstring(258, L'a');
-  ASSERT_EQ(longPath.size(), 261u);
-  ExpectClean(longPath);
-
-  EXPECT_TRUE(ValidatePath(reporter, longPath, /*longPathsEnabled=*/true));
-  ExpectLogged({{Warning, L"An attempt to use a path longer than 260 characters '" + longPath + L"'."}});
-  EXPECT_TRUE(ValidatePath(reporter, longPath.substr(0, 260), /*longPathsEnabled=*/true));
-  EXPECT_TRUE(ValidatePath(reporter, L"\\" + longPath.substr(1), /*longPathsEnabled=*/true));
-  EXPECT_TRUE(ValidatePath(reporter, L"C\\" + longPath.substr(2), /*longPathsEnabled=*/true));
-  EXPECT_TRUE(log.messages.empty());
-}
-
-TEST_F(PathValidation, MoveChecksTheTargetOnlyWhenTheSourcePasses) {
-  IBackupDataWrite* writer = MakeWriter();
-  const std::wstring source = temp.Virtual(L"bad?"), target = temp.Virtual(L"also bad.");
-  EXPECT_EQ(writer->MoveItem(source, target), 1u);
-  ExpectLogged({{Error, L"Path '" + source + kBadCharacters}});
-
+TEST_F(PathValidation, EveryChangeRefusesAnInvalidPathAndTouchesNothing) {
+  const std::wstring odd = temp.Real(L"odd."); // only the long form keeps the trailing period
+  WriteFileBytes(odd, "x");
   WriteFileBytes(temp / L"good", "x");
-  EXPECT_EQ(writer->MoveItem(temp.Virtual(L"good"), target), 1u);
-  ExpectLogged({{Error, L"Path '" + target + kBadComponent}});
+  IBackupDataWrite* writer = MakeWriter();
+  FileInfo hidden;
+  hidden.attributes = FILE_ATTRIBUTE_HIDDEN;
+  uint32_t id = 9;
+  EXPECT_EQ(writer->CreateFolder(temp.Virtual(L"new.")), 1u);
+  EXPECT_EQ(writer->Open(temp.Virtual(L"fresh."), OpenWrite, id), 1u);
+  EXPECT_EQ(writer->ApplyFileInfo(temp.Virtual(L"odd."), hidden), 1u);
+  EXPECT_EQ(writer->MoveItem(temp.Virtual(L"good"), temp.Virtual(L"moved.")), 1u);
+  EXPECT_EQ(writer->MoveItem(temp.Virtual(L"odd."), temp.Virtual(L"moved")), 1u);
+  EXPECT_EQ(id, 9u);
+  EXPECT_EQ(log.messages.size(), 5u);
+  EXPECT_EQ(FolderItems(temp.path()).size(), 2u);
   EXPECT_EQ(ReadFileBytes(temp / L"good"), "x");
+  EXPECT_EQ(Attributes(odd) & FILE_ATTRIBUTE_HIDDEN, 0u);
+}
+
+// Where the system allows long paths, one is used, with a warning.
+TEST_F(PathValidation, WithLongPathsEnabledALongPathIsUsedWithAWarning) {
+  RegistryOverride::SetDword(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\FileSystem", L"LongPathsEnabled",
+                             1);
+  IBackupDataWrite* writer = MakeWriter();
+  const std::wstring tail = std::wstring(150, L'a') + L"\\" + std::wstring(150, L'b');
+  const std::wstring longPath = temp.Virtual(tail);
+  EXPECT_EQ(writer->CreateFolder(longPath), 0u);
+  ExpectLogged({{Warning, L"An attempt to use a path longer than 260 characters '" + longPath + L"'."}});
+  EXPECT_TRUE(IsFolder(temp.Real(tail)));
 }
 
 } // namespace

@@ -28,13 +28,11 @@ auto KeepInstance(Factory factory, RecordingLog& log, ScriptableHost& host, std:
 } // namespace
 
 bool ScriptableHost::GetItemParameter(const wchar_t* item, const wchar_t* name, std::wstring& value) {
-  calls.push_back(std::wstring(L"GetItemParameter ") + item + L" " + name);
   if (onCall) onCall(name);
   return Answer(items[item], name, value);
 }
 
 bool ScriptableHost::GetParameter(const wchar_t* name, std::wstring& value) {
-  calls.push_back(std::wstring(L"GetParameter ") + name);
   if (onCall) onCall(name);
   return Answer(parameters, name, value);
 }

@@ -48,8 +48,6 @@ public:
   std::map<std::wstring, std::wstring> parameters;
   // item -> name -> value
   std::map<std::wstring, std::map<std::wstring, std::wstring>> items;
-  // "GetParameter Name" / "GetItemParameter item Name", in call order.
-  std::vector<std::wstring> calls;
   // Runs before every answer; a test may throw from it.
   std::function<void(const std::wstring& name)> onCall;
 };

@@ -41,18 +41,14 @@ RegistryOverride::~RegistryOverride() {
 
 void RegistryOverride::CreateKey(HKEY root, const std::wstring& key) { CreateForWrite(root, key); }
 
-void RegistryOverride::SetString(HKEY root, const std::wstring& key, const std::wstring& name,
-                                 const std::wstring& value) {
-  SetValue(root, key, name, REG_SZ, value.c_str(), (value.size() + 1) * sizeof(wchar_t));
-}
-
 void RegistryOverride::SetDword(HKEY root, const std::wstring& key, const std::wstring& name, uint32_t value) {
   const DWORD data = value;
   SetValue(root, key, name, REG_DWORD, &data, sizeof(data));
 }
 
 void RegistryOverride::AddNetworkDrive(const std::wstring& name, const std::wstring& remotePath) {
-  SetString(HKEY_CURRENT_USER, L"Network\\" + name, L"RemotePath", remotePath);
+  SetValue(HKEY_CURRENT_USER, L"Network\\" + name, L"RemotePath", REG_SZ, remotePath.c_str(),
+           (remotePath.size() + 1) * sizeof(wchar_t));
 }
 
 } // namespace test

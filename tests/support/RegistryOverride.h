@@ -18,7 +18,6 @@ public:
   RegistryOverride& operator=(const RegistryOverride&) = delete;
 
   // Writers below the redirected roots (HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE).
-  static void SetString(HKEY root, const std::wstring& key, const std::wstring& name, const std::wstring& value);
   static void SetDword(HKEY root, const std::wstring& key, const std::wstring& name, uint32_t value);
   static void CreateKey(HKEY root, const std::wstring& key);
 
