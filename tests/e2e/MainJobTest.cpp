@@ -221,8 +221,11 @@ TEST_P(TreeJob, BackupRestoreAndIncrementalKeepTheTreeAndVerifyNamesEveryDiffere
   EXPECT_FALSE(test::Exists(src + L"\\copy"));
   EXPECT_EQ(Describe(src), Describe(restored));
 
+  // A folder in DST gets the source's attributes again, even where those are none.
+  ::SetFileAttributesW((dst + L"\\empty").c_str(), FILE_ATTRIBUTE_HIDDEN);
   Expect({L"backup", ToVirtual(src), ToVirtual(dst), L"--incremental"}, 0,
          {L"Copied:    0 files", L"Skipped:   6 unchanged files"});
+  EXPECT_EQ(Describe(dst), Describe(src));
   // Same size and time in DST count as unchanged even when the bytes are not:
   // that the damaged copy stays proves the file was not read again.
   WriteFile(src + L"\\a.txt", "alpha, changed", kJanuary2024 + 9 * kHour);
