@@ -2,7 +2,6 @@
 // vsnp_2003.dll beside this program, and the shadow-copy service double in
 // place of the system's vssapi.dll (Wine's own is a stub); and both provider
 // libraries as built, driven directly.
-#include <functional>
 #include <list>
 #include <thread>
 
@@ -206,61 +205,29 @@ TEST_F(ShadowCopyService, FileBehindALinkToAnotherVolumeIsReadFromThatVolumesSna
   ::DeleteFileW((link + L"\\" + name).c_str());
 }
 
-struct Thrown {
-  std::wstring text = L"(nothing thrown)";
-  int32_t code = 0;
-};
-
-// Takes what `call` throws as the plug-in does: reads the IVssException* and
-// frees it with a plain delete of the interface type.
-Thrown Catch(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (IVssException* exception) {
-    const Thrown thrown{exception->GetText(), exception->GetErrorCode()};
-    FreeVssException(exception);
-    return thrown;
-  }
-  return {};
-}
-
 class Provider : public ShadowCopyService, public ::testing::WithParamInterface<const wchar_t*> {};
 
-// Calls out of order throw bad state naming the call; a service that cannot
-// make its components object fails Initialize, and the call that failed is
-// named first; vssapi.dll comes in with Initialize and goes with the provider.
-TEST_P(Provider, CallsOutOfOrderAndAFailingServiceThrowNamingTheCall) {
+// A service that cannot make its components object fails Initialize, and
+// the call that failed is named first; vssapi.dll comes in with Initialize
+// and goes with the provider.
+TEST_P(Provider, AFailingServiceThrowsNamingTheCallAndIsUnloadedWithTheProvider) {
   const VMLib::UniqueModule library(::LoadLibraryW(GetParam()));
   const auto getInterface = VMLib::GetFunction<GetInterfaceFn>(library.get(), "GetInterface");
   ASSERT_NE(getInterface, nullptr);
   ISnapshotProvider* const provider = getInterface();
-  std::list<std::wstring> roots = {L"stale"};
-  const struct {
-    const wchar_t* call;
-    std::function<void()> run;
-  } cases[] = {
-      {L"StartSnapshotSet", [&] { provider->StartSnapshotSet(); }}, // not initialized
-      {L"AddToSnapshotSet", [&] { provider->AddVolume(L"C:\\"); }},
-      {L"DoSnapshotSet", [&] { provider->CreateSnapshots({L"C:\\"}, roots); }},
-  };
-  for (const auto& c : cases) {
-    const Thrown thrown = Catch(c.run);
-    EXPECT_EQ(thrown.text.rfind(std::wstring(c.call) + L" failed (0x80042301): ", 0), 0u) << thrown.text;
-    EXPECT_EQ(thrown.code, VSS_E_BAD_STATE);
-  }
-  EXPECT_TRUE(roots.empty());
-  EXPECT_EQ(provider->GetLastHResult(), VSS_E_BAD_STATE);
-  // Ending a set that never started is no error.
-  EXPECT_EQ(Catch([&] { provider->ReleaseSnapshots(true); }).text, L"(nothing thrown)");
-  EXPECT_EQ(Catch([&] { provider->ReleaseSnapshots(false); }).text, L"(nothing thrown)");
-
-  for (int nth = 1; nth <= 3; ++nth) service.Fail(L"CreateVssBackupComponents", nth, E_ACCESSDENIED);
+  for (int nth = 1; nth <= 2; ++nth) service.Fail(L"CreateVssBackupComponents", nth, E_ACCESSDENIED);
   EXPECT_EQ(provider->Initialize(), E_ACCESSDENIED);
   EXPECT_EQ(provider->GetLastHResult(), E_ACCESSDENIED);
-  EXPECT_FALSE(provider->IsVolumeSupported(L"C:\\"));
-  const Thrown thrown = Catch([&] { provider->StartSnapshotSet(); });
-  EXPECT_EQ(thrown.text.rfind(L"CreateVssBackupComponents failed (0x80070005)", 0), 0u) << thrown.text;
-  EXPECT_EQ(thrown.code, E_ACCESSDENIED);
+  // Taken as the plug-in takes it: read, then freed through the interface.
+  try {
+    provider->StartSnapshotSet();
+    ADD_FAILURE() << "nothing thrown";
+  } catch (IVssException* exception) {
+    const std::wstring text = exception->GetText();
+    EXPECT_EQ(text.rfind(L"CreateVssBackupComponents failed (0x80070005)", 0), 0u) << text;
+    EXPECT_EQ(exception->GetErrorCode(), E_ACCESSDENIED);
+    FreeVssException(exception);
+  }
   EXPECT_FALSE(provider->IsSnapshotSetInProgress());
   provider->Destroy(1);
   // The provider's hold on the service goes with it: once this test lets go

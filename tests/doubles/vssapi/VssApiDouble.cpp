@@ -89,7 +89,11 @@ private:
   std::atomic<ULONG> references_{1};
 };
 
-// Every step finishes when it is started, except one scripted to stay pending.
+#define NOT_MODELLED(name, ...) \
+  HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) override { return E_NOTIMPL; }
+
+// Every step finishes when it is started, except one scripted to stay pending;
+// the provider polls QueryStatus and never waits.
 class Async final : public Unknown<IVssAsync> {
 public:
   explicit Async(HRESULT result) : result_(result) {}
@@ -99,10 +103,7 @@ public:
     result_ = VSS_S_ASYNC_CANCELLED;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Wait(DWORD milliseconds) override {
-    for (DWORD waited = 0; Pending() && waited < milliseconds; waited += 10) ::Sleep(10);
-    return S_OK;
-  }
+  NOT_MODELLED(Wait, DWORD)
   HRESULT STDMETHODCALLTYPE QueryStatus(HRESULT* status, INT* reserved) override {
     Guard guard(service.lock);
     *status = result_ == S_OK ? VSS_S_ASYNC_FINISHED : result_;
@@ -110,10 +111,6 @@ public:
   }
 
 private:
-  bool Pending() {
-    Guard guard(service.lock);
-    return result_ == VSS_S_ASYNC_PENDING;
-  }
   HRESULT result_;
 };
 
@@ -121,9 +118,6 @@ HRESULT StartAsync(HRESULT result, IVssAsync** async) {
   *async = new Async(result);
   return S_OK;
 }
-
-#define NOT_MODELLED(name, ...) \
-  HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) override { return E_NOTIMPL; }
 
 class BackupComponents final : public Unknown<IVssBackupComponents> {
 public:
