@@ -13,14 +13,20 @@ namespace {
   throw HostError(std::wstring(action) + L" '" + path + L"': " + SystemErrorText(error));
 }
 
-VMLib::UniqueFile OpenLocal(const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
-                            const wchar_t* action) {
+// The handle, or null with the reason in `error`.
+VMLib::UniqueFile TryOpenLocal(const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
+                               DWORD& error) {
   VMLib::UniqueFile file(::CreateFileW(path.c_str(), access, share, /*security=*/nullptr, disposition,
                                        FILE_ATTRIBUTE_NORMAL, /*templateFile=*/nullptr));
-  if (!file) {
-    const DWORD error = ::GetLastError();
-    ThrowFileError(action, path, error);
-  }
+  error = file ? ERROR_SUCCESS : ::GetLastError();
+  return file;
+}
+
+VMLib::UniqueFile OpenLocal(const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
+                            const wchar_t* action) {
+  DWORD error = ERROR_SUCCESS;
+  VMLib::UniqueFile file = TryOpenLocal(path, access, share, disposition, error);
+  if (!file) ThrowFileError(action, path, error);
   return file;
 }
 
@@ -39,9 +45,8 @@ std::wstring LocalPathOf(const std::wstring& virtualPath) {
 }
 
 bool HeldByAnotherProgram(const std::wstring& path) {
-  const VMLib::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, /*security=*/nullptr,
-                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, /*templateFile=*/nullptr));
-  const DWORD error = file ? ERROR_SUCCESS : ::GetLastError();
+  DWORD error = ERROR_SUCCESS;
+  TryOpenLocal(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, error);
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 

@@ -16,7 +16,9 @@ namespace {
 VMLib::UniqueFile CreateForWriting(const std::wstring& realPath) {
   VMLib::UniqueFile handle(::CreateFileW(realPath.c_str(), GENERIC_WRITE, /*share=*/0, /*security=*/nullptr,
                                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, /*templateFile=*/nullptr));
-  if (handle || ::GetLastError() != ERROR_FILE_EXISTS) return handle;
+  if (handle) return handle;
+  const DWORD error = ::GetLastError();
+  if (error != ERROR_FILE_EXISTS) return handle;
   handle.reset(::CreateFileW(realPath.c_str(), GENERIC_WRITE, /*share=*/0, /*security=*/nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, /*templateFile=*/nullptr));
   return handle;
