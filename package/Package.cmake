@@ -2,6 +2,8 @@
 # holds exactly what an install does, and writes the debug files and
 # SHA256SUMS beside it.
 #   -DBUILD_DIR=... -DPACKAGE_DIR=... -DNAME=Diskway-1.0-win64
+# A DESTDIR in the builder's environment would send the install elsewhere.
+unset(ENV{DESTDIR})
 file(REMOVE_RECURSE ${PACKAGE_DIR})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PACKAGE_DIR}/${NAME}
                 OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
