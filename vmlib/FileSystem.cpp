@@ -42,76 +42,43 @@ SECURITY_INFORMATION SelectedParts(bool dacl, bool owner, bool group, bool sacl)
   return parts;
 }
 
-// The parts of a parsed descriptor that SetNamedSecurityInfoW takes. A part
-// the flags select but the text lacks is an error: passing on a null DACL
-// would grant everyone full access, whereas an explicit "D:NO_ACCESS_CONTROL"
-// is present with a null pointer and passes through.
-struct DescriptorParts {
+// The selected parts that the descriptor holds. A part the text lacks is
+// left as the item has it: GetAclRights gives no "S:" for an item without a
+// SACL, nor where the SACL could not be read, and a missing "D:" must never
+// become a null DACL, which would grant everyone full access. An explicit
+// "D:NO_ACCESS_CONTROL" is present with a null pointer and goes through.
+uint32_t PresentParts(PSECURITY_DESCRIPTOR descriptor, SECURITY_INFORMATION selected,
+                      SECURITY_INFORMATION& present) {
   PSID owner = nullptr;
   PSID group = nullptr;
   PACL dacl = nullptr;
   PACL sacl = nullptr;
-  SECURITY_INFORMATION parts = 0;
-};
-
-using GetSidPart = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, PSID*, LPBOOL);
-using GetAclPart = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, LPBOOL, PACL*, LPBOOL);
-
-uint32_t ReadSidPart(GetSidPart read, PSECURITY_DESCRIPTOR descriptor, PSID& sid) {
   BOOL defaulted = FALSE;
-  if (!read(descriptor, &sid, &defaulted)) {
+  BOOL daclPresent = FALSE;
+  BOOL saclPresent = FALSE;
+  if (!::GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
+      !::GetSecurityDescriptorGroup(descriptor, &group, &defaulted) ||
+      !::GetSecurityDescriptorDacl(descriptor, &daclPresent, &dacl, &defaulted) ||
+      !::GetSecurityDescriptorSacl(descriptor, &saclPresent, &sacl, &defaulted)) {
     const DWORD error = ::GetLastError();
     return error;
   }
-  return sid != nullptr ? 0 : ERROR_INVALID_SECURITY_DESCR;
-}
-
-uint32_t ReadAclPart(GetAclPart read, PSECURITY_DESCRIPTOR descriptor, PACL& acl) {
-  BOOL present = FALSE;
-  BOOL defaulted = FALSE;
-  if (!read(descriptor, &present, &acl, &defaulted)) {
-    const DWORD error = ::GetLastError();
-    return error;
-  }
-  return present ? 0 : ERROR_INVALID_SECURITY_DESCR;
-}
-
-uint32_t ExtractParts(PSECURITY_DESCRIPTOR descriptor, SECURITY_INFORMATION selected, DescriptorParts& result) {
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  if (!::GetSecurityDescriptorControl(descriptor, &control, &revision)) {
-    const DWORD error = ::GetLastError();
-    return error;
-  }
-  uint32_t status = 0;
-  if (selected & OWNER_SECURITY_INFORMATION) {
-    status = ReadSidPart(&::GetSecurityDescriptorOwner, descriptor, result.owner);
-  }
-  if (status == 0 && (selected & GROUP_SECURITY_INFORMATION)) {
-    status = ReadSidPart(&::GetSecurityDescriptorGroup, descriptor, result.group);
-  }
-  if (status == 0 && (selected & DACL_SECURITY_INFORMATION)) {
-    status = ReadAclPart(&::GetSecurityDescriptorDacl, descriptor, result.dacl);
-  }
-  if (status == 0 && (selected & SACL_SECURITY_INFORMATION)) {
-    status = ReadAclPart(&::GetSecurityDescriptorSacl, descriptor, result.sacl);
-  }
-  if (status != 0) return status;
-
-  // The protection bit ("P" in SDDL) travels as its own flag, so the saved
-  // descriptor, not the item's current state, decides whether the item
-  // inherits. An unprotected DACL takes its inherited entries from the item's
-  // parent, as a copy made by Windows itself would.
-  result.parts = selected;
-  if (selected & DACL_SECURITY_INFORMATION) {
-    result.parts |= (control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
-                                                  : UNPROTECTED_DACL_SECURITY_INFORMATION;
-  }
-  if (selected & SACL_SECURITY_INFORMATION) {
-    result.parts |= (control & SE_SACL_PROTECTED) ? PROTECTED_SACL_SECURITY_INFORMATION
-                                                  : UNPROTECTED_SACL_SECURITY_INFORMATION;
-  }
+  present = 0;
+  if (owner != nullptr) present |= OWNER_SECURITY_INFORMATION;
+  if (group != nullptr) present |= GROUP_SECURITY_INFORMATION;
+  if (daclPresent) present |= DACL_SECURITY_INFORMATION;
+  if (saclPresent) present |= SACL_SECURITY_INFORMATION;
+  present &= selected;
   return 0;
+}
+
+// The access a handle needs to write these parts.
+DWORD AccessFor(SECURITY_INFORMATION parts) {
+  DWORD access = 0;
+  if (parts & DACL_SECURITY_INFORMATION) access |= WRITE_DAC;
+  if (parts & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION)) access |= WRITE_OWNER;
+  if (parts & SACL_SECURITY_INFORMATION) access |= ACCESS_SYSTEM_SECURITY;
+  return access;
 }
 
 } // namespace
@@ -210,15 +177,25 @@ uint32_t SetAclRights(const std::wstring& path, const std::wstring& descriptor,
     return error;
   }
   UniqueLocalMemory securityDescriptor(rawDescriptor);
+  SECURITY_INFORMATION parts = 0;
+  const uint32_t partsStatus = PresentParts(securityDescriptor.get(), selected, parts);
+  if (partsStatus != 0 || parts == 0) return partsStatus;
 
-  DescriptorParts parts;
-  const uint32_t extractStatus = ExtractParts(securityDescriptor.get(), selected, parts);
-  if (extractStatus != 0) return extractStatus;
-
-  // SetNamedSecurityInfoW takes a non-const name.
-  std::wstring name = path;
-  return ::SetNamedSecurityInfoW(&name[0], SE_FILE_OBJECT, parts.parts, parts.owner, parts.group, parts.dacl,
-                                 parts.sacl);
+  ExactItem item;
+  const uint32_t openStatus = item.Open(path, AccessFor(parts));
+  if (openStatus != 0) return openStatus;
+  if (item.GetMatch() == ExactItem::Match::Elsewhere) return kErrorReachedOtherItem;
+  // Written as listed, through the checked handle: SetKernelObjectSecurity
+  // stores the entries, inherited ones included, and the protection bit
+  // ("P") as the text has them, and changes nothing below a folder.
+  // SetNamedSecurityInfoW would rebuild the inherited entries from the new
+  // parent and rewrite every item below a folder. Windows keeps what is
+  // written; Wine keeps only what Unix mode bits express of a DACL.
+  if (!::SetKernelObjectSecurity(item.Get(), parts, securityDescriptor.get())) {
+    const DWORD error = ::GetLastError();
+    return error;
+  }
+  return 0;
 }
 
 } // namespace filesystem

@@ -35,7 +35,10 @@ VMLIB_API uint32_t GetAclRights(const std::wstring& path, std::wstring& descript
                                 bool dacl, bool owner, bool group, bool sacl);
 
 // Writes the parts of `descriptor` (as GetAclRights produced it) that the
-// flags select. All flags false changes nothing and returns 0.
+// flags select and the text holds; a selected part the text lacks is left as
+// the item has it. Entries and the protection bit are written as listed, to
+// the item itself, never to what a link leads to. All flags false changes
+// nothing and returns 0.
 VMLIB_API uint32_t SetAclRights(const std::wstring& path, const std::wstring& descriptor,
                                 bool dacl, bool owner, bool group, bool sacl);
 

@@ -20,9 +20,9 @@ using VMLib::filesystem::SetAclRights;
 
 const wchar_t kLeftOver[] = L"D:O:G: left over from another item";
 
-// The parts of a descriptor a test selects; the SACL has a test of its own.
+// The parts of a descriptor a test selects, in the order of the flags.
 struct Parts {
-  bool dacl, owner, group;
+  bool dacl, owner, group, sacl;
 };
 
 bool Has(const std::wstring& descriptor, const wchar_t* part) { return descriptor.find(part) != std::wstring::npos; }
@@ -42,37 +42,44 @@ protected:
   test::TempFolder temp_;
 };
 
-// Get gives only the selected parts, and nothing on failure; Set accepts what
-// Get gave, for files and folders. No flag means no change whatever the text;
-// a selected part the text lacks must not become a null DACL, which would
-// grant everyone full access.
-TEST_F(AclRights, GetGivesOnlyTheSelectedPartsAndSetAppliesOnlyThose) {
+// What Get gives, Set takes back unchanged with the same flags, for every
+// choice of parts, on files and folders, whether or not the text holds a
+// SACL (an item without one gives none, and Wine reads none). Get gives only
+// the selected parts, and nothing on failure; no flag means no change,
+// whatever the text.
+TEST_F(AclRights, WhatGetGivesSetTakesBackWithTheSameFlags) {
   const std::wstring file = MakeFile(L"file");
-  const Parts selections[] = {{true, false, false}, {false, true, false}, {false, false, true},
-                              {false, true, true},  {true, true, true},   {false, false, false}};
   for (const std::wstring& path : {file, MakeFolder(L"folder")}) {
-    for (const auto& s : selections) {
+    for (int bits = 0; bits < 16; ++bits) {
+      const Parts s{(bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0, (bits & 8) != 0};
       std::wstring descriptor = kLeftOver;
-      ASSERT_EQ(GetAclRights(path, descriptor, s.dacl, s.owner, s.group, /*sacl=*/false), 0u);
+      const uint32_t getStatus = GetAclRights(path, descriptor, s.dacl, s.owner, s.group, s.sacl);
+      EXPECT_TRUE(getStatus == 0 || s.sacl) << "only the SACL may be refused: " << getStatus;
       EXPECT_EQ(Has(descriptor, L"D:"), s.dacl) << descriptor;
       EXPECT_EQ(Has(descriptor, L"O:"), s.owner) << descriptor;
       EXPECT_EQ(Has(descriptor, L"G:"), s.group) << descriptor;
-      EXPECT_EQ(SetAclRights(path, descriptor, s.dacl, s.owner, s.group, false), 0u) << descriptor;
+      EXPECT_EQ(SetAclRights(path, descriptor, s.dacl, s.owner, s.group, s.sacl), 0u) << bits << " " << descriptor;
     }
   }
   std::wstring descriptor = kLeftOver;
   EXPECT_EQ(GetAclRights(Long(L"missing"), descriptor, true, true, true, false),
             static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(descriptor, L"");
-
   EXPECT_EQ(SetAclRights(file, L"not a descriptor", false, false, false, false), 0u);
   EXPECT_NE(SetAclRights(file, L"not a descriptor", true, true, true, false), 0u);
-  std::wstring ownerOnly;
+}
+
+// A selected part the text lacks is left as the item has it: a missing
+// DACL must never be written as a null one, which grants everyone all.
+TEST_F(AclRights, APartTheTextLacksIsLeftAsItIs) {
+  const std::wstring file = MakeFile(L"file");
+  std::wstring before, ownerOnly, after;
+  ASSERT_EQ(GetAclRights(file, before, true, false, false, false), 0u);
   ASSERT_EQ(GetAclRights(file, ownerOnly, false, true, false, false), 0u);
-  for (const Parts& lacking : {Parts{true, false, false}, Parts{false, false, true}}) {
-    EXPECT_EQ(SetAclRights(file, ownerOnly, lacking.dacl, lacking.owner, lacking.group, false),
-              static_cast<uint32_t>(ERROR_INVALID_SECURITY_DESCR));
-  }
+  EXPECT_EQ(SetAclRights(file, ownerOnly, true, true, true, true), 0u);
+  ASSERT_EQ(GetAclRights(file, after, true, false, false, false), 0u);
+  EXPECT_EQ(after, before);
+  EXPECT_FALSE(Has(after, L"NO_ACCESS_CONTROL")) << after;
 }
 
 // Windows refuses the SACL to a process without SeSecurityPrivilege, but Wine
