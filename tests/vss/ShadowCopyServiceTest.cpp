@@ -2,10 +2,13 @@
 // vsnp_2003.dll beside this program, and the shadow-copy service double in
 // place of the system's vssapi.dll (Wine's own is a stub); and both provider
 // libraries as built, driven directly.
+#include <cstring>
 #include <list>
 #include <thread>
+#include <vector>
 
 #include <objbase.h>
+#include <vss.h>
 #include <vsserror.h>
 
 #include "contract/ISnapshotProvider.h"
@@ -111,32 +114,40 @@ TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWi
   EXPECT_EQ(service.LiveSnapshots(), 0);
 }
 
+// No Open waits longer than the limit (1 s here) and a little more.
 TEST_F(ShadowCopyService, AfterAFailedSnapshotTheNextLockedFileIsReadFromAFreshOne) {
   const struct {
     const wchar_t* call;
     HRESULT result;
+    int times; // calls that fail, from the first
     const wchar_t* firstFailure; // null: the first file is read too
     int snapshotSets;
   } cases[] = {
       // A FAT or exFAT volume: refused, with no reason of the plug-in's own.
-      {L"AddToSnapshotSet", VSS_E_VOLUME_NOT_SUPPORTED, L"", 1},
-      {L"DoSnapshotSet", VSS_E_INSUFFICIENT_STORAGE, L"VSS: DoSnapshotSet failed (0x8004231F)", 2},
+      {L"AddToSnapshotSet", VSS_E_VOLUME_NOT_SUPPORTED, 1, L"", 1},
+      {L"DoSnapshotSet", VSS_E_INSUFFICIENT_STORAGE, 1, L"VSS: DoSnapshotSet failed (0x8004231F)", 2},
       // Writes could not be flushed in time: a new set is tried and made.
-      {L"DoSnapshotSet", VSS_E_FLUSH_WRITES_TIMEOUT, nullptr, 2},
-      // A step that never finishes ends at the limit.
-      {L"DoSnapshotSet", VSS_S_ASYNC_PENDING,
+      {L"DoSnapshotSet", VSS_E_FLUSH_WRITES_TIMEOUT, 1, nullptr, 2},
+      // A step that never finishes ends at the limit; one that finishes just
+      // as it is cancelled there is kept.
+      {L"DoSnapshotSet", VSS_S_ASYNC_PENDING, 1,
        L"VSS: DoSnapshotSet failed (0x800705B4): no answer within 1 s (DISKWAY_VSS_TIMEOUT)", 2},
+      {L"DoSnapshotSet", VSS_S_ASYNC_FINISHED, 1, nullptr, 1},
+      // Another program's set: the attempts at ours are spread over the limit.
+      {L"StartSnapshotSet", VSS_E_SNAPSHOT_SET_IN_PROGRESS, 4, L"VSS: StartSnapshotSet failed (0x80042316)", 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(std::wstring(c.call)) + " " + std::to_string(c.result));
     service.Reset();
     service.SetImage(L"C:\\", image.c_str());
-    service.Fail(c.call, 1, c.result);
+    for (int nth = 1; nth <= c.times; ++nth) service.Fail(c.call, nth, c.result);
     IBackupDataRead* instance = MakeReader();
     const VMLib::UniqueFile first = Hold(L"first.txt", "first"), next = Hold(L"next.txt", "next");
     uint32_t id = 0;
     log.messages.clear();
+    const DWORD started = ::GetTickCount();
     EXPECT_EQ(Open(instance, L"first.txt", id), c.firstFailure != nullptr ? 1u : 0u);
+    EXPECT_LT(::GetTickCount() - started, 2000u);
     Messages expected{{Info, LockedFileNotice(temp.Real(L"first.txt"))}};
     if (c.firstFailure != nullptr) expected.push_back({Warning, ShadowCopyFailure(c.firstFailure)});
     ExpectLogged(expected);
@@ -205,18 +216,163 @@ TEST_F(ShadowCopyService, FileBehindALinkToAnotherVolumeIsReadFromThatVolumesSna
   ::DeleteFileW((link + L"\\" + name).c_str());
 }
 
+// Steps that each end within the limit but not together: the Open ends at it.
+TEST_F(ShadowCopyService, OneOpenWaitsNoLongerThanTheLimitInAll) {
+  service.Slow(L"GatherWriterMetadata", 700);
+  service.Slow(L"PrepareForBackup", 700);
+  const VMLib::UniqueFile held = Hold(L"held.txt", "copy");
+  uint32_t id = 0;
+  const DWORD started = ::GetTickCount();
+  EXPECT_EQ(Open(reader, L"held.txt", id), 1u);
+  EXPECT_LT(::GetTickCount() - started, 1400u);
+  ExpectLogged({{Info, LockedFileNotice(temp.Real(L"held.txt"))},
+                {Warning, ShadowCopyFailure(L"VSS: PrepareForBackup failed (0x800705B4): no answer within 1 s "
+                                            L"(DISKWAY_VSS_TIMEOUT)")}});
+}
+
+// A user who is not an administrator is refused every components object: the
+// host's summary names the rights it takes. Every failure of the provider,
+// Initialize's too, reaches the sink naming the call and its result.
+TEST_F(ShadowCopyService, AccessDeniedIsNamedAndEveryProviderFailureReachesTheSink) {
+  service.Fail(L"CreateVssBackupComponents", 0, E_ACCESSDENIED);
+  MakeFolder(temp / L"src");
+  const VMLib::UniqueFile held = Hold(L"src\\held.db", "copy");
+  hosttest::CapturedOutput out;
+  hosttest::CapturedOutput err;
+  CaptureStderr();
+  EXPECT_EQ(host::Run({L"--data", temp / L"data", L"backup", temp.Virtual(L"src"), temp.Virtual(L"dst")}, out, err),
+            1);
+  EXPECT_NE(GetCapturedStderr().find("CreateVssBackupComponents failed (0x80070005): access denied"),
+            std::string::npos);
+  EXPECT_NE(out.text().find(L"shadow copy: VSS: CreateVssBackupComponents failed (0x80070005): access denied: "
+                            L"making shadow copies needs administrator rights"),
+            std::wstring::npos)
+      << out.text();
+  EXPECT_NE(out.text().find(L"\n  Access was denied: shadow copies need administrator rights."), std::wstring::npos);
+  EXPECT_FALSE(Exists(temp / L"dst\\held.db"));
+
+  service.Reset();
+  service.Fail(L"InitializeForBackup", 0, VSS_E_UNEXPECTED);
+  uint32_t id = 0;
+  log.messages.clear();
+  CaptureStderr();
+  EXPECT_EQ(Open(reader, L"src\\held.db", id), 1u);
+  EXPECT_EQ(GetCapturedStderr(), "InitializeForBackup failed (0x80042302)\n");
+  ExpectLogged({{Info, LockedFileNotice(temp.Real(L"src\\held.db"))},
+                {Warning, ShadowCopyFailure(L"Cannot load vssapi.dll. Shadow copying will be unavailable")}});
+}
+
+// Writers take part in a copy backup that declares no system state. One that
+// fails, or whose metadata cannot be read, is named, and the snapshot is used.
+// Without writers, the set is made in the file-share context, asking none.
+TEST_F(ShadowCopyService, WritersAreHeardAndOneThatFailsIsNamedWhileTheSnapshotIsUsed) {
+  service.AddWriter(L"Steady Writer", S_OK, S_OK);
+  service.AddWriter(L"Frozen Writer", S_OK, VSS_E_WRITERERROR_TIMEOUT);
+  service.AddWriter(L"Mute Writer", E_OUTOFMEMORY, S_OK);
+  const VMLib::UniqueFile held = Hold(L"held.db", "copy");
+  uint32_t id = 0;
+  CaptureStderr();
+  ASSERT_EQ(Open(reader, L"held.db", id), 0u);
+  const std::string printed = GetCapturedStderr();
+  EXPECT_EQ(ReadAll(*reader, id), "copy");
+  EXPECT_NE(printed.find("GetWriterMetadata failed (0x8007000E): writer 3 of 3 skipped\n"), std::string::npos);
+  EXPECT_NE(printed.find("Warning: writer 'Frozen Writer' failed (state 9, 0x800423F2)"), std::string::npos);
+  EXPECT_EQ(printed.find("Steady Writer"), std::string::npos) << printed;
+  EXPECT_EQ(service.Argument(L"SetContext", 0), VSS_CTX_BACKUP);
+  EXPECT_EQ(service.Argument(L"SetBackupState", 1), 0) << "a bootable system-state backup was declared";
+  EXPECT_EQ(service.Argument(L"SetBackupState", 2), VSS_BT_COPY);
+
+  ::SetEnvironmentVariableW(L"DISKWAY_VSS_WRITERS", L"0");
+  IBackupDataRead* withoutWriters = MakeReader();
+  const uint32_t opened = Open(withoutWriters, L"held.db", id);
+  ::SetEnvironmentVariableW(L"DISKWAY_VSS_WRITERS", nullptr);
+  ASSERT_EQ(opened, 0u);
+  EXPECT_EQ(ReadAll(*withoutWriters, id), "copy");
+  EXPECT_EQ(service.Argument(L"SetContext", 0), VSS_CTX_FILE_SHARE_BACKUP);
+  EXPECT_EQ(service.Calls(L"GatherWriterMetadata"), 1);
+}
+
+// What the provider asked of COM security, answered as COM would: S_OK where
+// nothing set it yet, RPC_E_TOO_LATE where the host did. Wine's COM security
+// is a stub that answers S_OK to every call, so the test answers instead.
+struct SecurityRequest {
+  int servicesBefore; // components objects asked for until then
+  DWORD authentication;
+  DWORD impersonation;
+};
+std::vector<SecurityRequest> securityRequests;
+HRESULT securityAnswer = S_OK;
+const VssServiceDouble* securityService = nullptr;
+
+HRESULT WINAPI AnswerComSecurity(PSECURITY_DESCRIPTOR, LONG, SOLE_AUTHENTICATION_SERVICE*, void*,
+                                 DWORD authentication, DWORD impersonation, void*, DWORD, void*) {
+  securityRequests.push_back({securityService->Calls(L"CreateVssBackupComponents"), authentication, impersonation});
+  return securityAnswer;
+}
+
+// Points `module`'s import of `function` from `library` at `replacement`.
+bool ReplaceImport(HMODULE module, const char* library, const char* function, void* replacement) {
+  auto* const base = reinterpret_cast<BYTE*>(module);
+  const auto* const headers = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const DWORD imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+  for (auto* from = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports); from->Name != 0; ++from) {
+    if (::_stricmp(reinterpret_cast<char*>(base + from->Name), library) != 0) continue;
+    auto* name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + from->OriginalFirstThunk);
+    for (auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + from->FirstThunk); name->u1.AddressOfData != 0;
+         ++name, ++slot) {
+      if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) ||
+          std::strcmp(reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData)->Name, function) != 0) {
+        continue;
+      }
+      DWORD protection = 0;
+      ::VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), PAGE_READWRITE, &protection);
+      slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+      return ::VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), protection, &protection) != FALSE;
+    }
+  }
+  return false;
+}
+
+TEST_F(ShadowCopyService, ComSecurityIsSetBeforeTheServiceIsCalledUnlessTheHostSetItFirst) {
+  const VMLib::UniqueModule library(::LoadLibraryW(L"vsnp_2003.dll"));
+  ASSERT_TRUE(ReplaceImport(library.get(), "ole32.dll", "CoInitializeSecurity",
+                            reinterpret_cast<void*>(&AnswerComSecurity)));
+  securityService = &service;
+  const VMLib::UniqueFile held = Hold(L"held.txt", "copy");
+  for (const HRESULT answer : {S_OK, RPC_E_TOO_LATE, E_OUTOFMEMORY}) {
+    SCOPED_TRACE(answer);
+    securityAnswer = answer;
+    securityRequests.clear();
+    const int before = service.Calls(L"CreateVssBackupComponents");
+    IBackupDataRead* instance = MakeReader();
+    uint32_t id = 0;
+    CaptureStderr();
+    ASSERT_EQ(Open(instance, L"held.txt", id), 0u);
+    const std::string printed = GetCapturedStderr();
+    EXPECT_EQ(ReadAll(*instance, id), "copy");
+    ReleaseInstance(instance);
+    ASSERT_EQ(securityRequests.size(), 1u);
+    EXPECT_EQ(securityRequests[0].servicesBefore, before) << "the service was called before COM security was set";
+    EXPECT_EQ(securityRequests[0].authentication, static_cast<DWORD>(RPC_C_AUTHN_LEVEL_PKT_PRIVACY));
+    EXPECT_EQ(securityRequests[0].impersonation, static_cast<DWORD>(RPC_C_IMP_LEVEL_IDENTIFY));
+    EXPECT_EQ(printed.find("CoInitializeSecurity failed (0x8007000E): writers may not be heard") != std::string::npos,
+              answer == E_OUTOFMEMORY)
+        << printed;
+  }
+}
+
 class Provider : public ShadowCopyService, public ::testing::WithParamInterface<const wchar_t*> {};
 
-// A service that cannot make its components object fails Initialize, and
-// the call that failed is named first; vssapi.dll comes in with Initialize
-// and goes with the provider.
-TEST_P(Provider, AFailingServiceThrowsNamingTheCallAndIsUnloadedWithTheProvider) {
+// A user refused the service still gets a provider, so that the refusal is
+// thrown, naming the call and the rights it takes, where the plug-in stores
+// its text; vssapi.dll comes in with Initialize and goes with the provider.
+TEST_P(Provider, AccessDeniedIsThrownNamingTheCallAndTheServiceIsUnloadedWithTheProvider) {
   const VMLib::UniqueModule library(::LoadLibraryW(GetParam()));
   const auto getInterface = VMLib::GetFunction<GetInterfaceFn>(library.get(), "GetInterface");
   ASSERT_NE(getInterface, nullptr);
   ISnapshotProvider* const provider = getInterface();
-  for (int nth = 1; nth <= 2; ++nth) service.Fail(L"CreateVssBackupComponents", nth, E_ACCESSDENIED);
-  EXPECT_EQ(provider->Initialize(), E_ACCESSDENIED);
+  service.Fail(L"CreateVssBackupComponents", 0, E_ACCESSDENIED);
+  EXPECT_EQ(provider->Initialize(), 0);
   EXPECT_EQ(provider->GetLastHResult(), E_ACCESSDENIED);
   // Taken as the plug-in takes it: read, then freed through the interface.
   try {
@@ -224,7 +380,11 @@ TEST_P(Provider, AFailingServiceThrowsNamingTheCallAndIsUnloadedWithTheProvider)
     ADD_FAILURE() << "nothing thrown";
   } catch (IVssException* exception) {
     const std::wstring text = exception->GetText();
-    EXPECT_EQ(text.rfind(L"CreateVssBackupComponents failed (0x80070005)", 0), 0u) << text;
+    EXPECT_EQ(text.rfind(L"CreateVssBackupComponents failed (0x80070005): access denied: making shadow copies needs "
+                         L"administrator rights",
+                         0),
+              0u)
+        << text;
     EXPECT_EQ(exception->GetErrorCode(), E_ACCESSDENIED);
     FreeVssException(exception);
   }
