@@ -376,7 +376,8 @@ private:
     const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
       const DWORD error = ::GetLastError();
-      return Reported(L"GetSystemDirectoryW", HRESULT_FROM_WIN32(error == ERROR_SUCCESS ? ERROR_BUFFER_OVERFLOW : error));
+      return Reported(L"GetSystemDirectoryW",
+                      HRESULT_FROM_WIN32(error == ERROR_SUCCESS ? ERROR_BUFFER_OVERFLOW : error));
     }
     const std::wstring path = std::wstring(system) + L"\\vssapi.dll";
     VMLib::UniqueModule module(::LoadLibraryW(path.c_str()));

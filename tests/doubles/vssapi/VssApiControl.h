@@ -18,7 +18,7 @@ typedef void (*VssDoubleResetFn)();
 // VSS_S_ASYNC_FINISHED keeps it pending until Cancel, which it loses to the
 // step finishing at that moment.
 typedef void (*VssDoubleFailFn)(const wchar_t* call, int nth, HRESULT result);
-// Every asynchronous `call` takes this long before it finishes.
+// The next asynchronous `call` takes this long before it finishes.
 typedef void (*VssDoubleSlowFn)(const wchar_t* call, DWORD milliseconds);
 // A writer on the system: GetWriterMetadata answers `metadata` for it (a
 // failure: its metadata cannot be read), and it fails at freeze with

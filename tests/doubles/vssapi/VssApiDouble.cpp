@@ -1,7 +1,8 @@
 // Stands in for the system's vssapi.dll: a backup components object that keeps
 // the service's order of calls and its error codes, makes non-persistent
-// auto-release snapshots that show folders the test prepared, and lets the
-// test script failures (VssApiControl.h).
+// auto-release snapshots that show folders the test prepared, plays the
+// writers the test names, and lets the test script failures and slow steps
+// (VssApiControl.h).
 #include <algorithm>
 #include <atomic>
 #include <cwchar>
@@ -35,7 +36,6 @@ struct Writer {
   std::wstring name;
   HRESULT metadata; // what GetWriterMetadata answers for it
   HRESULT failure;  // S_OK, or why it fails at freeze
-  VSS_ID instance;
 };
 
 // The service is one per system: its state is shared by every object, and the
@@ -68,12 +68,10 @@ using Guard = std::lock_guard<std::mutex>;
 // The forms of a volume name that the service documents: a drive root (D:\),
 // a mounted folder (Y:\MountX\) or a volume GUID path (\\?\Volume{GUID}\),
 // each with its trailing backslash. \\?\D:\ is none of them.
-bool IsDocumentedVolumeName(const wchar_t* name) {
-  if (name == nullptr) return false;
-  const std::wstring text = name;
-  if (text.empty() || text.back() != L'\\') return false;
-  if (text.compare(0, 11, L"\\\\?\\Volume{") == 0) return text.size() == 49 && text[47] == L'}';
-  return text.size() >= 3 && std::iswalpha(text[0]) && text[1] == L':' && text[2] == L'\\';
+bool IsDocumentedVolumeName(const std::wstring& name) {
+  if (name.empty() || name.back() != L'\\') return false;
+  if (name.compare(0, 11, L"\\\\?\\Volume{") == 0) return name.size() == 49 && name[47] == L'}';
+  return name.size() >= 3 && std::iswalpha(name[0]) && name[1] == L':' && name[2] == L'\\';
 }
 
 // The service names a volume by its GUID path; a name that reaches no volume
@@ -127,11 +125,10 @@ public:
   Async(HRESULT result, DWORD duration) : result_(result), started_(::GetTickCount()), duration_(duration) {}
   HRESULT STDMETHODCALLTYPE Cancel() override {
     Guard guard(service.lock);
-    if (result_ == VSS_S_ASYNC_FINISHED) {
-      result_ = S_OK;
-      return VSS_S_ASYNC_FINISHED;
+    if (!Pending() || result_ == VSS_S_ASYNC_FINISHED) {
+      if (result_ == VSS_S_ASYNC_FINISHED) result_ = S_OK;
+      return result_ == VSS_S_ASYNC_CANCELLED ? result_ : VSS_S_ASYNC_FINISHED;
     }
-    if (!Pending()) return result_ == VSS_S_ASYNC_CANCELLED ? result_ : VSS_S_ASYNC_FINISHED;
     result_ = VSS_S_ASYNC_CANCELLED;
     return S_OK;
   }
@@ -156,6 +153,7 @@ private:
 // Called with the service's lock held.
 HRESULT StartAsync(const wchar_t* call, HRESULT result, IVssAsync** async) {
   *async = new Async(result, service.slowness[call]);
+  service.slowness.erase(call);
   return S_OK;
 }
 
@@ -167,8 +165,7 @@ public:
   explicit WriterMetadata(const Writer& writer) : writer_(writer) {}
   HRESULT STDMETHODCALLTYPE GetIdentity(VSS_ID* instance, VSS_ID* writerClass, BSTR* name, VSS_USAGE_TYPE* usage,
                                         VSS_SOURCE_TYPE* source) override {
-    *instance = writer_.instance;
-    *writerClass = writer_.instance;
+    *instance = *writerClass = GUID_NULL;
     *name = Text(writer_.name);
     *usage = VSS_UT_USERDATA;
     *source = VSS_ST_TRANSACTEDDB;
@@ -227,14 +224,12 @@ public:
   HRESULT STDMETHODCALLTYPE GetWriterMetadata(UINT index, VSS_ID* instance,
                                               IVssExamineWriterMetadata** metadata) override {
     Guard guard(service.lock);
-    const HRESULT scripted = service.Count(L"GetWriterMetadata");
+    const Writer* writer = nullptr;
     *metadata = nullptr;
-    if (stage_ == Stage::Created || !metadata_) return VSS_E_BAD_STATE;
-    if (index >= metadata_->size()) return E_INVALIDARG;
-    const Writer& writer = (*metadata_)[index];
-    if (FAILED(scripted) || FAILED(writer.metadata)) return FAILED(scripted) ? scripted : writer.metadata;
-    *instance = writer.instance;
-    *metadata = new WriterMetadata(writer);
+    const HRESULT hr = At(L"GetWriterMetadata", metadata_, index, writer);
+    if (FAILED(hr) || FAILED(writer->metadata)) return FAILED(hr) ? hr : writer->metadata;
+    *instance = GUID_NULL;
+    *metadata = new WriterMetadata(*writer);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE FreeWriterMetadata() override { return Listed(L"FreeWriterMetadata", metadata_); }
@@ -254,16 +249,14 @@ public:
   HRESULT STDMETHODCALLTYPE GetWriterStatus(UINT index, VSS_ID* instance, VSS_ID* writerClass, BSTR* name,
                                             VSS_WRITER_STATE* state, HRESULT* failure) override {
     Guard guard(service.lock);
-    const HRESULT scripted = service.Count(L"GetWriterStatus");
-    if (!status_) return VSS_E_BAD_STATE;
-    if (index >= status_->size()) return E_INVALIDARG;
-    if (FAILED(scripted)) return scripted;
-    const Writer& writer = (*status_)[index];
-    const bool failed = frozen_ && FAILED(writer.failure);
-    *instance = *writerClass = writer.instance;
-    *name = Text(writer.name);
+    const Writer* writer = nullptr;
+    const HRESULT hr = At(L"GetWriterStatus", status_, index, writer);
+    if (FAILED(hr)) return hr;
+    const bool failed = frozen_ && FAILED(writer->failure);
+    *instance = *writerClass = GUID_NULL;
+    *name = Text(writer->name);
     *state = failed ? VSS_WS_FAILED_AT_FREEZE : VSS_WS_STABLE;
-    *failure = failed ? writer.failure : S_OK;
+    *failure = failed ? writer->failure : S_OK;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE FreeWriterStatus() override { return Listed(L"FreeWriterStatus", status_); }
@@ -285,7 +278,7 @@ public:
     const HRESULT scripted = service.Count(L"AddToSnapshotSet");
     std::wstring guidPath;
     if (stage_ != Stage::Started) return VSS_E_BAD_STATE;
-    if (!IsDocumentedVolumeName(volume)) return E_INVALIDARG;
+    if (!IsDocumentedVolumeName(volume != nullptr ? volume : L"")) return E_INVALIDARG;
     if (!VolumeGuidPath(volume, guidPath)) return VSS_E_OBJECT_NOT_FOUND;
     if (FAILED(scripted)) return scripted;
     for (const Snapshot& added : volumes_) {
@@ -417,6 +410,14 @@ private:
     if (count == nullptr) list.reset();
     return S_OK;
   }
+  // One writer of what the writers told. Called with the service's lock held.
+  HRESULT At(const wchar_t* call, const std::optional<std::vector<Writer>>& list, UINT index, const Writer*& writer) {
+    const HRESULT scripted = service.Count(call);
+    if (stage_ == Stage::Created || !list) return VSS_E_BAD_STATE;
+    if (index >= list->size()) return E_INVALIDARG;
+    writer = &(*list)[index];
+    return scripted;
+  }
   // An asynchronous step reports its scripted result through the async object.
   HRESULT StepAsync(const wchar_t* call, std::initializer_list<Stage> allowed, Stage done, Stage failed,
                     IVssAsync** async) {
@@ -475,10 +476,8 @@ VSSAPI_EXPORT void VssDoubleSlow(const wchar_t* call, DWORD milliseconds) {
 }
 
 VSSAPI_EXPORT void VssDoubleAddWriter(const wchar_t* name, HRESULT metadata, HRESULT failure) {
-  Writer writer{name, metadata, failure, GUID_NULL};
-  ::CoCreateGuid(&writer.instance);
   Guard guard(service.lock);
-  service.writers.push_back(writer);
+  service.writers.push_back(Writer{name, metadata, failure});
 }
 
 VSSAPI_EXPORT LONG VssDoubleArgument(const wchar_t* call, int index) {
