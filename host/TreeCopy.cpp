@@ -352,9 +352,13 @@ std::wstring Explained(const std::vector<ItemFailure>& failures) {
             L" as " + (changed == 1 ? L"it is" : L"they are") + L" now.\n";
   }
   if (locked == 0) return text;
+  const bool denied = reason.find(L"(0x80070005)") != std::wstring::npos; // E_ACCESSDENIED
   return text + L"  " + CountOf(locked, L"file") + (locked == 1 ? L" was" : L" were") +
          L" locked by another program and could not be read from a shadow copy: " + reason +
-         L"\n  On Windows, run as administrator so that the plug-in can make shadow copies, or close the program "
+         (denied ? L"\n  Access was denied: shadow copies need administrator rights. Run as administrator (elevated), "
+                   L"or close the program "
+                 : L"\n  On Windows, run as administrator so that the plug-in can make shadow copies, or close the "
+                   L"program ") +
          L"holding " + (locked == 1 ? L"it" : L"them") + L", and run again.\n";
 }
 

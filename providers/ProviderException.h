@@ -35,11 +35,16 @@ public:
 
   // "<call> failed (0x80042316)", then ": <detail>" when a detail is given.
   static std::wstring CallFailureText(const wchar_t* call, int32_t code, const std::wstring& detail) {
-    wchar_t hex[16];
-    std::swprintf(hex, sizeof(hex) / sizeof(hex[0]), L"0x%08X", static_cast<uint32_t>(code));
-    std::wstring text = std::wstring(call) + L" failed (" + hex + L")";
+    std::wstring text = std::wstring(call) + L" failed (" + HexCode(code) + L")";
     if (!detail.empty()) text += L": " + detail;
     return text;
+  }
+
+  // "0x80042316"
+  static std::wstring HexCode(int32_t code) {
+    wchar_t hex[16];
+    std::swprintf(hex, sizeof(hex) / sizeof(hex[0]), L"0x%08X", static_cast<uint32_t>(code));
+    return hex;
   }
 
   const wchar_t* GetText() override { return text_; }

@@ -32,17 +32,22 @@ constexpr bool kXpService = false;
 constexpr wchar_t kProviderName[] = L"Volume Shadow Copy provider";
 #endif
 
-constexpr uint32_t kProviderVersion = 0x00010100;
-// Each wait for the service ends after this long unless the process's
-// environment says otherwise (seconds; providers/README.md).
+constexpr uint32_t kProviderVersion = 0x00010200;
+// Making one snapshot set, and releasing one, each take at most this long
+// unless the process's environment says otherwise (seconds; providers/README.md).
 constexpr wchar_t kTimeoutVariable[] = L"DISKWAY_VSS_TIMEOUT";
 constexpr uint32_t kDefaultTimeoutSeconds = 180;
 constexpr uint32_t kLongestTimeoutSeconds = 24 * 60 * 60;
+// "0" leaves the writers out of every set (providers/README.md).
+constexpr wchar_t kWritersVariable[] = L"DISKWAY_VSS_WRITERS";
 constexpr uint32_t kDefaultAttempts = 4;
 constexpr DWORD kPollIntervalMs = 50;
-constexpr DWORD kFirstRetryDelayMs = 1000;
+constexpr DWORD kFirstRetryDelayMs = 250;
 constexpr DWORD kLongestRetryDelayMs = 8000;
 const HRESULT kTimedOut = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+constexpr wchar_t kAccessDenied[] =
+    L"access denied: making shadow copies needs administrator rights (run the program as administrator, "
+    L"elevated under UAC)";
 
 using CreateComponentsFn = HRESULT(STDAPICALLTYPE*)(IVssBackupComponents**);
 using FreeSnapshotPropertiesFn = void(APIENTRY*)(VSS_SNAPSHOT_PROP*);
@@ -78,6 +83,12 @@ uint32_t ConfiguredTimeoutMs() {
   const unsigned long seconds = std::wcstoul(text, &end, 10);
   if (seconds == 0 || *end != L'\0' || seconds > kLongestTimeoutSeconds) return kDefaultTimeoutSeconds * 1000;
   return static_cast<uint32_t>(seconds) * 1000;
+}
+
+bool ConfiguredWriters() {
+  wchar_t text[4] = {};
+  const DWORD length = ::GetEnvironmentVariableW(kWritersVariable, text, 4);
+  return !(length == 1 && text[0] == L'0');
 }
 
 // The service takes a drive root (C:\), a mount folder or a volume GUID path,
@@ -230,20 +241,31 @@ public:
 
   void Destroy(int flags) override { delete this; }
 
+  // Fails only where the service cannot serve this process at all. A user
+  // without administrator rights is refused each components object; the
+  // plug-in would report any failure here as a missing vssapi.dll, so that
+  // one is left for StartSnapshotSet to throw, where its text reaches the host.
   int32_t Initialize() override {
     return thread_.Run([this]() -> int32_t {
-      if (FAILED(thread_.Apartment())) return Remember(thread_.Apartment());
+      if (FAILED(thread_.Apartment())) return Reported(L"CoInitializeEx", thread_.Apartment());
+      SetComSecurity();
       if (!vssapi_) {
         const HRESULT hr = LoadVssApi();
-        if (FAILED(hr)) return Remember(hr);
+        if (FAILED(hr)) return hr;
       }
       const wchar_t* failedCall = nullptr;
-      return components_ ? S_OK : Remember(CreateComponents(failedCall));
+      const HRESULT hr = components_ ? S_OK : CreateComponents(failedCall);
+      if (hr == E_ACCESSDENIED) {
+        Reported(failedCall, hr, kAccessDenied);
+        return S_OK;
+      }
+      return FAILED(hr) ? Reported(failedCall, hr) : S_OK;
     });
   }
 
   void StartSnapshotSet() override {
     thread_.Run([this] {
+      ArmDeadline();
       if (!vssapi_) Fail(L"StartSnapshotSet", VSS_E_BAD_STATE, L"the provider is not initialized");
       if (state_ == SetState::Made) {
         Fail(L"StartSnapshotSet", VSS_E_BAD_STATE, L"the snapshots of the last set were not released");
@@ -284,7 +306,10 @@ public:
   // Never throws: whatever fails is reported through the message callable and
   // GetLastHResult, and the set is gone all the same.
   void ReleaseSnapshots(bool completed) override {
-    thread_.Run([this, completed] { EndSet(completed); });
+    thread_.Run([this, completed] {
+      ArmDeadline();
+      EndSet(completed);
+    });
   }
 
   void SetMessageCallback(const SnapshotMessageCallback& callback) override { callback_ = callback; }
@@ -295,6 +320,34 @@ private:
     return hr;
   }
 
+  // Every failure reaches the message callable, naming the call and its result.
+  int32_t Reported(const wchar_t* call, HRESULT hr, const std::wstring& detail = std::wstring()) {
+    Report(ProviderException::CallFailureText(call, hr, detail));
+    return Remember(hr);
+  }
+
+  // COM security is the process's, set once, by whoever marshals first. Left
+  // alone, the provider's first call into the service would fix the system
+  // defaults, which refuse writers running under other accounts when they
+  // call back. So where the host has set nothing, the provider sets what
+  // Microsoft's requester guidance asks for; where it has (RPC_E_TOO_LATE),
+  // the host's settings stand and decide which writers are heard.
+  void SetComSecurity() {
+    const HRESULT hr = ::CoInitializeSecurity(/*securityDescriptor=*/nullptr, /*authServices=*/-1,
+                                              /*services=*/nullptr, /*reserved=*/nullptr,
+                                              RPC_C_AUTHN_LEVEL_PKT_PRIVACY, RPC_C_IMP_LEVEL_IDENTIFY,
+                                              /*authList=*/nullptr, EOAC_DYNAMIC_CLOAKING, /*reserved=*/nullptr);
+    if (FAILED(hr) && hr != RPC_E_TOO_LATE) Reported(L"CoInitializeSecurity", hr, L"writers may not be heard");
+  }
+
+  void ArmDeadline() { armedAt_ = ::GetTickCount(); }
+
+  // Time left of the deadline armed by the entry that is running.
+  DWORD Remaining() const {
+    const DWORD elapsed = ::GetTickCount() - armedAt_; // unsigned: right across the counter's wrap
+    return elapsed >= timeoutMs_ ? 0 : timeoutMs_ - elapsed;
+  }
+
   std::wstring TimeoutText() const {
     const bool seconds = timeoutMs_ % 1000 == 0;
     return L"no answer within " + std::to_wstring(seconds ? timeoutMs_ / 1000 : timeoutMs_) +
@@ -302,12 +355,13 @@ private:
   }
 
   [[noreturn]] void Fail(const wchar_t* call, HRESULT hr, const std::wstring& detail = std::wstring()) {
-    Remember(hr);
+    Reported(call, hr, detail);
     throw ProviderException::ForCall(call, hr, detail);
   }
 
   void Check(const wchar_t* call, HRESULT hr, const std::wstring& detail = std::wstring()) {
     if (hr == kTimedOut) Fail(call, hr, TimeoutText());
+    if (hr == E_ACCESSDENIED) Fail(call, hr, kAccessDenied);
     if (FAILED(hr)) Fail(call, hr, detail);
   }
 
@@ -322,17 +376,20 @@ private:
     const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
       const DWORD error = ::GetLastError();
-      return HRESULT_FROM_WIN32(error == ERROR_SUCCESS ? ERROR_BUFFER_OVERFLOW : error);
+      return Reported(L"GetSystemDirectoryW",
+                      HRESULT_FROM_WIN32(error == ERROR_SUCCESS ? ERROR_BUFFER_OVERFLOW : error));
     }
     const std::wstring path = std::wstring(system) + L"\\vssapi.dll";
     VMLib::UniqueModule module(::LoadLibraryW(path.c_str()));
     if (!module) {
       const DWORD error = ::GetLastError();
-      return HRESULT_FROM_WIN32(error);
+      return Reported(L"LoadLibraryW", HRESULT_FROM_WIN32(error), path);
     }
     const auto create = FindExport<CreateComponentsFn>(module.get(), kCreateComponentsExports);
     const auto free = FindExport<FreeSnapshotPropertiesFn>(module.get(), kFreeSnapshotPropertiesExports);
-    if (create == nullptr || free == nullptr) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+    if (create == nullptr || free == nullptr) {
+      return Reported(L"GetProcAddress", HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND), path);
+    }
     vssapi_ = std::move(module);
     createComponents_ = create;
     freeSnapshotProperties_ = free;
@@ -365,7 +422,7 @@ private:
     try {
       const wchar_t* failedCall = nullptr;
       const HRESULT hr = components_ ? S_OK : CreateComponents(failedCall);
-      if (FAILED(hr)) Fail(failedCall, hr);
+      if (FAILED(hr)) Check(failedCall, hr);
       PrepareSnapshotSet();
     } catch (...) {
       // A half-configured backup session cannot be configured again.
@@ -375,10 +432,10 @@ private:
     state_ = SetState::Started;
   }
 
-  // The process's COM security is the host's to set, and this provider never
-  // sets it: the writers' calls back into the process pass with Windows'
-  // default (identify-level) security. A host that locks COM security down
-  // further should turn writers off with SetIncludeWriters(false).
+  // The set serves reads of files that programs hold open, not a restore of
+  // the system: a copy backup of chosen volumes, no bootable system state, so
+  // that writers keep to their own files and other products' backup history
+  // stays as it was.
   void PrepareSnapshotSet() {
     if (!kXpService) {
       // Both contexts are non-persistent and auto-release: the snapshots go
@@ -386,9 +443,8 @@ private:
       const LONG context = includeWriters_ ? VSS_CTX_BACKUP : VSS_CTX_FILE_SHARE_BACKUP;
       Check(L"SetContext", components_->SetContext(context));
     }
-    // A copy backup leaves other products' incremental history alone.
     Check(L"SetBackupState", components_->SetBackupState(/*selectComponents=*/false,
-                                                         /*bootableSystemState=*/true, VSS_BT_COPY,
+                                                         /*bootableSystemState=*/false, VSS_BT_COPY,
                                                          /*partialFileSupport=*/false));
     if (WritersTakePart()) {
       Check(L"GatherWriterMetadata", AwaitAsync([this](IVssAsync** async) {
@@ -399,23 +455,70 @@ private:
     Check(L"StartSnapshotSet", WithRetries([this] { return components_->StartSnapshotSet(&setId_); }));
   }
 
+  // A writer whose metadata cannot be read is left out of the names, not the
+  // set: the service still asks it to freeze, and its status tells afterwards.
   void ReadWriterNames() {
     UINT count = 0;
-    Check(L"GetWriterMetadataCount", components_->GetWriterMetadataCount(&count));
+    HRESULT hr = components_->GetWriterMetadataCount(&count);
+    if (FAILED(hr)) {
+      Reported(L"GetWriterMetadataCount", hr, L"the writers are not named");
+      count = 0;
+    }
     for (UINT index = 0; index < count; ++index) {
       VSS_ID instance = GUID_NULL;
       ComPtr<IVssExamineWriterMetadata> metadata;
-      Check(L"GetWriterMetadata", components_->GetWriterMetadata(index, &instance, metadata.put()));
-      VSS_ID writerInstance = GUID_NULL;
+      hr = components_->GetWriterMetadata(index, &instance, metadata.put());
       VSS_ID writerClass = GUID_NULL;
       UniqueBstr name;
       VSS_USAGE_TYPE usage = VSS_UT_UNDEFINED;
       VSS_SOURCE_TYPE source = VSS_ST_UNDEFINED;
-      Check(L"GetIdentity",
-            metadata->GetIdentity(&writerInstance, &writerClass, name.put(), &usage, &source));
+      const wchar_t* call = L"GetWriterMetadata";
+      if (SUCCEEDED(hr)) {
+        call = L"GetIdentity";
+        hr = metadata->GetIdentity(&instance, &writerClass, name.put(), &usage, &source);
+      }
+      if (FAILED(hr)) {
+        Reported(call, hr, L"writer " + std::to_wstring(index + 1) + L" of " + std::to_wstring(count) + L" skipped");
+        continue;
+      }
       writers_.push_back(name ? name.get() : L"");
     }
-    Check(L"FreeWriterMetadata", components_->FreeWriterMetadata());
+    hr = components_->FreeWriterMetadata();
+    if (FAILED(hr)) Reported(L"FreeWriterMetadata", hr);
+  }
+
+  // A writer that failed leaves its files in the snapshot as a crash would
+  // have left them; the snapshot is used all the same, and the writer named.
+  void ReportFailedWriters() {
+    HRESULT hr = AwaitAsync([this](IVssAsync** async) { return components_->GatherWriterStatus(async); });
+    if (FAILED(hr)) {
+      Reported(L"GatherWriterStatus", hr, hr == kTimedOut ? TimeoutText() : L"the writers' status is unknown");
+      return;
+    }
+    UINT count = 0;
+    hr = components_->GetWriterStatusCount(&count);
+    if (FAILED(hr)) Reported(L"GetWriterStatusCount", hr, L"the writers' status is unknown");
+    for (UINT index = 0; SUCCEEDED(hr) && index < count; ++index) {
+      VSS_ID instance = GUID_NULL;
+      VSS_ID writerClass = GUID_NULL;
+      UniqueBstr name;
+      VSS_WRITER_STATE state = VSS_WS_UNKNOWN;
+      HRESULT failure = S_OK;
+      const HRESULT read = components_->GetWriterStatus(index, &instance, &writerClass, name.put(), &state, &failure);
+      if (FAILED(read)) {
+        Reported(L"GetWriterStatus", read, L"writer " + std::to_wstring(index + 1) + L" of " + std::to_wstring(count));
+      } else if (FAILED(failure) || IsFailedState(state)) {
+        Report(L"Warning: writer '" + std::wstring(name ? name.get() : L"") + L"' failed (state " +
+               std::to_wstring(static_cast<int>(state)) + L", " + ProviderException::HexCode(failure) +
+               L"); the shadow copy holds its files as a crash would have left them");
+      }
+    }
+    hr = components_->FreeWriterStatus();
+    if (FAILED(hr)) Reported(L"FreeWriterStatus", hr);
+  }
+
+  static bool IsFailedState(VSS_WRITER_STATE state) {
+    return state == VSS_WS_UNKNOWN || (state >= VSS_WS_FAILED_AT_IDENTIFY && state <= VSS_WS_FAILED_AT_BACKUPSHUTDOWN);
   }
 
   HRESULT QueryVolumeSupport(std::wstring& name, bool& supported) {
@@ -442,6 +545,7 @@ private:
       snapshots_.push_back(Snapshot{volume, name, id, std::wstring()});
       return true;
     }
+    if (refused) Reported(L"AddToSnapshotSet", hr, volume + L" cannot be shadow-copied");
     Remember(hr);
     EndSet(/*completed=*/false);
     if (refused) return false;
@@ -457,11 +561,10 @@ private:
   }
 
   // After a failed DoSnapshotSet the service wants a new set, so a transient
-  // failure is retried with a set made afresh, waiting longer each time.
+  // failure is retried with a set made afresh, while the deadline leaves room.
   void MakeSnapshots(const std::list<std::wstring>& volumes, std::list<std::wstring>& snapshotRoots) {
     AddAll(volumes);
     for (const std::wstring& volume : volumes) Report(L"Creating shadow copy of " + volume + L" ...");
-    DWORD delay = kFirstRetryDelayMs;
     for (uint32_t attempt = 1;; ++attempt) {
       const wchar_t* call = L"PrepareForBackup";
       HRESULT hr = AwaitAsync([this](IVssAsync** async) { return components_->PrepareForBackup(async); });
@@ -470,15 +573,13 @@ private:
         hr = AwaitAsync([this](IVssAsync** async) { return components_->DoSnapshotSet(async); });
       }
       if (SUCCEEDED(hr)) break;
-      if (!IsTransient(hr) || attempt >= retryCount_) {
+      const DWORD pause = IsTransient(hr) && attempt < retryCount_ ? RetryPause(hr, attempt) : 0;
+      if (pause == 0) {
         Check(call, hr, attempt > 1 ? L"still failing after " + std::to_wstring(attempt) + L" attempts" : L"");
       }
-      Remember(hr);
-      Report(ProviderException::CallFailureText(call, hr, L"trying again in " + std::to_wstring(delay / 1000) +
-                                                              L" s"));
+      Reported(call, hr, L"trying again in " + std::to_wstring(pause) + L" ms");
       EndSet(/*completed=*/false);
-      ::Sleep(delay);
-      delay = delay * 2 > kLongestRetryDelayMs ? kLongestRetryDelayMs : delay * 2;
+      ::Sleep(pause);
       BeginSet();
       AddAll(volumes);
     }
@@ -489,6 +590,7 @@ private:
       Check(L"GetSnapshotProperties", components_->GetSnapshotProperties(snapshot.id, properties.put()));
       snapshot.device = properties.get().m_pwszSnapshotDeviceObject;
     }
+    if (WritersTakePart()) ReportFailedWriters();
     for (const std::wstring& volume : volumes) {
       std::wstring name;
       VssVolumeName(volume, name);
@@ -498,36 +600,48 @@ private:
     }
   }
 
+  // The pause before another attempt, within the deadline: another program's
+  // set may take minutes, so attempts at it are spread over the time there
+  // is; the other transient failures pass sooner. 0: no time for another.
+  DWORD RetryPause(HRESULT hr, uint32_t attempt) const {
+    DWORD pause = kFirstRetryDelayMs << (attempt < 6 ? attempt - 1 : 5);
+    if (pause > kLongestRetryDelayMs) pause = kLongestRetryDelayMs;
+    if (hr == VSS_E_SNAPSHOT_SET_IN_PROGRESS) pause = timeoutMs_ / retryCount_;
+    const DWORD left = Remaining() / 2;
+    if (pause > left) pause = left;
+    return pause < kPollIntervalMs ? 0 : pause;
+  }
+
   // Wait(timeout) takes no time limit before Vista (XP has no argument, 2003
-  // insists on INFINITE), so the status is polled against a deadline.
+  // insists on INFINITE), so the status is polled against the deadline.
   HRESULT AwaitAsync(const AsyncStart& start) {
     ComPtr<IVssAsync> async;
     HRESULT hr = start(async.put());
     if (FAILED(hr)) return hr;
-    const DWORD started = ::GetTickCount();
     for (;;) {
       HRESULT status = S_OK;
       hr = async->QueryStatus(&status, /*reserved=*/nullptr);
       if (FAILED(hr)) return hr;
       if (status == VSS_S_ASYNC_CANCELLED) return E_ABORT;
       if (status != VSS_S_ASYNC_PENDING) return status;
-      // Unsigned difference: right across the tick counter's wrap.
-      if (::GetTickCount() - started >= timeoutMs_) {
-        async->Cancel();
-        return kTimedOut;
+      if (Remaining() == 0) {
+        // A step may finish just as it is cancelled; it then counts as done.
+        if (async->Cancel() != VSS_S_ASYNC_FINISHED) return kTimedOut;
+        hr = async->QueryStatus(&status, /*reserved=*/nullptr);
+        if (FAILED(hr)) return hr;
+        return status == VSS_S_ASYNC_PENDING || status == VSS_S_ASYNC_CANCELLED ? kTimedOut : status;
       }
       ::Sleep(kPollIntervalMs);
     }
   }
 
-  // Another requester's snapshot set blocks ours until it is done; waiting a
-  // little longer each time gives it room to finish.
+  // Another requester's snapshot set blocks ours until it is done.
   HRESULT WithRetries(const std::function<HRESULT()>& attempt) {
-    DWORD delay = kFirstRetryDelayMs;
     HRESULT hr = attempt();
     for (uint32_t tries = 1; hr == VSS_E_SNAPSHOT_SET_IN_PROGRESS && tries < retryCount_; ++tries) {
-      ::Sleep(delay);
-      delay = delay * 2 > kLongestRetryDelayMs ? kLongestRetryDelayMs : delay * 2;
+      const DWORD pause = RetryPause(hr, tries);
+      if (pause == 0) break;
+      ::Sleep(pause);
       hr = attempt();
     }
     return hr;
@@ -587,8 +701,9 @@ private:
 
   SnapshotMessageCallback callback_;
   uint32_t timeoutMs_ = ConfiguredTimeoutMs();
+  DWORD armedAt_ = ::GetTickCount();
   uint32_t retryCount_ = kDefaultAttempts;
-  bool includeWriters_ = true;
+  bool includeWriters_ = ConfiguredWriters();
   int32_t lastHr_ = S_OK;
 
   VSS_ID setId_ = GUID_NULL;

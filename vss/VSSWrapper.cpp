@@ -122,6 +122,13 @@ void VSSWrapper::Load() {
     return;
   }
   ISnapshotProvider* candidate = getInterface();
+  // The sink comes first, so that the reason Initialize fails (access denied
+  // to a user who is not an administrator, above all) is heard: the stored
+  // text says no more than that the service cannot be used.
+  if (candidate != nullptr) {
+    candidate->SetMessageCallback(
+        SnapshotMessageCallback(boost::bind(&VSSWrapper::OnLibraryMessage, this, boost::placeholders::_1)));
+  }
   if (candidate == nullptr || candidate->Initialize() != 0) {
     SetError(L"Cannot load vssapi.dll. Shadow copying will be unavailable");
     if (candidate != nullptr) candidate->Destroy(1);
@@ -130,8 +137,6 @@ void VSSWrapper::Load() {
 
   module = loaded.release();
   provider = candidate;
-  provider->SetMessageCallback(
-      SnapshotMessageCallback(boost::bind(&VSSWrapper::OnLibraryMessage, this, boost::placeholders::_1)));
 }
 
 HANDLE VSSWrapper::OpenSnapshotFile(const std::wstring& path) {

@@ -2,10 +2,14 @@
 // vsnp_2003.dll beside this program, and the shadow-copy service double in
 // place of the system's vssapi.dll (Wine's own is a stub); and both provider
 // libraries as built, driven directly.
+#include <array>
+#include <cstring>
 #include <list>
 #include <thread>
+#include <vector>
 
 #include <objbase.h>
+#include <vss.h>
 #include <vsserror.h>
 
 #include "contract/ISnapshotProvider.h"
@@ -70,13 +74,21 @@ TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWi
   reader->Close(id);
   EXPECT_EQ(::GetModuleHandleW(L"vsnp_2003.dll"), nullptr) << "a file nobody holds needs no shadow copy";
 
+  // Writers take part in a copy backup that declares no system state. One
+  // that fails, or whose metadata cannot be read, is named; the snapshot is used.
+  service.AddWriter(L"Frozen Writer", S_OK, VSS_E_WRITERERROR_TIMEOUT);
+  service.AddWriter(L"Mute Writer", E_OUTOFMEMORY, S_OK);
   std::string bytes(100000, '\0');
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 256);
   const VMLib::UniqueFile one = Hold(L"one.bin", bytes), two = Hold(L"two.txt", "second");
   CaptureStderr();
   ASSERT_EQ(Open(reader, L"one.bin", id), 0u);
   ASSERT_EQ(Open(reader, L"two.txt", second), 0u);
-  EXPECT_NE(GetCapturedStderr().find("Snapshot for \\\\?\\C:\\ already created. Reuse it.\n"), std::string::npos);
+  const std::string printed = GetCapturedStderr();
+  EXPECT_NE(printed.find("Snapshot for \\\\?\\C:\\ already created. Reuse it.\n"), std::string::npos);
+  EXPECT_NE(printed.find("GetWriterMetadata failed (0x8007000E): writer 2 of 2 skipped\n"), std::string::npos);
+  EXPECT_NE(printed.find("Warning: writer 'Frozen Writer' failed (state 9, 0x800423F2)"), std::string::npos);
+  EXPECT_EQ(service.Argument(L"SetBackupState", 1), 0) << "a bootable system-state backup was declared";
   EXPECT_TRUE(ReadAll(*reader, id) == bytes);
   EXPECT_EQ(ReadAll(*reader, second), "second");
   EXPECT_EQ(service.Calls(L"DoSnapshotSet"), 1);
@@ -111,32 +123,50 @@ TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWi
   EXPECT_EQ(service.LiveSnapshots(), 0);
 }
 
+// No Open waits longer than the limit (1 s here) and a little more, and every
+// failure reaches the sink, naming the call and its result.
 TEST_F(ShadowCopyService, AfterAFailedSnapshotTheNextLockedFileIsReadFromAFreshOne) {
   const struct {
     const wchar_t* call;
     HRESULT result;
+    int times; // calls that fail, from the first; 0: it and the writers' metadata are slow once
     const wchar_t* firstFailure; // null: the first file is read too
     int snapshotSets;
   } cases[] = {
       // A FAT or exFAT volume: refused, with no reason of the plug-in's own.
-      {L"AddToSnapshotSet", VSS_E_VOLUME_NOT_SUPPORTED, L"", 1},
-      {L"DoSnapshotSet", VSS_E_INSUFFICIENT_STORAGE, L"VSS: DoSnapshotSet failed (0x8004231F)", 2},
+      {L"AddToSnapshotSet", VSS_E_VOLUME_NOT_SUPPORTED, 1, L"", 1},
+      {L"DoSnapshotSet", VSS_E_INSUFFICIENT_STORAGE, 1, L"VSS: DoSnapshotSet failed (0x8004231F)", 2},
       // Writes could not be flushed in time: a new set is tried and made.
-      {L"DoSnapshotSet", VSS_E_FLUSH_WRITES_TIMEOUT, nullptr, 2},
-      // A step that never finishes ends at the limit.
-      {L"DoSnapshotSet", VSS_S_ASYNC_PENDING,
+      {L"DoSnapshotSet", VSS_E_FLUSH_WRITES_TIMEOUT, 1, nullptr, 2},
+      // A step that never finishes ends at the limit; one that finishes just
+      // as it is cancelled there is kept.
+      {L"DoSnapshotSet", VSS_S_ASYNC_PENDING, 1,
        L"VSS: DoSnapshotSet failed (0x800705B4): no answer within 1 s (DISKWAY_VSS_TIMEOUT)", 2},
+      {L"DoSnapshotSet", VSS_S_ASYNC_FINISHED, 1, nullptr, 1},
+      // Another program's set: the attempts at ours are spread over the limit.
+      {L"StartSnapshotSet", VSS_E_SNAPSHOT_SET_IN_PROGRESS, 4, L"VSS: StartSnapshotSet failed (0x80042316)", 1},
+      // Steps that end within the limit each, but not together.
+      {L"PrepareForBackup", S_OK, 0,
+       L"VSS: PrepareForBackup failed (0x800705B4): no answer within 1 s (DISKWAY_VSS_TIMEOUT)", 1},
+      // The service cannot serve: the next locked file loads the library again.
+      {L"InitializeForBackup", VSS_E_UNEXPECTED, 1, L"Cannot load vssapi.dll. Shadow copying will be unavailable", 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(std::wstring(c.call)) + " " + std::to_string(c.result));
     service.Reset();
     service.SetImage(L"C:\\", image.c_str());
-    service.Fail(c.call, 1, c.result);
+    for (int nth = 1; nth <= c.times; ++nth) service.Fail(c.call, nth, c.result);
+    for (const wchar_t* call : {L"GatherWriterMetadata", c.call}) service.Slow(call, c.times == 0 ? 700 : 0);
     IBackupDataRead* instance = MakeReader();
     const VMLib::UniqueFile first = Hold(L"first.txt", "first"), next = Hold(L"next.txt", "next");
     uint32_t id = 0;
     log.messages.clear();
+    const DWORD started = ::GetTickCount();
+    CaptureStderr();
     EXPECT_EQ(Open(instance, L"first.txt", id), c.firstFailure != nullptr ? 1u : 0u);
+    EXPECT_LT(::GetTickCount() - started, 2000u);
+    const std::string heard = GetCapturedStderr(), call(c.call, c.call + std::wcslen(c.call));
+    EXPECT_EQ(heard.find(call + " failed (0x") != std::string::npos, c.result != VSS_S_ASYNC_FINISHED) << heard;
     Messages expected{{Info, LockedFileNotice(temp.Real(L"first.txt"))}};
     if (c.firstFailure != nullptr) expected.push_back({Warning, ShadowCopyFailure(c.firstFailure)});
     ExpectLogged(expected);
@@ -205,18 +235,111 @@ TEST_F(ShadowCopyService, FileBehindALinkToAnotherVolumeIsReadFromThatVolumesSna
   ::DeleteFileW((link + L"\\" + name).c_str());
 }
 
+// A user who is not an administrator is refused every components object: the
+// host's summary names the rights it takes.
+TEST_F(ShadowCopyService, AccessDeniedIsNamedInTheHostsSummary) {
+  service.Fail(L"CreateVssBackupComponents", 0, E_ACCESSDENIED);
+  MakeFolder(temp / L"src");
+  const VMLib::UniqueFile held = Hold(L"src\\held.db", "copy");
+  hosttest::CapturedOutput out;
+  hosttest::CapturedOutput err;
+  EXPECT_EQ(host::Run({L"--data", temp / L"data", L"backup", temp.Virtual(L"src"), temp.Virtual(L"dst")}, out, err),
+            1);
+  EXPECT_NE(out.text().find(L"could not be read from a shadow copy: VSS: CreateVssBackupComponents failed "
+                            L"(0x80070005): access denied: making shadow copies needs administrator rights (run the "
+                            L"program as administrator, elevated under UAC)\n  Access was denied: shadow copies "
+                            L"need administrator rights."),
+            std::wstring::npos)
+      << out.text();
+}
+
+// What the provider asked of COM security, answered as COM would: S_OK where
+// nothing set it yet, RPC_E_TOO_LATE where the host did. Wine's COM security
+// is a stub that answers S_OK to every call, so the test answers instead.
+// Each request: the components objects asked for until then, and the
+// authentication and impersonation levels asked for.
+std::vector<std::array<DWORD, 3>> securityRequests;
+HRESULT securityAnswer = S_OK;
+const VssServiceDouble* securityService = nullptr;
+
+HRESULT WINAPI AnswerComSecurity(PSECURITY_DESCRIPTOR, LONG, SOLE_AUTHENTICATION_SERVICE*, void*,
+                                 DWORD authentication, DWORD impersonation, void*, DWORD, void*) {
+  securityRequests.push_back(
+      {static_cast<DWORD>(securityService->Calls(L"CreateVssBackupComponents")), authentication, impersonation});
+  return securityAnswer;
+}
+
+// Points `module`'s import of `function` from `library` at `replacement`.
+bool ReplaceImport(HMODULE module, const char* library, const char* function, void* replacement) {
+  auto* const base = reinterpret_cast<BYTE*>(module);
+  const auto& headers =
+      *reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const DWORD imports = headers.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+  for (auto* from = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports); from->Name != 0; ++from) {
+    if (::_stricmp(reinterpret_cast<char*>(base + from->Name), library) != 0) continue;
+    auto* name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + from->OriginalFirstThunk);
+    for (auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + from->FirstThunk); name->u1.AddressOfData != 0;
+         ++name, ++slot) {
+      if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) ||
+          std::strcmp(reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData)->Name, function) != 0) {
+        continue;
+      }
+      DWORD protection = 0;
+      ::VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), PAGE_READWRITE, &protection);
+      slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+      return ::VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), protection, &protection) != FALSE;
+    }
+  }
+  return false;
+}
+
+// COM security is asked for before the service is first called, and a host
+// that set its own first (RPC_E_TOO_LATE) keeps it. With DISKWAY_VSS_WRITERS=0
+// the set is made in the file-share context, asking no writer.
+TEST_F(ShadowCopyService, ComSecurityIsSetBeforeTheServiceIsCalledUnlessTheHostSetItFirst) {
+  const VMLib::UniqueModule library(::LoadLibraryW(L"vsnp_2003.dll"));
+  ASSERT_TRUE(ReplaceImport(library.get(), "ole32.dll", "CoInitializeSecurity",
+                            reinterpret_cast<void*>(&AnswerComSecurity)));
+  securityService = &service;
+  const VMLib::UniqueFile held = Hold(L"held.txt", "copy");
+  for (const HRESULT answer : {S_OK, RPC_E_TOO_LATE, E_OUTOFMEMORY}) {
+    SCOPED_TRACE(answer);
+    securityAnswer = answer;
+    securityRequests.clear();
+    const DWORD before = static_cast<DWORD>(service.Calls(L"CreateVssBackupComponents"));
+    ::SetEnvironmentVariableW(L"DISKWAY_VSS_WRITERS", answer == E_OUTOFMEMORY ? L"0" : nullptr);
+    IBackupDataRead* instance = MakeReader();
+    uint32_t id = 0;
+    CaptureStderr();
+    const uint32_t opened = Open(instance, L"held.txt", id);
+    const std::string printed = GetCapturedStderr();
+    ::SetEnvironmentVariableW(L"DISKWAY_VSS_WRITERS", nullptr);
+    ASSERT_EQ(opened, 0u);
+    EXPECT_EQ(ReadAll(*instance, id), "copy");
+    ReleaseInstance(instance);
+    const std::vector<std::array<DWORD, 3>> expected{{before, RPC_C_AUTHN_LEVEL_PKT_PRIVACY, RPC_C_IMP_LEVEL_IDENTIFY}};
+    EXPECT_EQ(securityRequests, expected) << "one request, before the service";
+    EXPECT_EQ(printed.find("CoInitializeSecurity failed (0x8007000E): writers may not be heard") != std::string::npos,
+              answer == E_OUTOFMEMORY)
+        << printed;
+    EXPECT_EQ(service.Argument(L"SetContext", 0),
+              answer == E_OUTOFMEMORY ? VSS_CTX_FILE_SHARE_BACKUP : VSS_CTX_BACKUP);
+  }
+  EXPECT_EQ(service.Calls(L"GatherWriterMetadata"), 2) << "a writer was asked without writers";
+}
+
 class Provider : public ShadowCopyService, public ::testing::WithParamInterface<const wchar_t*> {};
 
-// A service that cannot make its components object fails Initialize, and
-// the call that failed is named first; vssapi.dll comes in with Initialize
-// and goes with the provider.
-TEST_P(Provider, AFailingServiceThrowsNamingTheCallAndIsUnloadedWithTheProvider) {
+// A user refused the service still gets a provider, so that the refusal is
+// thrown, naming the call and the rights it takes, where the plug-in stores
+// its text; vssapi.dll comes in with Initialize and goes with the provider.
+TEST_P(Provider, AccessDeniedIsThrownNamingTheCallAndTheServiceIsUnloadedWithTheProvider) {
   const VMLib::UniqueModule library(::LoadLibraryW(GetParam()));
   const auto getInterface = VMLib::GetFunction<GetInterfaceFn>(library.get(), "GetInterface");
   ASSERT_NE(getInterface, nullptr);
   ISnapshotProvider* const provider = getInterface();
-  for (int nth = 1; nth <= 2; ++nth) service.Fail(L"CreateVssBackupComponents", nth, E_ACCESSDENIED);
-  EXPECT_EQ(provider->Initialize(), E_ACCESSDENIED);
+  service.Fail(L"CreateVssBackupComponents", 0, E_ACCESSDENIED);
+  EXPECT_EQ(provider->Initialize(), 0);
   EXPECT_EQ(provider->GetLastHResult(), E_ACCESSDENIED);
   // Taken as the plug-in takes it: read, then freed through the interface.
   try {
@@ -224,7 +347,7 @@ TEST_P(Provider, AFailingServiceThrowsNamingTheCallAndIsUnloadedWithTheProvider)
     ADD_FAILURE() << "nothing thrown";
   } catch (IVssException* exception) {
     const std::wstring text = exception->GetText();
-    EXPECT_EQ(text.rfind(L"CreateVssBackupComponents failed (0x80070005)", 0), 0u) << text;
+    EXPECT_EQ(text.rfind(L"CreateVssBackupComponents failed (0x80070005): access denied: making shadow", 0), 0u);
     EXPECT_EQ(exception->GetErrorCode(), E_ACCESSDENIED);
     FreeVssException(exception);
   }

@@ -1,18 +1,22 @@
 // Stands in for the system's vssapi.dll: a backup components object that keeps
 // the service's order of calls and its error codes, makes non-persistent
-// auto-release snapshots that show folders the test prepared, and lets the
-// test script failures (VssApiControl.h).
+// auto-release snapshots that show folders the test prepared, plays the
+// writers the test names, and lets the test script failures and slow steps
+// (VssApiControl.h).
 #include <algorithm>
 #include <atomic>
 #include <cwchar>
+#include <cwctype>
 #include <initializer_list>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "vmlib/WindowsApi.h"
 #include <objbase.h>
+#include <oleauto.h>
 #include <vss.h>
 #include <vswriter.h>
 #include <vsbackup.h>
@@ -28,29 +32,50 @@ struct Snapshot {
   const void* owner;   // the components object whose release ends it
 };
 
+struct Writer {
+  std::wstring name;
+  HRESULT metadata; // what GetWriterMetadata answers for it
+  HRESULT failure;  // S_OK, or why it fails at freeze
+};
+
 // The service is one per system: its state is shared by every object, and the
 // provider calls from its own thread while the test scripts from another.
 struct Service {
   std::mutex lock;
-  std::map<std::wstring, std::map<int, HRESULT>> script;
+  std::map<std::wstring, std::map<int, HRESULT>> script; // nth 0: every call
   std::map<std::wstring, int> calls;
+  std::map<std::wstring, DWORD> slowness;
+  std::map<std::wstring, std::vector<LONG>> arguments; // of the last call
   std::map<std::wstring, std::wstring> images; // volume GUID path -> folder
+  std::vector<Writer> writers;
   std::vector<Snapshot> snapshots;
   const void* creating = nullptr; // one snapshot set is made at a time on a system
 
   HRESULT Count(const wchar_t* call) {
     const int nth = ++calls[call];
     const auto failures = script.find(call);
-    if (failures == script.end() || failures->second.count(nth) == 0) return S_OK;
-    return failures->second[nth];
+    if (failures == script.end()) return S_OK;
+    for (const int key : {nth, 0}) {
+      if (failures->second.count(key) != 0) return failures->second[key];
+    }
+    return S_OK;
   }
 };
 Service service;
 
 using Guard = std::lock_guard<std::mutex>;
 
-// The service names a volume by its GUID path and takes a drive root, a mount
-// folder or that GUID path; anything else is no volume it knows.
+// The forms of a volume name that the service documents: a drive root (D:\),
+// a mounted folder (Y:\MountX\) or a volume GUID path (\\?\Volume{GUID}\),
+// each with its trailing backslash. \\?\D:\ is none of them.
+bool IsDocumentedVolumeName(const std::wstring& name) {
+  if (name.empty() || name.back() != L'\\') return false;
+  if (name.compare(0, 11, L"\\\\?\\Volume{") == 0) return name.size() == 49 && name[47] == L'}';
+  return name.size() >= 3 && std::iswalpha(name[0]) && name[1] == L':' && name[2] == L'\\';
+}
+
+// The service names a volume by its GUID path; a name that reaches no volume
+// is none it knows.
 bool VolumeGuidPath(const wchar_t* name, std::wstring& guidPath) {
   if (name != nullptr && std::wcsncmp(name, L"\\\\?\\Volume{", 11) == 0) {
     guidPath = name;
@@ -92,32 +117,74 @@ private:
 #define NOT_MODELLED(name, ...) \
   HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) override { return E_NOTIMPL; }
 
-// Every step finishes when it is started, except one scripted to stay pending;
-// the provider polls QueryStatus and never waits.
+// A step finishes when it is started, or after the time scripted for its
+// call, or never; one scripted VSS_S_ASYNC_FINISHED finishes just as it is
+// cancelled. The provider polls QueryStatus and never waits.
 class Async final : public Unknown<IVssAsync> {
 public:
-  explicit Async(HRESULT result) : result_(result) {}
+  Async(HRESULT result, DWORD duration) : result_(result), started_(::GetTickCount()), duration_(duration) {}
   HRESULT STDMETHODCALLTYPE Cancel() override {
     Guard guard(service.lock);
-    if (result_ != VSS_S_ASYNC_PENDING) return result_ == VSS_S_ASYNC_CANCELLED ? result_ : VSS_S_ASYNC_FINISHED;
+    if (!Pending() || result_ == VSS_S_ASYNC_FINISHED) {
+      if (result_ == VSS_S_ASYNC_FINISHED) result_ = S_OK;
+      return result_ == VSS_S_ASYNC_CANCELLED ? result_ : VSS_S_ASYNC_FINISHED;
+    }
     result_ = VSS_S_ASYNC_CANCELLED;
     return S_OK;
   }
   NOT_MODELLED(Wait, DWORD)
   HRESULT STDMETHODCALLTYPE QueryStatus(HRESULT* status, INT* reserved) override {
     Guard guard(service.lock);
-    *status = result_ == S_OK ? VSS_S_ASYNC_FINISHED : result_;
+    *status = Pending() ? VSS_S_ASYNC_PENDING : result_ == S_OK ? VSS_S_ASYNC_FINISHED : result_;
     return S_OK;
   }
 
 private:
+  bool Pending() const {
+    return result_ == VSS_S_ASYNC_PENDING || result_ == VSS_S_ASYNC_FINISHED ||
+           (result_ != VSS_S_ASYNC_CANCELLED && ::GetTickCount() - started_ < duration_);
+  }
+
   HRESULT result_;
+  DWORD started_;
+  DWORD duration_;
 };
 
-HRESULT StartAsync(HRESULT result, IVssAsync** async) {
-  *async = new Async(result);
+// Called with the service's lock held.
+HRESULT StartAsync(const wchar_t* call, HRESULT result, IVssAsync** async) {
+  *async = new Async(result, service.slowness[call]);
+  service.slowness.erase(call);
   return S_OK;
 }
+
+BSTR Text(const std::wstring& text) { return ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())); }
+
+// What a writer tells of itself; only its identity is modelled.
+class WriterMetadata final : public Unknown<IVssExamineWriterMetadata> {
+public:
+  explicit WriterMetadata(const Writer& writer) : writer_(writer) {}
+  HRESULT STDMETHODCALLTYPE GetIdentity(VSS_ID* instance, VSS_ID* writerClass, BSTR* name, VSS_USAGE_TYPE* usage,
+                                        VSS_SOURCE_TYPE* source) override {
+    *instance = *writerClass = GUID_NULL;
+    *name = Text(writer_.name);
+    *usage = VSS_UT_USERDATA;
+    *source = VSS_ST_TRANSACTEDDB;
+    return S_OK;
+  }
+  NOT_MODELLED(GetFileCounts, UINT*, UINT*, UINT*)
+  NOT_MODELLED(GetIncludeFile, UINT, IVssWMFiledesc**)
+  NOT_MODELLED(GetExcludeFile, UINT, IVssWMFiledesc**)
+  NOT_MODELLED(GetComponent, UINT, IVssWMComponent**)
+  NOT_MODELLED(GetRestoreMethod, VSS_RESTOREMETHOD_ENUM*, BSTR*, BSTR*, VSS_WRITERRESTORE_ENUM*, boolean*, UINT*)
+  NOT_MODELLED(GetAlternateLocationMapping, UINT, IVssWMFiledesc**)
+  NOT_MODELLED(GetBackupSchema, DWORD*)
+  NOT_MODELLED(GetDocument, IXMLDOMDocument**)
+  NOT_MODELLED(SaveAsXML, BSTR*)
+  NOT_MODELLED(LoadFromXML, BSTR)
+
+private:
+  const Writer writer_;
+};
 
 class BackupComponents final : public Unknown<IVssBackupComponents> {
 public:
@@ -135,22 +202,64 @@ public:
   HRESULT STDMETHODCALLTYPE SetContext(LONG context) override {
     // Only the non-persistent contexts are modelled.
     if (context != VSS_CTX_BACKUP && context != VSS_CTX_FILE_SHARE_BACKUP) return E_INVALIDARG;
-    return Step(L"SetContext", {Stage::Initialized}, Stage::Initialized);
+    return Step(L"SetContext", {Stage::Initialized}, Stage::Initialized, {context});
   }
-  HRESULT STDMETHODCALLTYPE SetBackupState(boolean, boolean, VSS_BACKUP_TYPE, boolean) override {
-    return Step(L"SetBackupState", {Stage::Initialized}, Stage::Initialized);
+  HRESULT STDMETHODCALLTYPE SetBackupState(boolean selectComponents, boolean bootableSystemState,
+                                           VSS_BACKUP_TYPE type, boolean partialFiles) override {
+    return Step(L"SetBackupState", {Stage::Initialized}, Stage::Initialized,
+                {selectComponents, bootableSystemState, type, partialFiles});
   }
+  // The writers answer while the step runs; their metadata is there once it
+  // finished, until FreeWriterMetadata.
   HRESULT STDMETHODCALLTYPE GatherWriterMetadata(IVssAsync** async) override {
-    return StepAsync(L"GatherWriterMetadata", {Stage::Initialized}, Stage::Initialized, Stage::Initialized, async);
+    Guard guard(service.lock);
+    const HRESULT scripted = service.Count(L"GatherWriterMetadata");
+    if (stage_ != Stage::Initialized) return VSS_E_BAD_STATE;
+    if (scripted == S_OK || scripted == VSS_S_ASYNC_FINISHED) metadata_ = service.writers;
+    return StartAsync(L"GatherWriterMetadata", scripted, async);
   }
-  // No writers run on the system the double stands for.
   HRESULT STDMETHODCALLTYPE GetWriterMetadataCount(UINT* count) override {
-    *count = 0;
-    return Step(L"GetWriterMetadataCount", {Stage::Initialized}, Stage::Initialized);
+    return Listed(L"GetWriterMetadataCount", metadata_, count);
   }
-  HRESULT STDMETHODCALLTYPE FreeWriterMetadata() override {
-    return Step(L"FreeWriterMetadata", {Stage::Initialized}, Stage::Initialized);
+  HRESULT STDMETHODCALLTYPE GetWriterMetadata(UINT index, VSS_ID* instance,
+                                              IVssExamineWriterMetadata** metadata) override {
+    Guard guard(service.lock);
+    const Writer* writer = nullptr;
+    *metadata = nullptr;
+    const HRESULT hr = At(L"GetWriterMetadata", metadata_, index, writer);
+    if (FAILED(hr) || FAILED(writer->metadata)) return FAILED(hr) ? hr : writer->metadata;
+    *instance = GUID_NULL;
+    *metadata = new WriterMetadata(*writer);
+    return S_OK;
   }
+  HRESULT STDMETHODCALLTYPE FreeWriterMetadata() override { return Listed(L"FreeWriterMetadata", metadata_); }
+  // Each writer's state as the last step left it: a writer scripted to fail
+  // has failed once the writers were frozen.
+  HRESULT STDMETHODCALLTYPE GatherWriterStatus(IVssAsync** async) override {
+    Guard guard(service.lock);
+    const HRESULT scripted = service.Count(L"GatherWriterStatus");
+    if (stage_ == Stage::Created) return VSS_E_BAD_STATE;
+    if (scripted == S_OK) status_ = service.writers;
+    frozen_ = stage_ == Stage::Made || stage_ == Stage::Ended;
+    return StartAsync(L"GatherWriterStatus", scripted, async);
+  }
+  HRESULT STDMETHODCALLTYPE GetWriterStatusCount(UINT* count) override {
+    return Listed(L"GetWriterStatusCount", status_, count);
+  }
+  HRESULT STDMETHODCALLTYPE GetWriterStatus(UINT index, VSS_ID* instance, VSS_ID* writerClass, BSTR* name,
+                                            VSS_WRITER_STATE* state, HRESULT* failure) override {
+    Guard guard(service.lock);
+    const Writer* writer = nullptr;
+    const HRESULT hr = At(L"GetWriterStatus", status_, index, writer);
+    if (FAILED(hr)) return hr;
+    const bool failed = frozen_ && FAILED(writer->failure);
+    *instance = *writerClass = GUID_NULL;
+    *name = Text(writer->name);
+    *state = failed ? VSS_WS_FAILED_AT_FREEZE : VSS_WS_STABLE;
+    *failure = failed ? writer->failure : S_OK;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE FreeWriterStatus() override { return Listed(L"FreeWriterStatus", status_); }
 
   HRESULT STDMETHODCALLTYPE StartSnapshotSet(VSS_ID* set) override {
     Guard guard(service.lock);
@@ -169,6 +278,7 @@ public:
     const HRESULT scripted = service.Count(L"AddToSnapshotSet");
     std::wstring guidPath;
     if (stage_ != Stage::Started) return VSS_E_BAD_STATE;
+    if (!IsDocumentedVolumeName(volume != nullptr ? volume : L"")) return E_INVALIDARG;
     if (!VolumeGuidPath(volume, guidPath)) return VSS_E_OBJECT_NOT_FOUND;
     if (FAILED(scripted)) return scripted;
     for (const Snapshot& added : volumes_) {
@@ -187,11 +297,13 @@ public:
     Guard guard(service.lock);
     const HRESULT scripted = service.Count(L"DoSnapshotSet");
     if (stage_ != Stage::Prepared || volumes_.empty()) return VSS_E_BAD_STATE;
-    stage_ = scripted == S_OK ? Stage::Made : Stage::Failed;
+    // One that finishes as it is cancelled has made its snapshots by then.
+    const bool made = scripted == S_OK || scripted == VSS_S_ASYNC_FINISHED;
+    stage_ = made ? Stage::Made : Stage::Failed;
     // A step that never finishes keeps the system's one set in the making.
     if (scripted != VSS_S_ASYNC_PENDING) service.creating = nullptr;
-    if (scripted == S_OK) service.snapshots.insert(service.snapshots.end(), volumes_.begin(), volumes_.end());
-    return StartAsync(scripted, async);
+    if (made) service.snapshots.insert(service.snapshots.end(), volumes_.begin(), volumes_.end());
+    return StartAsync(L"DoSnapshotSet", scripted, async);
   }
   HRESULT STDMETHODCALLTYPE GetSnapshotProperties(VSS_ID id, VSS_SNAPSHOT_PROP* properties) override {
     Guard guard(service.lock);
@@ -241,17 +353,12 @@ public:
     return *deleted == 0 ? VSS_E_OBJECT_NOT_FOUND : S_OK;
   }
 
-  NOT_MODELLED(GetWriterMetadata, UINT, VSS_ID*, IVssExamineWriterMetadata**)
   NOT_MODELLED(IsVolumeSupported, VSS_ID, VSS_PWSZ, WINBOOL*)
   NOT_MODELLED(GetWriterComponentsCount, UINT*)
   NOT_MODELLED(GetWriterComponents, UINT, IVssWriterComponentsExt**)
   NOT_MODELLED(InitializeForRestore, BSTR)
   NOT_MODELLED(SetRestoreState, VSS_RESTORE_TYPE)
   NOT_MODELLED(AddComponent, VSS_ID, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR)
-  NOT_MODELLED(GatherWriterStatus, IVssAsync**)
-  NOT_MODELLED(GetWriterStatusCount, UINT*)
-  NOT_MODELLED(FreeWriterStatus)
-  NOT_MODELLED(GetWriterStatus, UINT, VSS_ID*, VSS_ID*, BSTR*, VSS_WRITER_STATE*, HRESULT*)
   NOT_MODELLED(SetBackupSucceeded, VSS_ID, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, boolean)
   NOT_MODELLED(SetBackupOptions, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR)
   NOT_MODELLED(SetSelectedForRestore, VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, boolean)
@@ -282,13 +389,34 @@ private:
   enum class Stage { Created, Initialized, Started, Prepared, Made, Failed, Ended };
 
   // A call allowed only in `allowed`; it moves the object to `next`.
-  HRESULT Step(const wchar_t* call, std::initializer_list<Stage> allowed, Stage next) {
+  HRESULT Step(const wchar_t* call, std::initializer_list<Stage> allowed, Stage next,
+               std::initializer_list<LONG> arguments = {}) {
     Guard guard(service.lock);
     const HRESULT scripted = service.Count(call);
+    service.arguments[call] = arguments;
     if (std::find(allowed.begin(), allowed.end(), stage_) == allowed.end()) return VSS_E_BAD_STATE;
     if (FAILED(scripted)) return scripted;
     stage_ = next;
     return S_OK;
+  }
+  // What the writers told, from the step that gathered it until it is freed:
+  // counted with `count`, freed without.
+  HRESULT Listed(const wchar_t* call, std::optional<std::vector<Writer>>& list, UINT* count = nullptr) {
+    Guard guard(service.lock);
+    const HRESULT scripted = service.Count(call);
+    if (!list) return VSS_E_BAD_STATE;
+    if (FAILED(scripted)) return scripted;
+    if (count != nullptr) *count = static_cast<UINT>(list->size());
+    if (count == nullptr) list.reset();
+    return S_OK;
+  }
+  // One writer of what the writers told. Called with the service's lock held.
+  HRESULT At(const wchar_t* call, const std::optional<std::vector<Writer>>& list, UINT index, const Writer*& writer) {
+    const HRESULT scripted = service.Count(call);
+    if (stage_ == Stage::Created || !list) return VSS_E_BAD_STATE;
+    if (index >= list->size()) return E_INVALIDARG;
+    writer = &(*list)[index];
+    return scripted;
   }
   // An asynchronous step reports its scripted result through the async object.
   HRESULT StepAsync(const wchar_t* call, std::initializer_list<Stage> allowed, Stage done, Stage failed,
@@ -296,11 +424,14 @@ private:
     Guard guard(service.lock);
     const HRESULT scripted = service.Count(call);
     if (std::find(allowed.begin(), allowed.end(), stage_) == allowed.end()) return VSS_E_BAD_STATE;
-    stage_ = scripted == S_OK ? done : failed;
-    return StartAsync(scripted, async);
+    stage_ = scripted == S_OK || scripted == VSS_S_ASYNC_FINISHED ? done : failed;
+    return StartAsync(call, scripted, async);
   }
 
   Stage stage_ = Stage::Created;
+  std::optional<std::vector<Writer>> metadata_; // from GatherWriterMetadata to FreeWriterMetadata
+  std::optional<std::vector<Writer>> status_;   // from GatherWriterStatus to FreeWriterStatus
+  bool frozen_ = false;
   VSS_ID set_ = GUID_NULL;
   std::vector<Snapshot> volumes_;
 };
@@ -333,7 +464,26 @@ VSSAPI_EXPORT void VssDoubleReset() {
   Guard guard(service.lock);
   service.script.clear();
   service.calls.clear();
+  service.slowness.clear();
+  service.arguments.clear();
+  service.writers.clear();
   service.images.clear();
+}
+
+VSSAPI_EXPORT void VssDoubleSlow(const wchar_t* call, DWORD milliseconds) {
+  Guard guard(service.lock);
+  service.slowness[call] = milliseconds;
+}
+
+VSSAPI_EXPORT void VssDoubleAddWriter(const wchar_t* name, HRESULT metadata, HRESULT failure) {
+  Guard guard(service.lock);
+  service.writers.push_back(Writer{name, metadata, failure});
+}
+
+VSSAPI_EXPORT LONG VssDoubleArgument(const wchar_t* call, int index) {
+  Guard guard(service.lock);
+  const std::vector<LONG>& arguments = service.arguments[call];
+  return index >= 0 && static_cast<size_t>(index) < arguments.size() ? arguments[index] : -1;
 }
 
 VSSAPI_EXPORT void VssDoubleFail(const wchar_t* call, int nth, HRESULT result) {
