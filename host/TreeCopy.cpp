@@ -225,11 +225,11 @@ private:
     return found == listing.end() ? nullptr : &*found;
   }
 
-  // Why the file of DST that a copy would replace is left alone; empty when
-  // it may be replaced. A link is told by its handle, not its listing entry
-  // (under Wine a link to a file looks like the file): replacing it would
-  // take the place of the file it leads to in the summary, and making a
-  // read-only one writable for the move would change that file.
+  // Why the file of DST that a copy would replace or skip is left alone;
+  // empty when it may be. A link is told by its handle, not its listing
+  // entry (under Wine a link to a file looks like the file): --incremental
+  // would take a link to the SRC file for a copy of it, and making a
+  // read-only one writable for the move would change the file it leads to.
   std::wstring ReplaceProblem(const std::wstring& relative, const Listing::value_type& existing) const {
     const std::wstring path = ChildPath(to_, WithLeaf(relative, existing.first));
     if (IsFolder(existing.second)) return L"DST has a folder of this name (" + Quoted(path) + L")";
