@@ -11,38 +11,6 @@
 
 namespace {
 
-// Calls `visit` with the name of every regular file below `root`, depth first
-// in search order (a folder's files right after the folder itself). Links to
-// folders are not followed, so a link back up the tree cannot loop and a link
-// elsewhere cannot bring in another folder's locations; a folder that cannot
-// be read is passed over so that one bad folder does not hide the others.
-void ForEachLocationFile(const std::wstring& root, const std::function<void(const std::wstring&)>& visit) {
-  std::vector<std::pair<std::wstring, VMLib::DirectoryReader>> stack;
-  stack.emplace_back(root, VMLib::DirectoryReader());
-  if (root.empty() || !stack.back().second.Open(root)) return;
-  while (!stack.empty()) {
-    VMLib::DirectoryReader& reader = stack.back().second;
-    if (reader.Next() != VMLib::DirectoryReader::Result::Entry) {
-      stack.pop_back();
-      continue;
-    }
-    const std::wstring name = reader.Name();
-    const std::wstring path = stack.back().first + L"\\" + name;
-    if (reader.IsFolder()) {
-      if (reader.IsLink()) continue;
-      VMLib::DirectoryReader child;
-      if (child.Open(path)) stack.emplace_back(path, std::move(child)); // invalidates `reader`
-      continue;
-    }
-    // A link to a file counts when what it points at is a file.
-    if (reader.IsLink()) {
-      const DWORD attributes = ::GetFileAttributesW(path.c_str());
-      if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-    }
-    visit(name);
-  }
-}
-
 // Overwrites a secret before its memory goes back to the heap.
 class WipedOnExit {
 public:
@@ -59,9 +27,48 @@ private:
 
 } // namespace
 
+// Depth first in search order (a folder's files right after the folder
+// itself). Links to folders are not followed, so a link back up the tree
+// cannot loop and a link elsewhere cannot bring in another folder's
+// locations; a folder that cannot be read is passed over, with a warning,
+// so that one bad folder does not hide the others.
+void LocationStore::ForEachLocationFile(const std::function<void(const std::wstring&)>& visit) const {
+  std::vector<std::pair<std::wstring, VMLib::DirectoryReader>> stack;
+  stack.emplace_back(settingsDirectory, VMLib::DirectoryReader());
+  if (settingsDirectory.empty() || !stack.back().second.Open(settingsDirectory)) return;
+  while (!stack.empty()) {
+    VMLib::DirectoryReader& reader = stack.back().second;
+    if (reader.Next() != VMLib::DirectoryReader::Result::Entry) {
+      stack.pop_back();
+      continue;
+    }
+    const std::wstring name = reader.Name();
+    const std::wstring path = stack.back().first + L"\\" + name;
+    if (reader.IsFolder()) {
+      if (reader.IsLink()) continue;
+      VMLib::DirectoryReader child;
+      if (child.Open(path)) {
+        stack.emplace_back(path, std::move(child)); // invalidates `reader`
+      } else {
+        log_.LogSystemError(Warning, child.Error(),
+                            L"Computer: cannot read the folder '%s' below the data folder; the network locations "
+                            L"in it are left out",
+                            path.c_str());
+      }
+      continue;
+    }
+    // A link to a file counts when what it points at is a file.
+    if (reader.IsLink()) {
+      const DWORD attributes = ::GetFileAttributesW(path.c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    }
+    visit(name);
+  }
+}
+
 uint64_t LocationStore::CountLocationFiles() const {
   uint64_t count = 0;
-  ForEachLocationFile(settingsDirectory, [&count](const std::wstring&) { ++count; });
+  ForEachLocationFile([&count](const std::wstring&) { ++count; });
   return count;
 }
 
@@ -73,7 +80,7 @@ void LocationStore::ConnectLocations() {
   std::wstring item, user, password, drive, share;
   password.reserve(256);
   WipedOnExit wipe(password);
-  ForEachLocationFile(settingsDirectory, [&](const std::wstring& name) {
+  ForEachLocationFile([&](const std::wstring& name) {
     item = name;
     host_->GetItemParameter(item.c_str(), L"NetworkUser", user);
     host_->GetItemParameter(item.c_str(), L"NetworkPassword", password);

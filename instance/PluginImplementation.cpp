@@ -34,6 +34,14 @@ std::wstring ReadDataStorage(IPluginHost* host) {
   return RewriteDoubleSlashes(dataStorage);
 }
 
+// A network drive maps to a plain UNC path, which Windows normalises: it
+// drops a trailing period or blank of a component ("N$\x\photos." would
+// reach "photos") and resolves "." and "..". Local paths carry the "\\?\"
+// prefix, which keeps every name as it is spelled.
+bool IsUnprefixed(const std::wstring& realPath) {
+  return realPath.compare(0, 4, L"\\\\?\\") != 0;
+}
+
 bool HasDotComponent(const std::wstring& path) {
   for (const std::wstring& component : VMLib::strings::Split(path, L"\\")) {
     if (component == L"." || component == L"..") return true;
@@ -47,7 +55,7 @@ PluginImplementation::PluginImplementation(IPluginLog* log, IPluginHost* pluginH
     : PluginBase(log),
       openFiles(*this, vss),
       host(pluginHost),
-      locations(pluginHost, ReadDataStorage(pluginHost)),
+      locations(pluginHost, *this, ReadDataStorage(pluginHost)),
       browsingRoot(false),
       LongPathsEnabled(false),
       listing(*this, acl),
@@ -219,6 +227,9 @@ uint32_t PluginImplementation::RemoveFolder(const std::wstring& path) {
                  realPath.c_str());
       return static_cast<uint32_t>(StatusFailure);
     }
+    if (IsUnprefixed(realPath) && !ValidatePath(*this, path, LongPathsEnabled)) {
+      return static_cast<uint32_t>(StatusFailure);
+    }
     return removal.RemoveTree(realPath);
   });
 }
@@ -226,7 +237,11 @@ uint32_t PluginImplementation::RemoveFolder(const std::wstring& path) {
 uint32_t PluginImplementation::RemoveFile(const std::wstring& path) {
   return Guarded(L"RemoveFile", [&] {
     if (path.size() < 2) return static_cast<uint32_t>(StatusFailure);
-    return removal.DeleteRealFile(paths::MapPath(path));
+    const std::wstring realPath = paths::MapPath(path);
+    if (IsUnprefixed(realPath) && !ValidatePath(*this, path, LongPathsEnabled)) {
+      return static_cast<uint32_t>(StatusFailure);
+    }
+    return removal.DeleteRealFile(realPath);
   });
 }
 

@@ -3,28 +3,86 @@
 #include <utility>
 
 #include "contract/LogTexts.h"
+#include "vmlib/ExactItem.h"
 
-namespace {
+VMLib::UniqueFile OpenFileTable::OpenForWriting(const std::wstring& realPath, uint32_t mode,
+                                                std::optional<uint32_t>& savedAttributes) {
+  const DWORD checkAccess = mode == OpenOverwriteKeepAttributes ? FILE_WRITE_ATTRIBUTES : 0;
+  VMLib::ExactItem existing;
+  uint32_t status = existing.Open(realPath, checkAccess);
+  if (status == ERROR_FILE_NOT_FOUND) {
+    // A name that is not there yet is created with CREATE_NEW, not
+    // CREATE_ALWAYS, which truncates even a file it has just created; ext4
+    // answers a truncate to zero by writing the whole file back when it is
+    // closed, so under Wine every new large file's close waited on the disk.
+    // CREATE_NEW also refuses a name that something answers to, such as a
+    // long-named file's short name.
+    VMLib::UniqueFile created(::CreateFileW(realPath.c_str(), GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES,
+                                            /*share=*/0, /*security=*/nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                            /*templateFile=*/nullptr));
+    if (created) {
+      VMLib::ExactItem item;
+      const uint32_t checkStatus = item.Adopt(realPath, std::move(created));
+      if (checkStatus == 0 && item.GetMatch() == VMLib::ExactItem::Match::Exact) return item.Release();
+      // Created through a link whose target was missing (Wine follows one
+      // when it creates): that file did not exist before and goes again,
+      // through the same handle.
+      item.UndoCreation();
+      if (checkStatus != 0) {
+        log_.LogSystemError(Error, checkStatus, L"Cannot open file '%s'", realPath.c_str());
+      } else {
+        log_.LogOtherItem(L"write", realPath, item.FinalPath());
+      }
+      return VMLib::UniqueFile();
+    }
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_EXISTS) {
+      status = error;
+    } else if ((status = existing.Open(realPath, checkAccess)) == ERROR_FILE_NOT_FOUND) {
+      // Taken, yet nothing opens: Wine's answer for a link whose target is
+      // missing, which it would create if asked to replace the name.
+      log_.LogMessage(Error,
+                      L"Computer: cannot write '%s': the name is taken by an item that cannot be opened, such as a "
+                      L"link whose target is missing; it is left as it is",
+                      realPath.c_str());
+      return VMLib::UniqueFile();
+    }
+  }
+  if (status != 0) {
+    log_.LogSystemError(Error, status, L"Cannot open file '%s'", realPath.c_str());
+    return VMLib::UniqueFile();
+  }
+  if (existing.GetMatch() == VMLib::ExactItem::Match::Link) {
+    log_.LogMessage(Error, L"Computer: cannot write '%s': it is a link, and nothing is written through one",
+                    realPath.c_str());
+    return VMLib::UniqueFile();
+  }
+  if (existing.GetMatch() == VMLib::ExactItem::Match::Elsewhere) {
+    log_.LogOtherItem(L"write", realPath, existing.FinalPath());
+    return VMLib::UniqueFile();
+  }
 
-// A name that is not there yet is created with CREATE_NEW, and only an
-// existing one goes through CREATE_ALWAYS. The result is the same, but
-// CREATE_ALWAYS truncates even a file it has just created, and ext4 answers
-// a truncate to zero by writing the whole file back when it is closed (its
-// guard for files replaced by truncation): under Wine that made every new
-// large file's close wait on the disk. The last error is that of the call
-// that decided, so that ERROR_ALREADY_EXISTS still tells a replacement.
-VMLib::UniqueFile CreateForWriting(const std::wstring& realPath) {
-  VMLib::UniqueFile handle(::CreateFileW(realPath.c_str(), GENERIC_WRITE, /*share=*/0, /*security=*/nullptr,
-                                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, /*templateFile=*/nullptr));
-  if (handle) return handle;
-  const DWORD error = ::GetLastError();
-  if (error != ERROR_FILE_EXISTS) return handle;
-  handle.reset(::CreateFileW(realPath.c_str(), GENERIC_WRITE, /*share=*/0, /*security=*/nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, /*templateFile=*/nullptr));
-  return handle;
+  if (mode == OpenOverwriteKeepAttributes && !existing.IsFolder()) {
+    // Clearing read-only, hidden and system lets CREATE_ALWAYS replace the file.
+    savedAttributes = existing.Attributes();
+    FILE_BASIC_INFO normal = {};
+    normal.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    existing.SetBasicInfo(normal);
+  }
+  // The checked handle asks for no data access, so it does not stand in the
+  // way of this exclusive open of the same file.
+  VMLib::UniqueFile replaced(::CreateFileW(realPath.c_str(), GENERIC_WRITE, /*share=*/0, /*security=*/nullptr,
+                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*templateFile=*/nullptr));
+  if (!replaced) {
+    const DWORD error = ::GetLastError();
+    log_.LogSystemError(Error, error, L"Cannot open file '%s'", realPath.c_str());
+    return replaced;
+  }
+  // Replacing a file sets ERROR_ALREADY_EXISTS; hosts that look at the last
+  // error must not take it for a failure.
+  ::SetLastError(0);
+  return replaced;
 }
-
-} // namespace
 
 uint32_t OpenFileTable::Open(const std::wstring& realPath, uint32_t mode, uint32_t& id) {
   uint32_t freeId = 0;
@@ -54,23 +112,7 @@ uint32_t OpenFileTable::Open(const std::wstring& realPath, uint32_t mode, uint32
       log_.LogSystemError(Warning, error, L"Cannot open file '%s'", realPath.c_str());
     }
   } else {
-    if (mode == OpenOverwriteKeepAttributes) {
-      // Clearing read-only, hidden and system lets CREATE_ALWAYS replace the file.
-      const DWORD attributes = ::GetFileAttributesW(realPath.c_str());
-      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        savedAttributes = attributes;
-        ::SetFileAttributesW(realPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-      }
-    }
-    handle = CreateForWriting(realPath);
-    const DWORD error = ::GetLastError();
-    if (!handle) {
-      log_.LogSystemError(Error, error, L"Cannot open file '%s'", realPath.c_str());
-    } else if (error == ERROR_ALREADY_EXISTS) {
-      // Replacing a file is success; hosts that look at the last error must
-      // not take it for a failure.
-      ::SetLastError(0);
-    }
+    handle = OpenForWriting(realPath, mode, savedAttributes);
   }
 
   if (!handle) {

@@ -38,6 +38,11 @@ public:
   void CloseAll();
 
 private:
+  // Creates the file, or replaces the one the name stands for; never writes
+  // through a link or into another file that answers to the name. Saves
+  // the attributes of a file replaced in mode 1. Reports its failures.
+  VMLib::UniqueFile OpenForWriting(const std::wstring& realPath, uint32_t mode,
+                                   std::optional<uint32_t>& savedAttributes);
   // The entry of `id`, or null after reporting "Attempting to <verb> an unopened file (id)."
   OpenFileEntry* Find(uint32_t id, const wchar_t* verb);
 

@@ -31,6 +31,9 @@ public:
   void LogMessage(uint32_t level, const wchar_t* format, ...);
   // Reports the formatted text with the description of `code` appended. No echo.
   void LogSystemError(uint32_t level, uint32_t code, const wchar_t* format, ...);
+  // Reports, as an error, that `action` ("delete", "move", "write") was not
+  // done to `realPath` because the name reaches `reached`, another item.
+  void LogOtherItem(const wchar_t* action, const std::wstring& realPath, const std::wstring& reached);
 
 private:
   IPluginLog* log_; // may be null: then nothing is reported or printed

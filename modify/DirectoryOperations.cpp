@@ -1,6 +1,7 @@
 #include "modify/DirectoryOperations.h"
 
 #include "namespace/FolderListing.h"
+#include "vmlib/ExactItem.h"
 #include "vmlib/WindowsApi.h"
 
 namespace {
@@ -36,10 +37,40 @@ uint32_t CreateFolderTree(PluginBase& log, const std::wstring& realPath, const s
 }
 
 uint32_t MoveRealItem(PluginBase& log, const std::wstring& realSource, const std::wstring& realTarget) {
-  if (::MoveFileExW(realSource.c_str(), realTarget.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-    return StatusSuccess;
+  auto fail = [&](uint32_t code) {
+    log.LogSystemError(Error, code, L"Can't move file from '%s' to '%s'", realSource.c_str(), realTarget.c_str());
+    return static_cast<uint32_t>(StatusFailure);
+  };
+  // Moved through a handle to the item itself: a move by name would take
+  // what a link leads to, from wherever it is, where Wine opens links so.
+  VMLib::ExactItem source;
+  const uint32_t openStatus = source.Open(realSource, DELETE);
+  if (openStatus != 0) return fail(openStatus);
+  if (source.GetMatch() == VMLib::ExactItem::Match::Elsewhere) {
+    log.LogOtherItem(L"move", realSource, source.FinalPath());
+    return StatusFailure;
   }
-  const DWORD error = ::GetLastError();
-  log.LogSystemError(Error, error, L"Can't move file from '%s' to '%s'", realSource.c_str(), realTarget.c_str());
-  return StatusFailure;
+  {
+    // A file already under the target name is replaced only when the name
+    // reaches that file itself, not a link's target or a long-named file
+    // answering to a short name.
+    VMLib::ExactItem existing;
+    if (existing.Open(realTarget, /*access=*/0) == 0 && existing.GetMatch() == VMLib::ExactItem::Match::Elsewhere) {
+      log.LogOtherItem(L"replace", realTarget, existing.FinalPath());
+      return StatusFailure;
+    }
+  }
+  uint32_t status = source.MoveTo(realTarget, /*replaceExisting=*/true);
+  // A rename stays on its volume. Across volumes the item is copied and
+  // deleted by name, as MoveFileExW does it; a link is not carried across,
+  // since the copy would be of what it leads to.
+  if (status == ERROR_NOT_SAME_DEVICE && source.GetMatch() == VMLib::ExactItem::Match::Exact) {
+    if (::MoveFileExW(realSource.c_str(), realTarget.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+      status = 0;
+    } else {
+      const DWORD error = ::GetLastError();
+      status = error;
+    }
+  }
+  return status == 0 ? static_cast<uint32_t>(StatusSuccess) : fail(status);
 }

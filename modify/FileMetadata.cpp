@@ -81,6 +81,24 @@ uint32_t ApplyRealFileInfo(PluginBase& log, const AclSettings& acl, const std::w
   data.ftLastAccessTime = chooseTime(FieldLastAccessTime, info.lastAccessTime);
   data.ftLastWriteTime = chooseTime(FieldLastWriteTime, info.lastWriteTime);
 
+  // Everything is applied to the item the name reaches only when that is
+  // the named item itself: attributes set on a link that Wine opens as its
+  // target would make the target writable, wherever it lies.
+  VMLib::ExactItem item;
+  const uint32_t openStatus = item.Open(realPath, FILE_WRITE_ATTRIBUTES);
+  if (openStatus != 0) {
+    // Neither part can be written to an item that cannot be opened.
+    if (acl.parts[0] || acl.parts[3]) {
+      log.LogSystemError(Warning, openStatus, L"Can't set file ACL rights for '%s'", realPath.c_str());
+    }
+    log.LogSystemError(Error, openStatus, L"Can't set file attributes for '%s'", realPath.c_str());
+    return StatusFailure;
+  }
+  if (item.GetMatch() == VMLib::ExactItem::Match::Elsewhere) {
+    log.LogOtherItem(L"set the attributes of", realPath, item.FinalPath());
+    return StatusFailure;
+  }
+
   // The descriptor goes first: a read-only attribute must not be in place
   // yet, and the times are to be the last change made to the item.
   const uint32_t aclStatus = VMLib::filesystem::SetAclRights(realPath, info.aclRights, acl.parts[0],
@@ -89,7 +107,7 @@ uint32_t ApplyRealFileInfo(PluginBase& log, const AclSettings& acl, const std::w
     log.LogSystemError(Warning, aclStatus, L"Can't set file ACL rights for '%s'", realPath.c_str());
   }
 
-  const uint32_t infoStatus = VMLib::filesystem::SetFileInfo(realPath.c_str(), data);
+  const uint32_t infoStatus = VMLib::filesystem::SetFileInfo(item, data);
   if (infoStatus != 0) {
     log.LogSystemError(Error, infoStatus, L"Can't set file attributes for '%s'", realPath.c_str());
     return StatusFailure;

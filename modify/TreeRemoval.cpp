@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "vmlib/DirectoryReader.h"
-#include "vmlib/ScopedHandle.h"
+#include "vmlib/ExactItem.h"
 #include "vmlib/WindowsApi.h"
 
 namespace {
@@ -14,8 +14,9 @@ struct TreeEntry {
   bool link;
 };
 
-// One folder level of the walk. Entries are read whole before any is removed,
-// so the walk holds one search handle at a time however deep the tree is.
+// One folder level of the walk. Entries are read whole before any is
+// removed, so the walk holds one search handle at a time however deep the
+// tree is.
 struct Frame {
   std::wstring path;   // as given, used for the folder's own removal
   std::wstring prefix; // path with one trailing separator
@@ -24,13 +25,12 @@ struct Frame {
   bool childFailed = false;
 };
 
+// Removing needs DELETE; clearing read-only, hidden and system first needs
+// FILE_WRITE_ATTRIBUTES.
+constexpr DWORD kRemovalAccess = DELETE | FILE_WRITE_ATTRIBUTES;
+
 bool IsMissing(uint32_t code) {
   return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
-}
-
-bool IsLink(const std::wstring& realPath) {
-  const DWORD attributes = ::GetFileAttributesW(realPath.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 const wchar_t kFolderFailure[] = L"Computer: cannot delete directory '%s'";
@@ -43,55 +43,68 @@ void TreeRemoval::ReportFailure(const wchar_t* format, const std::wstring& realP
 }
 
 uint32_t TreeRemoval::RemoveTree(const std::wstring& realPath) {
-  if (IsLink(realPath)) return RemoveLink(realPath, kFolderFailure) ? StatusSuccess : StatusFailure;
-
-  // Walked with an explicit stack so that depth cannot exhaust the thread's stack.
-  auto makeFrame = [this](const std::wstring& folder) {
+  std::vector<Frame> stack;
+  // Walked with an explicit stack so that depth cannot exhaust the thread's
+  // stack. False when the folder was not entered (its failure is reported).
+  auto enter = [this, &stack](const std::wstring& folder) {
     Frame frame;
     frame.path = folder;
     frame.prefix = (!folder.empty() && folder.back() == L'\\') ? folder : folder + L'\\';
+    // Looked at without DELETE access, which Wine refuses on a folder while
+    // a file below it is open.
+    VMLib::ExactItem item;
+    const uint32_t openStatus = item.Open(folder, /*access=*/0);
+    if (openStatus != 0) {
+      ReportFailure(kFolderFailure, folder, openStatus);
+      return false;
+    }
+    // A link is removed as a link, without a look inside: what it leads to
+    // may lie anywhere.
+    if (item.GetMatch() != VMLib::ExactItem::Match::Exact) return RemoveNamed(folder, kFolderFailure);
     VMLib::DirectoryReader reader;
-    // A folder that is missing fails at its own removal, with the code that
-    // the system gives there; one that cannot be read stays, and says why
-    // rather than "directory not empty".
+    // A folder that cannot be read stays, and says why rather than
+    // "directory not empty".
     if (!reader.Open(frame.prefix)) {
       if (!IsMissing(reader.Error())) {
         ReportFailure(kFolderFailure, folder, reader.Error());
         frame.childFailed = true;
       }
-      return frame;
+    } else {
+      VMLib::DirectoryReader::Result result;
+      while ((result = reader.Next()) == VMLib::DirectoryReader::Result::Entry) {
+        frame.entries.push_back({reader.Name(), reader.IsFolder(), reader.IsLink()});
+      }
+      if (result == VMLib::DirectoryReader::Result::Error) {
+        ReportFailure(kFolderFailure, folder, reader.Error());
+        frame.childFailed = true;
+      }
     }
-    VMLib::DirectoryReader::Result result;
-    while ((result = reader.Next()) == VMLib::DirectoryReader::Result::Entry) {
-      frame.entries.push_back({reader.Name(), reader.IsFolder(), reader.IsLink()});
-    }
-    if (result == VMLib::DirectoryReader::Result::Error) {
-      ReportFailure(kFolderFailure, folder, reader.Error());
-      frame.childFailed = true;
-    }
-    return frame;
+    stack.push_back(std::move(frame));
+    return true;
   };
 
-  std::vector<Frame> stack;
-  stack.push_back(makeFrame(realPath));
+  if (!enter(realPath)) return StatusFailure;
+  if (stack.empty()) return StatusSuccess; // the path was a link, and it is gone
   uint32_t result = StatusSuccess;
   while (!stack.empty()) {
     Frame& frame = stack.back();
     if (frame.next < frame.entries.size()) {
       const TreeEntry& entry = frame.entries[frame.next++];
       const std::wstring child = frame.prefix + entry.name;
-      if (entry.link) {
-        if (!RemoveLink(child, entry.folder ? kFolderFailure : kFileFailure)) frame.childFailed = true;
-      } else if (!entry.folder) {
-        if (DeleteRealFile(child) != StatusSuccess) frame.childFailed = true;
+      bool removed = true;
+      if (entry.folder && !entry.link) {
+        const size_t depth = stack.size();
+        removed = enter(child); // may invalidate `frame`
+        if (removed && stack.size() > depth) continue;
       } else {
-        stack.push_back(makeFrame(child)); // invalidates `frame`
+        removed = DeleteRealFile(child) == StatusSuccess;
       }
+      if (!removed) stack.back().childFailed = true;
       continue;
     }
 
     // The failing items have reported; the folders above them stay silently.
-    const bool removed = !frame.childFailed && RemoveEmptyFolder(frame.path);
+    const bool removed = !frame.childFailed && RemoveNamed(frame.path, kFolderFailure);
     stack.pop_back();
     if (stack.empty()) {
       result = removed ? StatusSuccess : StatusFailure;
@@ -102,65 +115,34 @@ uint32_t TreeRemoval::RemoveTree(const std::wstring& realPath) {
   return result;
 }
 
-bool TreeRemoval::RemoveEmptyFolder(const std::wstring& realPath) {
-  if (::SetFileAttributesW(realPath.c_str(), FILE_ATTRIBUTE_DIRECTORY) && ::RemoveDirectoryW(realPath.c_str())) {
-    return true;
+bool TreeRemoval::RemoveItem(VMLib::ExactItem& item, const std::wstring& realPath, const wchar_t* format) {
+  // On Windows a link opens as itself and goes like any item. Wine 8 opens
+  // what a link leads to, whatever the flags, and a name can also reach
+  // another item through its short name: the handle is then not the named
+  // item's, and nothing is deleted through it.
+  if (item.GetMatch() == VMLib::ExactItem::Match::Elsewhere) {
+    log_.LogOtherItem(L"delete", realPath, item.FinalPath());
+    return false;
   }
-  const DWORD error = ::GetLastError();
-  ReportFailure(kFolderFailure, realPath, error);
+  const uint32_t status = item.Delete();
+  if (status == 0) return true;
+  ReportFailure(format, realPath, status);
   return false;
 }
 
-bool TreeRemoval::RemoveLink(const std::wstring& realPath, const wchar_t* format) {
-  // The link is deleted through a handle to the link itself, checked to be
-  // one first. Windows opens the link with FILE_FLAG_OPEN_REPARSE_POINT, and
-  // a delete disposition on that handle removes the link whatever its target
-  // holds (RemoveDirectoryW does the same inside). Wine 8 opens the target
-  // instead, without the reparse bit: there RemoveDirectoryW on a link
-  // deletes an empty target, or fails with ERROR_DIR_NOT_EMPTY, DeleteFileW
-  // fails with access denied, and renaming the link does not return. So a
-  // handle that is not the link's own is never used to delete anything.
-  VMLib::UniqueFile link(::CreateFileW(realPath.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       /*security=*/nullptr, OPEN_EXISTING,
-                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                       /*templateFile=*/nullptr));
-  if (!link) {
-    const DWORD error = ::GetLastError();
-    ReportFailure(format, realPath, error);
+bool TreeRemoval::RemoveNamed(const std::wstring& realPath, const wchar_t* format) {
+  VMLib::ExactItem item;
+  const uint32_t status = item.Open(realPath, kRemovalAccess);
+  // A file that is already gone counts as removed; one whose folder is
+  // missing (code 3) does not, nor does a folder that is gone.
+  if (status == ERROR_FILE_NOT_FOUND && format == kFileFailure) return true;
+  if (status != 0) {
+    ReportFailure(format, realPath, status);
     return false;
   }
-  FILE_ATTRIBUTE_TAG_INFO tag = {};
-  if (!::GetFileInformationByHandleEx(link.get(), FileAttributeTagInfo, &tag, sizeof(tag))) {
-    const DWORD error = ::GetLastError();
-    ReportFailure(format, realPath, error);
-    return false;
-  }
-  if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-    log_.LogMessage(Error,
-                    L"Computer: cannot delete link '%s': this system opens what it points to instead of the link "
-                    L"itself, so both are left as they are",
-                    realPath.c_str());
-    return false;
-  }
-  FILE_DISPOSITION_INFO disposition = {};
-  disposition.DeleteFile = TRUE;
-  if (!::SetFileInformationByHandle(link.get(), FileDispositionInfo, &disposition, sizeof(disposition))) {
-    const DWORD error = ::GetLastError();
-    ReportFailure(format, realPath, error);
-    return false;
-  }
-  return true;
+  return RemoveItem(item, realPath, format);
 }
 
 uint32_t TreeRemoval::DeleteRealFile(const std::wstring& realPath) {
-  // Clearing the attributes of a link would change its target's.
-  if (IsLink(realPath)) return RemoveLink(realPath, kFileFailure) ? StatusSuccess : StatusFailure;
-  if (::SetFileAttributesW(realPath.c_str(), FILE_ATTRIBUTE_NORMAL) && ::DeleteFileW(realPath.c_str())) {
-    return StatusSuccess;
-  }
-  const DWORD error = ::GetLastError();
-  if (error == ERROR_FILE_NOT_FOUND) return StatusSuccess;
-  ReportFailure(kFileFailure, realPath, error);
-  return StatusFailure;
+  return RemoveNamed(realPath, kFileFailure) ? StatusSuccess : StatusFailure;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "logging/PluginBase.h"
+#include "vmlib/ExactItem.h"
 
 class TreeRemoval {
 public:
@@ -19,14 +20,16 @@ public:
   uint32_t RemoveTree(const std::wstring& realPath);
 
   // Clears the file's attributes and deletes it; a file that is already gone
-  // counts as removed.
+  // counts as removed. A link goes as a link; a name that reaches another
+  // item (a link this system opens as its target, a short name) is refused.
   uint32_t DeleteRealFile(const std::wstring& realPath);
 
 private:
-  // Removes a junction or symbolic link itself; `format` names what failed.
-  bool RemoveLink(const std::wstring& realPath, const wchar_t* format);
-  // Clears the folder's attributes and removes it once it is empty.
-  bool RemoveEmptyFolder(const std::wstring& realPath);
+  // Opens the item for removal, checks it and removes it, or reports why not.
+  bool RemoveNamed(const std::wstring& realPath, const wchar_t* format);
+  // Deletes the checked item through its handle, or reports why not;
+  // `format` names what failed.
+  bool RemoveItem(VMLib::ExactItem& item, const std::wstring& realPath, const wchar_t* format);
   void ReportFailure(const wchar_t* format, const std::wstring& realPath, uint32_t code);
 
   PluginBase& log_;

@@ -1,12 +1,14 @@
 #include "plugin/PluginInfo.h"
 
+#include "DiskwayVersion.h"
 #include "instance/PluginImplementation.h"
 
 namespace {
 
 // Module constants: hosts may compare the pointers and keep them while the
-// module is loaded.
-const wchar_t kVersion[] = L"1.0";
+// module is loaded. The version is the build's, as the version resource of
+// every shipped binary states it.
+const wchar_t kVersion[] = DISKWAY_VERSION_TEXT;
 const wchar_t kName[] = L"Computer";
 
 } // namespace

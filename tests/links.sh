@@ -32,6 +32,18 @@ for threads in 1 4; do
   ln -s ../outside/secret.txt "$e2e/restore/Index.html"
   ln -s ../outside "$e2e/restore/sub"
 done
+# Names a plug-in must not act through: a read-only file and a folder
+# outside the working folder, links to each, a link whose target is
+# missing, and a folder holding another link to the file.
+through="$root/through"
+mkdir -p "$through/outside/dir" "$through/work/folder"
+printf outside > "$through/outside/target.txt"
+printf inside > "$through/outside/dir/inner.txt"
+chmod 444 "$through/outside/target.txt"
+ln -s ../outside/target.txt "$through/work/filelink"
+ln -s ../outside/dir "$through/work/dirlink"
+ln -s ../outside/missing.txt "$through/work/dangling"
+ln -s ../../outside/target.txt "$through/work/folder/inner-link"
 # Hostile trees for the main job end to end: links on both sides to files
 # outside the target, dangling links, a link planted under the name the host
 # writes c.txt's replacement under (TemporaryPathFor; the test checks the

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "vmlib/ExactItem.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
 
@@ -48,8 +49,9 @@ public:
   const WIN32_FIND_DATAW& Entry() const { return data_; }
   const wchar_t* Name() const { return data_.cFileName; }
   bool IsFolder() const { return (data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
-  // Junctions, links to folders and links to files, on systems that show them.
-  bool IsLink() const { return (data_.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+  // Junctions, links to folders and links to files, on systems that show
+  // them; for a reparse point the record carries its tag in dwReserved0.
+  bool IsLink() const { return IsNameSurrogate(data_.dwFileAttributes, data_.dwReserved0); }
 
   // The code of the last failure; ERROR_SUCCESS when there was none.
   DWORD Error() const { return error_; }

@@ -20,26 +20,10 @@ std::wstring LastComponent(const std::wstring& path) {
   return path.substr(begin, end + 1 - begin);
 }
 
-// The attributes SetFileAttributesW can change; the others (directory,
-// compressed, sparse, reparse point ...) describe the item and are rejected or
-// ignored depending on the file system, so a record read from another item
-// must not carry them in.
-constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
-                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
 // Zero would mean "leave unchanged" to the file system; NORMAL clears all.
 DWORD SettableAttributes(DWORD attributes) {
   const DWORD settable = attributes & kSettableAttributes;
   return settable != 0 ? settable : FILE_ATTRIBUTE_NORMAL;
-}
-
-uint32_t ApplyAttributes(const wchar_t* path, DWORD attributes) {
-  if (!::SetFileAttributesW(path, SettableAttributes(attributes))) {
-    const DWORD error = ::GetLastError();
-    return error;
-  }
-  return 0;
 }
 
 LARGE_INTEGER Ticks(const FILETIME& time) {
@@ -47,33 +31,6 @@ LARGE_INTEGER Ticks(const FILETIME& time) {
   ticks.LowPart = time.dwLowDateTime;
   ticks.HighPart = static_cast<LONG>(time.dwHighDateTime);
   return ticks;
-}
-
-// Attributes and times in one open and one call: a restore does this for
-// every item, and under Wine each extra open, close or path-based call is a
-// round trip to the server.
-uint32_t ApplyBasicInfo(const wchar_t* path, const WIN32_FIND_DATAW& data) {
-  // Backup semantics open folders too; the reparse-point flag makes the
-  // change land on a link itself, the item GetFileAttributesExW describes.
-  UniqueFile file(::CreateFileW(path, FILE_WRITE_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                /*security=*/nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                /*templateFile=*/nullptr));
-  if (!file) {
-    const DWORD error = ::GetLastError();
-    return error;
-  }
-  FILE_BASIC_INFO basic = {};
-  basic.CreationTime = Ticks(data.ftCreationTime);
-  basic.LastAccessTime = Ticks(data.ftLastAccessTime);
-  basic.LastWriteTime = Ticks(data.ftLastWriteTime);
-  basic.FileAttributes = SettableAttributes(data.dwFileAttributes);
-  if (!::SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof(basic))) {
-    const DWORD error = ::GetLastError();
-    return error;
-  }
-  return 0;
 }
 
 SECURITY_INFORMATION SelectedParts(bool dacl, bool owner, bool group, bool sacl) {
@@ -182,16 +139,24 @@ uint32_t GetFileInfo(const wchar_t* path, WIN32_FIND_DATAW& data) {
   return 0;
 }
 
+uint32_t SetFileInfo(ExactItem& item, const WIN32_FIND_DATAW& data) {
+  // Attributes and times in one call on the checked handle: a restore does
+  // this for every item, and under Wine each extra open or path-based call
+  // is a round trip to the server. Opening for FILE_WRITE_ATTRIBUTES is
+  // allowed on a read-only item, so its bit needs no clearing first.
+  FILE_BASIC_INFO basic = {};
+  basic.CreationTime = Ticks(data.ftCreationTime);
+  basic.LastAccessTime = Ticks(data.ftLastAccessTime);
+  basic.LastWriteTime = Ticks(data.ftLastWriteTime);
+  basic.FileAttributes = SettableAttributes(data.dwFileAttributes);
+  return item.SetBasicInfo(basic);
+}
+
 uint32_t SetFileInfo(const wchar_t* path, const WIN32_FIND_DATAW& data) {
   if (path == nullptr) return ERROR_INVALID_PARAMETER;
-  const uint32_t status = ApplyBasicInfo(path, data);
-  if (status != ERROR_ACCESS_DENIED) return status;
-  // Some file systems and redirectors refuse FILE_WRITE_ATTRIBUTES on a
-  // read-only item; clear the bit and try once more.
-  const DWORD current = ::GetFileAttributesW(path);
-  if (current == INVALID_FILE_ATTRIBUTES || (current & FILE_ATTRIBUTE_READONLY) == 0) return status;
-  const uint32_t clearStatus = ApplyAttributes(path, current & ~FILE_ATTRIBUTE_READONLY);
-  return clearStatus != 0 ? status : ApplyBasicInfo(path, data);
+  ExactItem item;
+  const uint32_t status = item.Open(path, FILE_WRITE_ATTRIBUTES);
+  return status != 0 ? status : SetFileInfo(item, data);
 }
 
 namespace {

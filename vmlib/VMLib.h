@@ -9,14 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "vmlib/ExactItem.h"
+#include "vmlib/Export.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
-
-#if defined(VMLIB_BUILDING)
-#define VMLIB_API __declspec(dllexport)
-#else
-#define VMLIB_API __declspec(dllimport)
-#endif
 
 namespace VMLib {
 
@@ -26,8 +22,12 @@ namespace filesystem {
 // at `path` (drive roots included) and cFileName its last path component.
 VMLIB_API uint32_t GetFileInfo(const wchar_t* path, WIN32_FIND_DATAW& data);
 
-// Applies dwFileAttributes and the three times of `data` to the file or folder.
+// Applies dwFileAttributes and the three times of `data` to the file or
+// folder, never to what a link leads to: kErrorReachedOtherItem
+// when the name reaches another item.
 VMLIB_API uint32_t SetFileInfo(const wchar_t* path, const WIN32_FIND_DATAW& data);
+// The same through an item the caller opened with FILE_WRITE_ATTRIBUTES.
+VMLIB_API uint32_t SetFileInfo(ExactItem& item, const WIN32_FIND_DATAW& data);
 
 // Security descriptor of `path` as SDDL text, holding only the parts the flags
 // select. All flags false gives an empty text and status 0.

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# The package as a user receives it: checked against SHA256SUMS, unpacked into
+# an empty folder outside the build tree and run from there under a Wine
+# prefix of its own, so that no path Windows searches holds anything of the
+# build: the host can load the plug-in, VMLib and the provider only from its
+# own folder.
+#   package_test.sh DIST_DIR PACKAGE_NAME VERSION VERSION_READER OBJDUMP
+set -euo pipefail
+dist=$1 name=$2 version=$3 reader=$4 objdump=$5
+work="$(mktemp -d)"
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+unset WINEPATH
+trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+windows_path() { local path="Z:$1"; echo "${path//\//\\}"; }
+run() { wine "$@" | tr -d '\r'; }
+
+(cd "$dist" && sha256sum --check --quiet SHA256SUMS) || fail "SHA256SUMS does not match the files in $dist"
+cd "$work" && cmake -E tar xf "$dist/$name.zip"
+folder="$work/$name"
+shipped="Diskway.dll VMLib.dll vsnp_2003.dll vsnp_xp.dll diskway-host.exe"
+expected="$(printf '%s\n' $shipped README.txt libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll | sort)"
+[ "$(ls "$folder" | sort)" = "$expected" ] || fail "the package holds: $(ls "$folder" | xargs)"
+for file in $shipped; do
+  if "$objdump" -h "$folder/$file" | grep -q '\.debug_'; then fail "$file ships its debug information"; fi
+  "$objdump" -h "$dist/$name-debug/$file.debug" | grep -q '\.debug_info' || fail "no debug file beside the package for $file"
+done
+
+IFS=. read -r major minor patch tweak <<<"$version"
+numbers="$major.${minor:-0}.${patch:-0}.${tweak:-0}"
+paths=()
+for file in $shipped; do paths+=("$(windows_path "$folder/$file")"); done
+versions="$(run "$reader" "${paths[@]}")" || fail "unreadable version resources: $versions"
+for file in $shipped; do
+  grep -qx "$file $numbers $numbers $version $version Diskway $file Diskway .*" <<<"$versions" ||
+    fail "the version resource of $file does not state $version: $(grep "^$file " <<<"$versions")"
+done
+
+cd "$work"
+info="$(run "$folder/diskway-host.exe" info)" || fail "info failed: $info"
+grep -qx "Plug-in: *Computer $version" <<<"$info" || fail "GetPluginInfo does not report $version: $info"
+
+# The demo's held file is read through vsnp_2003.dll, which then meets Wine's
+# stub of the shadow-copy service: its reason shows the provider was loaded.
+demo="$(run "$folder/diskway-host.exe" demo 'C:\package-demo')" || fail "the demo's backup or verify failed: $demo"
+grep -q "Cannot load vssapi.dll" <<<"$demo" || fail "the provider was not loaded from the package: $demo"
+trees="$WINEPREFIX/drive_c/package-demo"
+difference="$(diff -r "$trees/source" "$trees/backup" || true)"
+[ "$difference" = "Only in $trees/source/logs: held-open.log" ] || fail "the backup differs from its source: $difference"
+echo "package $name: layout, versions ($version), info, backup and verify checked"
