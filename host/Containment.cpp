@@ -14,16 +14,6 @@ namespace host {
 
 namespace {
 
-struct FolderId {
-  DWORD volume;
-  DWORD indexHigh;
-  DWORD indexLow;
-
-  bool operator==(const FolderId& other) const {
-    return volume == other.volume && indexHigh == other.indexHigh && indexLow == other.indexLow;
-  }
-};
-
 // Characters of the drive's root at the start of a "\\?\" path: "\\?\C:\"
 // or "\\?\UNC\server\share\".
 size_t RootLength(const std::wstring& path) {
@@ -45,7 +35,7 @@ std::wstring Parent(const std::wstring& path) {
 // Nothing when the item cannot be opened (it does not exist, or Windows
 // does not reach it under this name). `resolved` receives the path with
 // every link resolved, when asked for.
-std::optional<FolderId> IdentityOf(const std::wstring& path, std::wstring* resolved = nullptr) {
+std::optional<FolderId> LocalIdentityOf(const std::wstring& path, std::wstring* resolved = nullptr) {
   const VMLib::UniqueFile item(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                              /*security=*/nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
@@ -68,11 +58,11 @@ std::vector<FolderId> FoldersUpFrom(const std::wstring& path) {
   std::vector<FolderId> folders;
   std::wstring resolved;
   for (std::wstring level = path; !level.empty(); level = Parent(level)) {
-    const std::optional<FolderId> id = IdentityOf(level, resolved.empty() ? &resolved : nullptr);
+    const std::optional<FolderId> id = LocalIdentityOf(level, resolved.empty() ? &resolved : nullptr);
     if (id) folders.push_back(*id);
   }
   for (std::wstring level = resolved; !level.empty(); level = Parent(level)) {
-    const std::optional<FolderId> id = IdentityOf(level);
+    const std::optional<FolderId> id = LocalIdentityOf(level);
     if (id) folders.push_back(*id);
   }
   return folders;
@@ -97,12 +87,16 @@ bool SpelledWithin(const std::wstring& inner, const std::wstring& outer) {
 
 } // namespace
 
+std::optional<FolderId> IdentityOf(const std::wstring& virtualPath) {
+  return LocalIdentityOf(LocalPathOf(virtualPath));
+}
+
 void RequireSeparateTrees(const std::wstring& from, const std::wstring& to) {
   if (from.size() < 2 || to.size() < 2) return;
   const std::wstring source = LocalPathOf(from);
   const std::wstring target = LocalPathOf(to);
-  const std::optional<FolderId> sourceId = IdentityOf(source);
-  const std::optional<FolderId> targetId = IdentityOf(target);
+  const std::optional<FolderId> sourceId = LocalIdentityOf(source);
+  const std::optional<FolderId> targetId = LocalIdentityOf(target);
   if ((sourceId && targetId && *sourceId == *targetId) || (SpelledWithin(to, from) && SpelledWithin(from, to))) {
     throw HostError(L"SRC " + Quoted(from) + L" and DST " + Quoted(to) + L" are the same folder");
   }

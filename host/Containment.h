@@ -1,9 +1,28 @@
 // Source and target of a tree copy told apart as folders, not as names.
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "vmlib/WindowsApi.h"
+
 namespace host {
+
+// What Windows identifies a file or folder by, whatever name reached it.
+struct FolderId {
+  DWORD volume;
+  DWORD indexHigh;
+  DWORD indexLow;
+
+  bool operator==(const FolderId& other) const {
+    return volume == other.volume && indexHigh == other.indexHigh && indexLow == other.indexLow;
+  }
+};
+
+// The identity of what the virtual path leads to, links resolved; nothing
+// when it does not exist or the host cannot reach it under its drive letter
+// (a network drive the plug-in maps to its share).
+std::optional<FolderId> IdentityOf(const std::wstring& virtualPath);
 
 // Throws HostError when the folders `from` and `to` (virtual paths; `to` may
 // not exist yet) are one folder or one lies inside the other, however they

@@ -97,7 +97,7 @@ public:
     {
       const VMLib::UniqueFile file = CreateLocalFile(path, /*replace=*/true);
       Fill(size);
-      WriteLocal(file, path, buffer_.data(), size);
+      WriteLocal(file.get(), path, buffer_.data(), size);
       const uint64_t ticks = kSampleEpoch + kHour * ++count_;
       FILETIME time;
       time.dwLowDateTime = static_cast<DWORD>(ticks);
@@ -232,7 +232,7 @@ int RunDemo(const CommandContext& context) {
   {
     const std::wstring marker = folder + L"\\" + kMarkerFile;
     const std::string text = "Made by the diskway-host demo, which empties this folder on its next run.\n";
-    WriteLocal(CreateLocalFile(marker, /*replace=*/true), marker, text.data(), text.size());
+    WriteLocal(CreateLocalFile(marker, /*replace=*/true).get(), marker, text.data(), text.size());
   }
   SampleWriter sample(source);
   const std::wstring deep = WriteSampleTree(sample);

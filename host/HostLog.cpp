@@ -77,7 +77,7 @@ void HostLog::AppendToFile(const std::wstring& line) const {
   ::GetLocalTime(&now);
   const std::string bytes = ToUtf8(FormatSystemTime(now) + L" " + line);
   try {
-    WriteLocal(file_, filePath_, bytes.data(), bytes.size());
+    WriteLocal(file_.get(), filePath_, bytes.data(), bytes.size());
   } catch (const HostError& failure) {
     fileFailed_ = true;
     console_->Write(L"WARNING: the log file is incomplete from here on: " + failure.message() + L"\n");

@@ -4,6 +4,7 @@
 
 #include "host/HostError.h"
 #include "host/Text.h"
+#include "vmlib/ExactItem.h"
 
 namespace host {
 
@@ -44,6 +45,19 @@ std::wstring LocalPathOf(const std::wstring& virtualPath) {
   return path;
 }
 
+std::wstring LinkAt(const std::wstring& virtualPath) {
+  VMLib::ExactItem item;
+  const uint32_t error = item.Open(LocalPathOf(virtualPath), /*access=*/0);
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return L"";
+  if (error != ERROR_SUCCESS) return L"cannot tell whether " + Quoted(virtualPath) + L" is a link: " + SystemErrorText(error);
+  switch (item.GetMatch()) {
+  case VMLib::ExactItem::Match::Exact: return L"";
+  case VMLib::ExactItem::Match::Link: return Quoted(virtualPath) + L" is a link";
+  case VMLib::ExactItem::Match::Elsewhere: break;
+  }
+  return Quoted(virtualPath) + L" is a link to " + Quoted(item.FinalPath());
+}
+
 bool HeldByAnotherProgram(const std::wstring& path) {
   DWORD error = ERROR_SUCCESS;
   TryOpenLocal(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, error);
@@ -52,6 +66,10 @@ bool HeldByAnotherProgram(const std::wstring& path) {
 
 VMLib::UniqueFile CreateLocalFile(const std::wstring& path, bool replace) {
   return OpenLocal(path, GENERIC_WRITE, /*share=*/0, replace ? CREATE_ALWAYS : CREATE_NEW, L"cannot create");
+}
+
+VMLib::UniqueFile CreateLocalTemporary(const std::wstring& path) {
+  return OpenLocal(path, GENERIC_WRITE | DELETE, /*share=*/0, CREATE_NEW, L"cannot create");
 }
 
 VMLib::UniqueFile OpenLocalForAppending(const std::wstring& path) {
@@ -67,12 +85,12 @@ uint32_t ReadLocal(const VMLib::UniqueFile& file, const std::wstring& path, void
   return read;
 }
 
-void WriteLocal(const VMLib::UniqueFile& file, const std::wstring& path, const void* data, size_t size) {
+void WriteLocal(HANDLE file, const std::wstring& path, const void* data, size_t size) {
   const char* bytes = static_cast<const char*>(data);
   while (size > 0) {
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
     DWORD written = 0;
-    if (!::WriteFile(file.get(), bytes, chunk, &written, /*overlapped=*/nullptr)) {
+    if (!::WriteFile(file, bytes, chunk, &written, /*overlapped=*/nullptr)) {
       const DWORD error = ::GetLastError();
       ThrowFileError(L"cannot write", path, error);
     }

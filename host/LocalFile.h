@@ -13,16 +13,26 @@ namespace host {
 VMLib::UniqueFile OpenLocalForReading(const std::wstring& path);
 // `replace` false: fails when the file exists.
 VMLib::UniqueFile CreateLocalFile(const std::wstring& path, bool replace);
+// Creates a new file that this handle can write, move and remove.
+VMLib::UniqueFile CreateLocalTemporary(const std::wstring& path);
 // Opens or creates; every write lands at the end.
 VMLib::UniqueFile OpenLocalForAppending(const std::wstring& path);
 
 // Bytes read into `buffer`, 0 at the end of the file.
 uint32_t ReadLocal(const VMLib::UniqueFile& file, const std::wstring& path, void* buffer, uint32_t size);
-void WriteLocal(const VMLib::UniqueFile& file, const std::wstring& path, const void* data, size_t size);
+void WriteLocal(HANDLE file, const std::wstring& path, const void* data, size_t size);
 
 // The Windows path ("\\?\C:\...") of a virtual path ("C$\..."), as the
 // plug-in maps a drive's; empty for the root, which is no path.
 std::wstring LocalPathOf(const std::wstring& virtualPath);
+
+// Empty when the virtual path names the item itself, as told through a
+// handle to it: under Wine a link to a file has no reparse bit and opens as
+// its target, so neither its attributes nor its name tell. Else why not:
+// "'C$\x' is a link to '\\?\Z:\y'". Empty too when nothing answers to the
+// name, or the host cannot reach it under its drive letter (a network drive
+// the plug-in maps to its share, where the plug-in's own checks stand).
+std::wstring LinkAt(const std::wstring& virtualPath);
 
 // True when another program holds the file so that the plug-in's plain read
 // would fail and it would read a shadow copy instead. Opens the file as the

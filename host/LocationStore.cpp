@@ -251,7 +251,7 @@ void LocationStore::Add(const std::wstring& name, const LocationSettings& reques
   VMLib::UniqueFile file = CreateLocalFile(path, /*replace=*/false);
   try {
     const std::string bytes = ToUtf8(text);
-    WriteLocal(file, path, bytes.data(), bytes.size());
+    WriteLocal(file.get(), path, bytes.data(), bytes.size());
   } catch (const HostError&) {
     file.reset();
     ::DeleteFileW(path.c_str());

@@ -173,26 +173,51 @@ uint32_t LocalFileReader::ReadSome(void* buffer, uint32_t size) {
   return ReadLocal(file_, path_, buffer, size);
 }
 
-LocalFileWriter::LocalFileWriter(std::wstring path)
-    : path_(std::move(path)), file_(CreateLocalFile(path_, /*replace=*/true)) {}
-
-void LocalFileWriter::WriteAll(const void* data, uint32_t size) {
-  WriteLocal(file_, path_, data, size);
+LocalFileWriter::LocalFileWriter(std::wstring path) : path_(std::move(path)), temporary_(TemporaryPathFor(path_)) {
+  // One that a killed run left is removed, if it is that file itself.
+  VMLib::ExactItem stale;
+  if (stale.Open(temporary_, DELETE | FILE_WRITE_ATTRIBUTES) == ERROR_SUCCESS) stale.Delete();
+  // Under Wine, creating a file under the name of a dangling link creates
+  // the file it points to, wherever that is: what was created is removed
+  // again through the handle that created it.
+  const uint32_t error = file_.Adopt(temporary_, CreateLocalTemporary(temporary_));
+  if (error != ERROR_SUCCESS || file_.GetMatch() != VMLib::ExactItem::Match::Exact) {
+    file_.UndoCreation();
+    throw HostError(L"cannot write beside " + Quoted(path_) + L": " + Quoted(temporary_) +
+                    (error != ERROR_SUCCESS ? L" cannot be checked: " + SystemErrorText(error)
+                                            : L" is a link to " + Quoted(file_.FinalPath())) +
+                    L"; nothing was written");
+  }
 }
 
-void LocalFileWriter::Discard() {
-  file_.reset();
-  ::DeleteFileW(path_.c_str());
+LocalFileWriter::~LocalFileWriter() {
+  if (!committed_) file_.Delete();
+}
+
+void LocalFileWriter::WriteAll(const void* data, uint32_t size) {
+  WriteLocal(file_.Get(), temporary_, data, size);
+}
+
+void LocalFileWriter::Commit() {
+  const uint32_t error = file_.MoveTo(path_, /*replaceExisting=*/true);
+  if (error != ERROR_SUCCESS) {
+    throw HostError(L"cannot put the copy in place of " + Quoted(path_) + L": " + SystemErrorText(error));
+  }
+  committed_ = true;
 }
 
 uint64_t Pump(ByteSource& from, ByteSink& to, std::vector<char>& buffer,
-              const std::function<void(uint32_t)>& onChunk) {
+              const std::function<void(uint32_t)>& onChunk, uint64_t listedSize) {
   uint64_t moved = 0;
   const uint32_t chunk = static_cast<uint32_t>(buffer.size());
   for (uint32_t got; (got = from.ReadSome(buffer.data(), chunk)) > 0;) {
     to.WriteAll(buffer.data(), got);
     moved += got;
     if (onChunk) onChunk(got);
+    if (moved > listedSize + kGrowthMargin) {
+      throw ChangedWhileRead(L"it changed while it was read (listed with " + std::to_wstring(listedSize) +
+                             L" bytes, the read was stopped after " + std::to_wstring(moved) + L" bytes)");
+    }
   }
   return moved;
 }
@@ -203,12 +228,8 @@ TransferResult CopyToLocal(IBackupDataRead& reader, const HostLog& log, const st
   LocalFileWriter to(target);
   std::vector<char> buffer(bufferSize);
   TransferResult result;
-  try {
-    result.bytes = Pump(from, to, buffer);
-  } catch (...) {
-    to.Discard();
-    throw;
-  }
+  result.bytes = Pump(from, to, buffer);
+  to.Commit();
   result.fromShadowCopy = from.fromShadowCopy();
   return result;
 }
@@ -226,6 +247,10 @@ TransferResult CopyFromLocal(IBackupDataWrite& writer, const HostLog& log, const
   if (replacing && (existing.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     throw HostError(Quoted(target) + L" is a folder");
   }
+  // Making a read-only link writable for the move would change the file it
+  // leads to; and the copy would not be where the person looks for it.
+  const std::wstring link = replacing ? LinkAt(target) : L"";
+  if (!link.empty()) throw HostError(link + L"; it is left alone, and nothing is written through it");
   PluginFileWriter to(writer, log, target, keepAttributes ? OpenOverwriteKeepAttributes : OpenWrite,
                       replacing ? &existing : nullptr);
   std::vector<char> buffer(bufferSize);

@@ -11,6 +11,7 @@
 
 #include "host/HostLog.h"
 #include "contract/IBackupData.h"
+#include "vmlib/ExactItem.h"
 #include "vmlib/ScopedHandle.h"
 
 namespace host {
@@ -132,23 +133,42 @@ private:
   VMLib::UniqueFile file_;
 };
 
-// Creates the local file, replacing one that exists.
+// A local file replaced only by a whole copy: written under
+// TemporaryPathFor(path), created new and confirmed through its handle, and
+// moved over `path` through that handle by Commit. Until then, destroying
+// the writer removes the temporary file, so a failed copy leaves `path` as
+// it was, and a link at `path` is replaced, never written through.
 class LocalFileWriter final : public ByteSink {
 public:
   explicit LocalFileWriter(std::wstring path);
+  ~LocalFileWriter();
+  LocalFileWriter(const LocalFileWriter&) = delete;
+  LocalFileWriter& operator=(const LocalFileWriter&) = delete;
   void WriteAll(const void* data, uint32_t size) override;
-  void Discard();
+  void Commit();
 
 private:
   std::wstring path_;
-  VMLib::UniqueFile file_;
+  std::wstring temporary_;
+  VMLib::ExactItem file_;
+  bool committed_ = false;
+};
+
+// A file that did not stay as it was listed while it was read.
+class ChangedWhileRead : public HostError {
+public:
+  using HostError::HostError;
 };
 
 // Moves everything `from` has into `to` through `buffer` (its size is the
 // chunk size); `onChunk` hears the size of each chunk moved. Returns the bytes
-// moved.
+// moved. Once more than kGrowthMargin bytes past `listedSize` were moved it
+// stops and throws ChangedWhileRead: a file still being written fails as
+// changed either way, and one that never ends (a device, a link to one)
+// would otherwise be read until the target's disk is full.
+constexpr uint64_t kGrowthMargin = 1u << 20;
 uint64_t Pump(ByteSource& from, ByteSink& to, std::vector<char>& buffer,
-              const std::function<void(uint32_t)>& onChunk = nullptr);
+              const std::function<void(uint32_t)>& onChunk = nullptr, uint64_t listedSize = UINT64_MAX - kGrowthMargin);
 
 struct TransferResult {
   uint64_t bytes = 0;

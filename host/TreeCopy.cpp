@@ -4,11 +4,13 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 
 #include "host/Format.h"
 #include "host/Progress.h"
 #include "host/Text.h"
 #include "host/Containment.h"
+#include "host/LocalFile.h"
 #include "host/Transfer.h"
 
 namespace host {
@@ -24,11 +26,6 @@ constexpr size_t kLinksShown = 5;
 
 using Listing = std::map<std::wstring, FileInfo, NameLess>;
 
-class ChangedWhileRead : public HostError {
-public:
-  using HostError::HostError;
-};
-
 // Throws ChangedWhileRead when the source no longer has the size and last
 // write time it was listed with, or gave another number of bytes.
 void RequireUnchanged(IBackupDataRead& source, const FileCopy& file, uint64_t bytes) {
@@ -42,7 +39,7 @@ void RequireUnchanged(IBackupDataRead& source, const FileCopy& file, uint64_t by
                       L" bytes, " + std::to_wstring(bytes) + L" read";
   if (size != bytes) what += L", now " + std::to_wstring(size);
   if (timeChanged) what += L", written again since";
-  throw ChangedWhileRead(what + L"); the copy was not kept, and the next run copies it again");
+  throw ChangedWhileRead(what + L")");
 }
 
 // Empty when it worked, else why not.
@@ -78,31 +75,36 @@ public:
              ProgressMeter* progress, WorkerPool* workers, CopyReport& report)
       : source_(source), target_(target), log_(log), out_(out), from_(from), to_(to), settings_(settings),
         progress_(progress), workers_(workers), report_(report),
-        buffer_(settings.dryRun || workers != nullptr ? 0 : settings.bufferSize) {}
+        buffer_(settings.dryRun || workers != nullptr ? 0 : settings.bufferSize), sourceRoot_(IdentityOf(from)),
+        targetRoot_(IdentityOf(to)) {}
 
+  // Below a DST folder that could not be listed nothing is created or
+  // written, but the walk goes on, so that each item is named as failed.
   bool EnterFolder(const std::wstring& relative, const FileInfo& info) override {
+    const std::wstring unknown = targets_.empty() ? L"" : targets_.back().unknown;
     if (!relative.empty()) {
       const ProgressMeter::Item item(progress_, relative, 0);
-      const bool created = CreateFolder(relative);
+      if (!unknown.empty()) Fail(relative, unknown);
+      const bool entered = !unknown.empty() || CreateFolder(relative);
       ItemDone();
-      if (!created) return false;
+      if (!entered) return false;
     }
-    listings_.push_back(TargetListing(relative));
+    targets_.push_back(unknown.empty() ? TargetListing(relative) : TargetFolder{{}, unknown, {}});
     const std::shared_ptr<Folder> parent = folders_.empty() ? nullptr : folders_.back();
     if (parent) Hold(*parent);
-    folders_.push_back(std::make_shared<Folder>(Folder{relative, info, parent}));
+    folders_.push_back(std::make_shared<Folder>(Folder{relative, info, parent, 1, 0, /*made=*/unknown.empty()}));
     return true;
   }
 
   void VisitFile(const std::wstring& relative, const FileInfo& info) override {
     auto item = std::make_shared<ProgressMeter::Item>(progress_, relative, info.size);
-    const FileInfo* existing = Existing(relative);
-    const std::wstring unusable = UnusableName(LeafName(relative));
-    if (!unusable.empty()) {
-      Fail(relative, unusable);
-    } else if (existing != nullptr && IsFolder(*existing)) {
-      Fail(relative, L"DST has a folder of this name (" + Quoted(ChildPath(to_, relative)) + L")");
-    } else if (settings_.incremental && existing != nullptr && Unchanged(*existing, info)) {
+    const Listing::value_type* existing = Existing(relative);
+    std::wstring problem = UnusableName(LeafName(relative));
+    if (problem.empty()) problem = targets_.back().unknown;
+    if (problem.empty() && existing != nullptr) problem = ReplaceProblem(relative, *existing);
+    if (!problem.empty()) {
+      Fail(relative, problem);
+    } else if (settings_.incremental && existing != nullptr && Unchanged(existing->second, info)) {
       const std::lock_guard<std::mutex> guard(lock_);
       ++report_.skippedFiles;
       report_.skippedBytes += info.size;
@@ -111,14 +113,14 @@ public:
       ++report_.copied.files;
       report_.copied.bytes += info.size;
     } else {
-      CopyFile(relative, info, existing, std::move(item));
+      CopyFile(relative, info, existing != nullptr ? &existing->second : nullptr, std::move(item));
       return;
     }
     ItemDone();
   }
 
   void LeaveFolder(const std::wstring& relative, const FileInfo&) override {
-    listings_.pop_back();
+    targets_.pop_back();
     std::shared_ptr<Folder> folder = std::move(folders_.back());
     folders_.pop_back();
     folder->order = next_++;
@@ -165,6 +167,15 @@ private:
     std::shared_ptr<Folder> parent;
     size_t holds = 1;
     uint64_t order = 0; // in the walk, of its attributes' failure
+    bool made = true;   // it is in DST: created, or there already
+  };
+
+  // What the walk knows of a DST folder: its entries, or why they are
+  // unknown, and the names of temporary files in it that are left alone.
+  struct TargetFolder {
+    Listing entries;
+    std::wstring unknown; // why nothing is written into it; empty when it was listed
+    std::set<std::wstring, NameLess> heldTemporaries;
   };
 
   void Hold(Folder& folder) {
@@ -183,7 +194,7 @@ private:
       }
       // A drive's attributes are not a folder's to take or give.
       const bool rootOfDrive = folder->relative.empty() && (IsDriveOrRoot(from_) || IsDriveOrRoot(to_));
-      if (!settings_.dryRun && !rootOfDrive) {
+      if (!settings_.dryRun && !rootOfDrive && folder->made) {
         const std::wstring problem =
             ApplyAttributesAndTimes(target, log, ChildPath(to_, folder->relative), folder->info);
         if (!problem.empty()) Record(folder->order, {folder->relative, problem});
@@ -206,22 +217,49 @@ private:
     Record(next_++, {relative, reason});
   }
 
-  // The target's entry of the same name, from its folder's listing.
-  const FileInfo* Existing(const std::wstring& relative) const {
-    const Listing& listing = listings_.back();
+  // The target's entry of the same name (as DST spells it), from its
+  // folder's listing.
+  const Listing::value_type* Existing(const std::wstring& relative) const {
+    const Listing& listing = targets_.back().entries;
     const auto found = listing.find(LeafName(relative));
-    return found == listing.end() ? nullptr : &found->second;
+    return found == listing.end() ? nullptr : &*found;
+  }
+
+  // Why the file of DST that a copy would replace or skip is left alone;
+  // empty when it may be. A link is told by its handle, not its listing
+  // entry (under Wine a link to a file looks like the file): --incremental
+  // would take a link to the SRC file for a copy of it, and making a
+  // read-only one writable for the move would change the file it leads to.
+  std::wstring ReplaceProblem(const std::wstring& relative, const Listing::value_type& existing) const {
+    const std::wstring path = ChildPath(to_, WithLeaf(relative, existing.first));
+    if (IsFolder(existing.second)) return L"DST has a folder of this name (" + Quoted(path) + L")";
+    const std::wstring link = LinkAt(path);
+    if (!link.empty()) {
+      return L"DST holds a link under this name: " + link +
+             L"; it is left alone, and nothing is written through it. Remove the link to copy this file";
+    }
+    const std::wstring temporary = TemporaryPathFor(path);
+    if (targets_.back().heldTemporaries.count(LeafName(temporary)) == 0) return L"";
+    return L"its copy would be written under " + Quoted(temporary) +
+           L", which is not this job's to remove (see above); the old copy is kept";
   }
 
   bool CreateFolder(const std::wstring& relative) {
     const std::wstring path = ChildPath(to_, relative);
     const std::wstring unusable = UnusableName(LeafName(relative));
-    const FileInfo* existing = Existing(relative);
+    const Listing::value_type* existing = Existing(relative);
     if (!unusable.empty()) {
       Fail(relative, unusable);
       return false;
     }
-    if (existing != nullptr && IsLinkedFolder(*existing)) {
+    // Another drive letter, a mapping or Wine's Z: above C: can make DST
+    // a folder inside SRC, or SRC one inside DST, where no name shows it.
+    if (targetRoot_ && IdentityOf(ChildPath(from_, relative)) == targetRoot_) {
+      Fail(relative, L"this folder is DST " + Quoted(to_) + L" itself, reached under another name; it is not copied "
+                     L"into itself");
+      return false;
+    }
+    if (existing != nullptr && IsLinkedFolder(existing->second)) {
       // Writing into it would change its target, which may lie anywhere.
       Fail(relative, L"DST holds a link to a folder under this name (" + Quoted(path) +
                          L"); nothing is written through it. Remove the link to copy this folder");
@@ -237,6 +275,13 @@ private:
         return false;
       }
     }
+    if (sourceRoot_ && IdentityOf(path) == sourceRoot_) {
+      Fail(relative, L"DST " + Quoted(path) + L" is SRC " + Quoted(from_) +
+                     L" itself, reached under another name; nothing is written into it");
+      const std::lock_guard<std::mutex> guard(lock_);
+      report_.stopReason = L"DST leads back into SRC, so copying on would write SRC over itself";
+      return false;
+    }
     const std::lock_guard<std::mutex> guard(lock_);
     ++report_.copied.folders;
     return true;
@@ -244,21 +289,47 @@ private:
 
   // The target folder's entries, without the temporary files of an earlier
   // run that did not finish, which are removed. A folder the parent's
-  // listing did not have is new: nothing to list.
-  Listing TargetListing(const std::wstring& relative) {
-    Listing listing;
-    if (!relative.empty() && Existing(relative) == nullptr) return listing;
+  // listing did not have is new: nothing to list. One that cannot be listed
+  // is not taken for empty: a file in it would be written over in place.
+  TargetFolder TargetListing(const std::wstring& relative) {
+    TargetFolder target;
+    if (!relative.empty() && Existing(relative) == nullptr) return target;
     const std::wstring folder = ChildPath(to_, relative);
-    FolderList entries;
-    if (target_.ListFolder(folder, entries) != StatusSuccess) return listing;
+    // A dry run does not create DST.
+    FileInfo info;
+    if (settings_.dryRun && relative.empty() && target_.QueryFileInfo(folder, info) == StatusNotFound) return target;
+    std::vector<FolderEntry> entries;
+    std::wstring problem;
+    if (!ListSorted(target_, log_, folder, entries, problem)) {
+      target.unknown = L"DST folder " + Quoted(folder) + L" cannot be listed (" + problem +
+                       L"); what it holds is unknown, so nothing is written into it";
+      return target;
+    }
     for (FolderEntry& entry : entries) {
       if (IsTemporaryName(entry.name) && !IsFolder(entry.info)) {
-        if (!settings_.dryRun) target_.RemoveFile(ChildPath(folder, entry.name));
+        if (!settings_.dryRun) ClearTemporary(relative, entry.name, target);
         continue;
       }
-      listing.emplace(std::move(entry.name), entry.info);
+      target.entries.emplace(std::move(entry.name), entry.info);
     }
-    return listing;
+    return target;
+  }
+
+  // Only a file that is what its name says is removed: a link planted under
+  // a temporary name is left alone, and so is what the plug-in refuses to
+  // remove. Either way the name stays taken, and the file whose copy would
+  // be written under it is not replaced.
+  void ClearTemporary(const std::wstring& relative, const std::wstring& name, TargetFolder& target) {
+    const std::wstring path = ChildPath(ChildPath(to_, relative), name);
+    std::wstring problem = LinkAt(path);
+    if (problem.empty()) {
+      const uint64_t mark = log_.MessageCount();
+      const uint32_t status = target_.RemoveFile(path);
+      if (status == StatusSuccess) return;
+      problem = PluginFailure(log_, mark, L"cannot remove " + Quoted(path), status).message();
+    }
+    Fail(ChildPath(relative, name), L"named as a partial copy of a run that did not finish, but not removed: " + problem);
+    target.heldTemporaries.insert(name);
   }
 
   static bool Unchanged(const FileInfo& existing, const FileInfo& info) {
@@ -325,8 +396,10 @@ private:
   WorkerPool* workers_;
   CopyReport& report_;
   std::vector<char> buffer_;
+  const std::optional<FolderId> sourceRoot_;
+  const std::optional<FolderId> targetRoot_;
   // The walk's own, on its thread.
-  std::vector<Listing> listings_;
+  std::vector<TargetFolder> targets_;
   std::vector<std::shared_ptr<Folder>> folders_;
   uint64_t next_ = 0; // order in the walk
   // Shared with the workers.
@@ -376,7 +449,7 @@ FileCopyResult CopyOneFile(IBackupDataRead& source, IBackupDataWrite& target, co
   try {
     PluginFileReader from(source, log, file.from);
     PluginFileWriter to = NewCopy(target, log, file);
-    const uint64_t bytes = Pump(from, to, buffer, onChunk);
+    const uint64_t bytes = Pump(from, to, buffer, onChunk, file.info.size);
     result.fromShadowCopy = from.fromShadowCopy();
     from.Close();
     RequireUnchanged(source, file, bytes);
@@ -387,7 +460,8 @@ FileCopyResult CopyOneFile(IBackupDataRead& source, IBackupDataWrite& target, co
     result.failure = ItemFailure{L"", failure.reason(), FailureKind::Locked};
     return result;
   } catch (const ChangedWhileRead& failure) {
-    result.failure = ItemFailure{L"", failure.message(), FailureKind::Changed};
+    result.failure = ItemFailure{L"", failure.message() + L"; the copy was not kept, and the next run copies it again",
+                                 FailureKind::Changed};
     return result;
   } catch (const DiskFullError& failure) {
     result.diskFull = true;

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "host/Format.h"
+#include "host/LocalFile.h"
 #include "host/Progress.h"
 #include "host/Sha256.h"
 #include "host/Text.h"
@@ -67,10 +68,13 @@ public:
 
   void LeaveFolder(const std::wstring& relative, const FileInfo&) override {
     for (const auto& [name, entry] : listings_.back()) {
-      Add(DifferenceKind::ExtraInTarget, FolderName(ChildPath(relative, name), entry.info),
-          IsTemporaryName(name) && !IsFolder(entry.info)
-              ? L"a partial copy left by a run that did not finish; the next backup or restore removes it"
-              : L"");
+      std::wstring detail;
+      if (IsTemporaryName(name) && !IsFolder(entry.info)) {
+        const std::wstring link = LinkAt(ChildPath(to_, ChildPath(relative, name)));
+        detail = link.empty() ? L"a partial copy left by a run that did not finish; the next backup or restore removes it"
+                              : link + L", named as a partial copy; backup and restore leave it alone";
+      }
+      Add(DifferenceKind::ExtraInTarget, FolderName(ChildPath(relative, name), entry.info), detail);
     }
     listings_.pop_back();
   }
@@ -123,7 +127,14 @@ private:
       return false;
     }
     const FileInfo other = found->second.info;
+    const std::wstring link = IsFolder(other) ? L"" : LinkAt(ChildPath(to_, WithLeaf(relative, found->first)));
     listing.erase(found);
+    if (!link.empty()) {
+      Add(DifferenceKind::Type, FolderName(relative, info),
+          std::wstring(IsFolder(info) ? L"a folder" : L"a file") + L" in SRC, in DST " + link +
+              L"; what it leads to was not compared");
+      return false;
+    }
     if (IsLinkedFolder(other)) {
       Add(DifferenceKind::Type, FolderName(relative, info),
           std::wstring(IsFolder(info) ? L"a folder" : L"a file") + L" in SRC, a link to a folder in DST");
@@ -159,29 +170,30 @@ private:
       return;
     }
     const uint64_t order = next_++;
+    const uint64_t size = info.size;
     if (workers_ == nullptr) {
-      CompareBytes(source_, target_, log_, buffer_, relative, *item, order);
+      CompareBytes(source_, target_, log_, buffer_, relative, size, *item, order);
       return;
     }
     workers_->Post(
-        [this, relative, item = std::move(item), order](Worker& worker) {
-          CompareBytes(worker.source(), worker.target(), worker.log(), worker.buffer(), relative, *item, order);
+        [this, relative, size, item = std::move(item), order](Worker& worker) {
+          CompareBytes(worker.source(), worker.target(), worker.log(), worker.buffer(), relative, size, *item, order);
         },
         ChildPath(from_, relative));
   }
 
   void CompareBytes(IBackupDataRead& source, IBackupDataRead& target, const HostLog& log, std::vector<char>& buffer,
-                    const std::wstring& relative, ProgressMeter::Item& item, uint64_t order) {
+                    const std::wstring& relative, uint64_t size, ProgressMeter::Item& item, uint64_t order) {
     std::wstring mine;
     std::wstring theirs;
     try {
-      mine = Hash(source, log, buffer, ChildPath(from_, relative), &item);
+      mine = Hash(source, log, buffer, ChildPath(from_, relative), size, &item);
     } catch (const HostError& failure) {
       Record(order, {DifferenceKind::Unreadable, relative, L"SRC: " + failure.message()});
       return;
     }
     try {
-      theirs = Hash(target, log, buffer, ChildPath(to_, relative), nullptr);
+      theirs = Hash(target, log, buffer, ChildPath(to_, relative), size, nullptr);
     } catch (const HostError& failure) {
       Record(order, {DifferenceKind::Unreadable, relative, L"DST: " + failure.message()});
       return;
@@ -189,14 +201,18 @@ private:
     if (mine != theirs) Record(order, {DifferenceKind::Content, relative, L"SHA-256 SRC " + mine + L", DST " + theirs});
   }
 
-  // `counted`: the item whose progress the bytes read are.
+  // `counted`: the item whose progress the bytes read are. A file that
+  // grows well past `size` while it is read (one that never ends) fails.
   static std::wstring Hash(IBackupDataRead& data, const HostLog& log, std::vector<char>& buffer,
-                           const std::wstring& path, ProgressMeter::Item* counted) {
+                           const std::wstring& path, uint64_t size, ProgressMeter::Item* counted) {
     PluginFileReader file(data, log, path);
     Sha256 sha;
-    Pump(file, sha, buffer, [counted](uint32_t chunk) {
-      if (counted != nullptr) counted->AddBytes(chunk);
-    });
+    Pump(
+        file, sha, buffer,
+        [counted](uint32_t chunk) {
+          if (counted != nullptr) counted->AddBytes(chunk);
+        },
+        size);
     return sha.Finish();
   }
 

@@ -74,6 +74,10 @@ std::wstring LeafName(const std::wstring& path) {
   return separator == std::wstring::npos ? path : path.substr(separator + 1);
 }
 
+std::wstring WithLeaf(const std::wstring& path, const std::wstring& leaf) {
+  return path.substr(0, path.size() - LeafName(path).size()) + leaf;
+}
+
 std::wstring TrimmedPath(std::wstring path) {
   while (path.size() > 2 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
   return path;

@@ -38,6 +38,8 @@ std::wstring UnusableName(const std::wstring& name);
 std::wstring ChildPath(const std::wstring& root, const std::wstring& relative);
 // The last component of `path`.
 std::wstring LeafName(const std::wstring& path);
+// `path` with its last component replaced by `leaf`.
+std::wstring WithLeaf(const std::wstring& path, const std::wstring& leaf);
 // `path` without trailing separators (a drive keeps its two characters).
 std::wstring TrimmedPath(std::wstring path);
 // A drive ("C$") or the root (""): not an item whose attributes are copied.

@@ -16,6 +16,7 @@
 #include "host/LoadedPlugin.h"
 #include "host/Text.h"
 #include "host/Transfer.h"
+#include "host/TreeWalk.h"
 #include "tests/host/CapturedOutput.h"
 #include "tests/support/TempFolder.h"
 #include "vmlib/ScopedHandle.h"
@@ -270,11 +271,10 @@ TEST_P(TreeJob, CaseClashesAndLinksAreNamedAndNeverWrittenThrough) {
   Expect({L"verify", source, ToVirtual(dst)}, 1,
          {L"  case: index.html: " + reason + notFollowed + L"Verify finished", L"checked, 1 difference\n"});
   Expect({L"restore", ToVirtual(dst), ToVirtual(root + L"\\restore")}, 1,
-         {L"    sub\n      DST holds a link to a folder under this name"});
+         {L"    sub\n      DST holds a link to a folder under this name",
+          L"    Index.html\n      DST holds a link under this name: "});
   EXPECT_EQ(ReadFileBytes(root + L"\\outside\\secret.txt"), "kept") << "written through the link to a file";
   EXPECT_FALSE(test::Exists(root + L"\\outside\\b.txt")) << "written through the link to a folder";
-  // Where links open as their targets, the link to a file is left alone.
-  EXPECT_TRUE(test::Exists(root + L"\\restore\\Index.html"));
   // On Z: the exact name comes first, so this removes the lower-case file alone.
   ASSERT_TRUE(::DeleteFileW((root + L"\\src\\index.html").c_str()));
   EXPECT_EQ(ReadFileBytes(root + L"\\src\\Index.html"), "upper");
@@ -312,7 +312,84 @@ TEST_P(TreeJob, FullDiskLeavesNoPartialFileAndStops) {
   Expect({L"backup", ToVirtual(newer), ToVirtual(target)}, 1, {L"; the old copy is kept\n"});
   EXPECT_TRUE(ReadFileBytes(target + L"\\kept.bin") == old) << "the old copy changed";
   EXPECT_EQ(test::FolderItems(target).size(), 1u) << "the temporary file was left behind";
+  // So does get onto a local file.
+  Expect({L"get", ToVirtual(newer + L"\\kept.bin"), target + L"\\kept.bin"}, 1);
+  EXPECT_TRUE(ReadFileBytes(target + L"\\kept.bin") == old) << "get changed the local file";
+  EXPECT_EQ(test::FolderItems(target).size(), 1u) << "get left its temporary file behind";
   test::RemoveAll(target);
+}
+
+// Links made natively (links.sh) on both sides of every command that writes:
+// what lies outside the target keeps its bytes and its mode, and each item
+// left alone is named with its reason.
+TEST_F(MainJob, LinksOnEitherSideNeverChangeWhatLiesOutside) {
+  const std::wstring root = LINK_FIXTURE L"\\hostile";
+  const std::wstring from = root + L"\\src", to = root + L"\\dst", outside = root + L"\\outside";
+  ASSERT_TRUE(test::Exists(host::TemporaryPathFor(to + L"\\c.txt"))) << "links.sh plants its link under another name";
+  const auto outsideKept = [&] {
+    EXPECT_EQ(ReadFileBytes(outside + L"\\ro.txt"), "read-only outside");
+    EXPECT_TRUE(test::Attributes(outside + L"\\ro.txt") & FILE_ATTRIBUTE_READONLY) << "made writable";
+    EXPECT_EQ(ReadFileBytes(outside + L"\\planted.txt"), "planted");
+    EXPECT_EQ(test::FolderItems(outside).size(), 2u) << "created through a dangling link";
+  };
+  const std::wstring link = L"DST holds a link under this name: ";
+  Expect({L"backup", ToVirtual(from), ToVirtual(to)}, 1,
+         {L"045b179ae3dab8f4.partial\n      named as a partial copy of a run that did not finish, but not removed",
+          L"    a.txt\n      " + link, L"    b.txt\n", L"    c.txt\n      its copy would be written under ",
+          L"    d.txt\n      " + link, L"    zero\n"});
+  outsideKept();
+  EXPECT_EQ(ReadFileBytes(to + L"\\c.txt"), "old-c");
+  EXPECT_FALSE(test::Exists(to + L"\\zero")) << "what was read from /dev/zero was kept";
+  // A link back to the SRC file has its size and time, but is no copy.
+  Expect({L"backup", ToVirtual(from), ToVirtual(to), L"--incremental"}, 1, {L"    d.txt\n      " + link});
+  Expect({L"verify", ToVirtual(from), ToVirtual(to)}, 1, {L"type: a.txt: a file in SRC, in DST ", L"type: d.txt: "});
+
+  WriteFileBytes(temp / L"put.txt", "put");
+  Expect({L"put", temp / L"put.txt", ToVirtual(to + L"\\a.txt")}, 1, {L"a.txt' is a link to "});
+  Expect({L"put", temp / L"put.txt", ToVirtual(to + L"\\b.txt")}, 1); // dangling
+  // A local link is replaced by the file, never written through.
+  for (const wchar_t* local : {L"\\local\\link.txt", L"\\local\\dangling.txt"}) {
+    Expect({L"get", ToVirtual(from + L"\\c.txt"), root + local}, 0);
+    EXPECT_EQ(ReadFileBytes(root + local), "new-c");
+  }
+  outsideKept();
+}
+
+// A drive letter for a folder inside SRC (Q:, made by nest_drive_fixture)
+// hides the nesting from every name and from the check at the start; the
+// copy finds it by identity as it goes, either way round.
+TEST_F(MainJob, DriveLetterForAFolderInsideTheOtherTreeIsFoundWhileCopying) {
+  const std::wstring nest = NEST_FOLDER;
+  if (!test::IsFolder(L"Q:\\")) GTEST_SKIP() << "no drive Q: (made by the nest_drive_fixture test)";
+  for (const wchar_t* made : {L"\\dst", L"\\sub\\dst", L"\\sub\\sub"}) test::RemoveAll(nest + made);
+  test::MakeFolder(nest + L"\\sub\\sub");
+  WriteFileBytes(nest + L"\\sub\\sub\\c.txt", "c");
+  Expect({L"backup", ToVirtual(nest), L"Q$\\dst", L"--threads", L"1"}, 1,
+         {L"    sub\\dst\n      this folder is DST 'Q$\\dst' itself, reached under another name"});
+  EXPECT_EQ(ReadFileBytes(L"Q:\\dst\\sub\\sub\\c.txt"), "c");
+  EXPECT_FALSE(test::Exists(L"Q:\\dst\\sub\\dst")) << "DST was copied into itself";
+  // Copied into DST, SRC's sub would land on SRC itself: c.txt over itself.
+  Expect({L"backup", L"Q$", ToVirtual(nest), L"--threads", L"1"}, 1,
+         {L"    sub\n      DST '" + ToVirtual(nest) + L"\\sub' is SRC 'Q$' itself", L"Stopped early: "});
+  EXPECT_EQ(ReadFileBytes(nest + L"\\sub\\sub\\c.txt"), "c");
+}
+
+// Wine gives every long name a hashed 8.3 short name that opens the
+// long-named file: a SRC file named as another's short name is not written
+// over that other file in DST.
+TEST_F(MainJob, FileNamedAsAnothersShortNameIsNotWrittenOverIt) {
+  const std::wstring longName = L"abcdefghij.txt";
+  WriteFileBytes(temp / longName, "");
+  wchar_t shortPath[MAX_PATH];
+  ASSERT_GT(::GetShortPathNameW((temp / longName).c_str(), shortPath, MAX_PATH), 0u);
+  const std::wstring shortName = host::LeafName(shortPath);
+  // The short name first: created second, it would open the long-named file.
+  test::MakeFolder(src);
+  WriteFileBytes(src + L"\\" + shortName, "short");
+  WriteFileBytes(src + L"\\" + longName, "long");
+  ASSERT_EQ(test::FolderItems(src).size(), 2u) << "no short name, or it reached the other file";
+  Expect({L"backup", ToVirtual(src), ToVirtual(dst), L"--threads", L"1"}, 1, {L"    " + shortName + L"\n      "});
+  EXPECT_EQ(ReadFileBytes(dst + L"\\" + longName), "long");
 }
 
 // The real diskway-host.exe, killed while it replaces a file; its exit code and
