@@ -355,12 +355,12 @@ TEST_F(MainJob, LinksOnEitherSideNeverChangeWhatLiesOutside) {
   outsideKept();
 }
 
-// A drive letter for a folder inside SRC (Q:, made by nest_drive_fixture)
+// A drive letter for a folder inside SRC (Q:, made by the entry script)
 // hides the nesting from every name and from the check at the start; the
 // copy finds it by identity as it goes, either way round.
 TEST_F(MainJob, DriveLetterForAFolderInsideTheOtherTreeIsFoundWhileCopying) {
   const std::wstring nest = NEST_FOLDER;
-  if (!test::IsFolder(L"Q:\\")) GTEST_SKIP() << "no drive Q: (made by the nest_drive_fixture test)";
+  if (!test::IsFolder(L"Q:\\")) GTEST_SKIP() << "no drive Q: (the entry script makes it before the tests)";
   for (const wchar_t* made : {L"\\dst", L"\\sub\\dst", L"\\sub\\sub"}) test::RemoveAll(nest + made);
   test::MakeFolder(nest + L"\\sub\\sub");
   WriteFileBytes(nest + L"\\sub\\sub\\c.txt", "c");

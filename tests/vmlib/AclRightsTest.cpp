@@ -5,9 +5,8 @@
 // what is read back.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <utility>
 
+#include "tests/support/ImportReplacement.h"
 #include "tests/support/TempFolder.h"
 #include "vmlib/VMLib.h"
 
@@ -85,59 +84,18 @@ TEST_F(AclRights, APartTheTextLacksIsLeftAsItIs) {
 // Windows refuses the SACL to a process without SeSecurityPrivilege, but Wine
 // refuses it only when it is asked for alone. For one test VMLib's import of
 // GetNamedSecurityInfoW is pointed at a stand-in that refuses like Windows.
-class SaclRefusal {
-public:
-  SaclRefusal() : slot_(ImportSlot(::GetModuleHandleW(L"VMLib.dll"), "GetNamedSecurityInfoW")) {
-    if (slot_ != nullptr) original_ = Swap(reinterpret_cast<void*>(&Refuse));
-  }
-  ~SaclRefusal() {
-    if (slot_ != nullptr) Swap(original_);
-  }
-  SaclRefusal(const SaclRefusal&) = delete;
-  SaclRefusal& operator=(const SaclRefusal&) = delete;
-
-private:
-  static DWORD WINAPI Refuse(LPCWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION parts, PSID* owner,
-                             PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
-    if (parts & SACL_SECURITY_INFORMATION) return ERROR_PRIVILEGE_NOT_HELD;
-    return ::GetNamedSecurityInfoW(name, type, parts, owner, group, dacl, sacl, descriptor);
-  }
-
-  // The import address table entry through which `module` calls `function`.
-  static void** ImportSlot(HMODULE module, const char* function) {
-    auto* const base = reinterpret_cast<BYTE*>(module);
-    const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
-    for (auto* library = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports); library->Name != 0; ++library) {
-      auto* name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->OriginalFirstThunk);
-      auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->FirstThunk);
-      for (; name->u1.AddressOfData != 0; ++name, ++slot) {
-        if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal)) continue;
-        const auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData);
-        if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0) {
-          return reinterpret_cast<void**>(&slot->u1.Function);
-        }
-      }
-    }
-    return nullptr;
-  }
-
-  void* Swap(void* replacement) {
-    DWORD protection = 0;
-    EXPECT_TRUE(::VirtualProtect(slot_, sizeof(*slot_), PAGE_READWRITE, &protection));
-    void* const previous = std::exchange(*slot_, replacement);
-    ::VirtualProtect(slot_, sizeof(*slot_), protection, &protection);
-    return previous;
-  }
-
-  void** slot_;
-  void* original_ = nullptr;
-};
+DWORD WINAPI RefuseSacl(LPCWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION parts, PSID* owner, PSID* group,
+                        PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
+  if (parts & SACL_SECURITY_INFORMATION) return ERROR_PRIVILEGE_NOT_HELD;
+  return ::GetNamedSecurityInfoW(name, type, parts, owner, group, dacl, sacl, descriptor);
+}
 
 // The refusal is reported, but the owner and the DACL must not be lost with it.
 TEST_F(AclRights, GetKeepsTheOtherPartsWhenOnlyTheSaclIsRefused) {
   const std::wstring path = MakeFile(L"file");
-  const SaclRefusal refusal;
+  const test::ImportReplacement refusal(::GetModuleHandleW(L"VMLib.dll"), "advapi32.dll", "GetNamedSecurityInfoW",
+                                       reinterpret_cast<void*>(&RefuseSacl));
+  ASSERT_TRUE(refusal.active());
   std::wstring descriptor;
   EXPECT_EQ(GetAclRights(path, descriptor, true, true, true, /*sacl=*/true),
             static_cast<uint32_t>(ERROR_PRIVILEGE_NOT_HELD));

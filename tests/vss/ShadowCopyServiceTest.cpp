@@ -3,7 +3,7 @@
 // place of the system's vssapi.dll (Wine's own is a stub); and both provider
 // libraries as built, driven directly.
 #include <array>
-#include <cstring>
+#include <cwchar>
 #include <list>
 #include <thread>
 #include <vector>
@@ -17,6 +17,7 @@
 #include "providers/ProviderException.h"
 #include "tests/doubles/vssapi/VssApiControl.h"
 #include "tests/host/CapturedOutput.h"
+#include "tests/support/ImportReplacement.h"
 #include "tests/support/PluginFixture.h"
 
 namespace test {
@@ -269,37 +270,14 @@ HRESULT WINAPI AnswerComSecurity(PSECURITY_DESCRIPTOR, LONG, SOLE_AUTHENTICATION
   return securityAnswer;
 }
 
-// Points `module`'s import of `function` from `library` at `replacement`.
-bool ReplaceImport(HMODULE module, const char* library, const char* function, void* replacement) {
-  auto* const base = reinterpret_cast<BYTE*>(module);
-  const auto& headers =
-      *reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  const DWORD imports = headers.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
-  for (auto* from = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports); from->Name != 0; ++from) {
-    if (::_stricmp(reinterpret_cast<char*>(base + from->Name), library) != 0) continue;
-    auto* name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + from->OriginalFirstThunk);
-    for (auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + from->FirstThunk); name->u1.AddressOfData != 0;
-         ++name, ++slot) {
-      if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) ||
-          std::strcmp(reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData)->Name, function) != 0) {
-        continue;
-      }
-      DWORD protection = 0;
-      ::VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), PAGE_READWRITE, &protection);
-      slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-      return ::VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), protection, &protection) != FALSE;
-    }
-  }
-  return false;
-}
-
 // COM security is asked for before the service is first called, and a host
 // that set its own first (RPC_E_TOO_LATE) keeps it. With DISKWAY_VSS_WRITERS=0
 // the set is made in the file-share context, asking no writer.
 TEST_F(ShadowCopyService, ComSecurityIsSetBeforeTheServiceIsCalledUnlessTheHostSetItFirst) {
   const VMLib::UniqueModule library(::LoadLibraryW(L"vsnp_2003.dll"));
-  ASSERT_TRUE(ReplaceImport(library.get(), "ole32.dll", "CoInitializeSecurity",
-                            reinterpret_cast<void*>(&AnswerComSecurity)));
+  const test::ImportReplacement answering(library.get(), "ole32.dll", "CoInitializeSecurity",
+                                         reinterpret_cast<void*>(&AnswerComSecurity));
+  ASSERT_TRUE(answering.active());
   securityService = &service;
   const VMLib::UniqueFile held = Hold(L"held.txt", "copy");
   for (const HRESULT answer : {S_OK, RPC_E_TOO_LATE, E_OUTOFMEMORY}) {
