@@ -1,7 +1,8 @@
 #!/bin/sh
 # A DST folder that may be written into and passed through but not listed
 # is not taken for empty: its file fails, named with the reason, and stays
-# as it was. Root lists every folder, so the host (diskway-host.exe, $1) runs
+# as it was. A folder of the plug-in's data folder that cannot be read is
+# named in a warning, not passed over in silence. Root lists every folder, so the host (diskway-host.exe, $1) runs
 # without the capabilities that allow that, in a Wine prefix of its own (in
 # $2), whose wineserver then starts without them too.
 set -u
@@ -11,10 +12,15 @@ rm -rf "$tree" && mkdir -p "$tree/src" "$tree/dst"
 printf new > "$tree/src/f.txt"
 printf old > "$tree/dst/f.txt"
 chmod 300 "$tree/dst"
+mkdir -p "$tree/data/hidden-locations" && chmod 300 "$tree/data/hidden-locations"
 virtual=$(printf 'Z$%s' "$tree" | tr / '\\')
 output=$(capsh --drop=cap_dac_override,cap_dac_read_search -- -c \
   "WINEPREFIX='$2/wineprefix' WINEDEBUG=-all wine '$1' backup '$virtual\\src' '$virtual\\dst'" 2>&1)
 code=$?
+info=$(capsh --drop=cap_dac_override,cap_dac_read_search -- -c \
+  "WINEPREFIX='$2/wineprefix' WINEDEBUG=-all wine '$1' --data '$(printf 'Z:%s' "$tree/data" | tr / '\\')' info" 2>&1)
+printf '%s\n' "$info" | grep -q "^WARNING: Computer: cannot read the folder '.*hidden-locations' below the data folder" ||
+  { printf 'no warning names the unreadable folder of the data folder:\n%s\n' "$info"; exit 1; }
 [ "$code" = 1 ] && [ "$(cat "$tree/dst/f.txt")" = old ] && [ "$(ls -A "$tree/dst")" = f.txt ] &&
   printf '%s\n' "$output" | grep -q "^    f.txt" && printf '%s\n' "$output" | grep -q "cannot be listed" && exit 0
 printf 'exit code %s (1 expected); DST holds %s, f.txt "%s" ("old" expected)\n%s\n' \
