@@ -4,15 +4,14 @@
 # prefix of its own, so that no path Windows searches holds anything of the
 # build: the host can load the plug-in, VMLib and the provider only from its
 # own folder.
-#   package_test.sh DIST_DIR PACKAGE_NAME VERSION VERSION_READER OBJDUMP
+#   package_test.sh DIST_DIR PACKAGE_NAME VERSION WINDRES OBJDUMP
 set -euo pipefail
-dist=$1 name=$2 version=$3 reader=$4 objdump=$5
+dist=$1 name=$2 version=$3 windres=$4 objdump=$5
 work="$(mktemp -d)"
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 unset WINEPATH
 trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
-windows_path() { local path="Z:$1"; echo "${path//\//\\}"; }
 run() { wine "$@" | tr -d '\r'; }
 
 (cd "$dist" && sha256sum --check --quiet SHA256SUMS) || fail "SHA256SUMS does not match the files in $dist"
@@ -27,13 +26,13 @@ for file in $shipped; do
 done
 
 IFS=. read -r major minor patch tweak <<<"$version"
-numbers="$major.${minor:-0}.${patch:-0}.${tweak:-0}"
-paths=()
-for file in $shipped; do paths+=("$(windows_path "$folder/$file")"); done
-versions="$(run "$reader" "${paths[@]}")" || fail "unreadable version resources: $versions"
+numbers="$major, ${minor:-0}, ${patch:-0}, ${tweak:-0}"
 for file in $shipped; do
-  grep -qx "$file $numbers $numbers $version $version Diskway $file Diskway .*" <<<"$versions" ||
-    fail "the version resource of $file does not state $version: $(grep "^$file " <<<"$versions")"
+  resources="$("$windres" -i "$folder/$file" -O rc)" || fail "$file has no readable resources"
+  for line in "FILEVERSION $numbers" "PRODUCTVERSION $numbers" "\"FileVersion\", \"$version\"" \
+              "\"ProductVersion\", \"$version\"" "\"OriginalFilename\", \"$file\"" '"ProductName", "Diskway"'; do
+    grep -qF "$line" <<<"$resources" || fail "the version resource of $file lacks $line: $resources"
+  done
 done
 
 cd "$work"
