@@ -15,26 +15,15 @@ VMLib::UniqueFile OpenFileTable::OpenForWriting(const std::wstring& realPath, ui
     // CREATE_ALWAYS, which truncates even a file it has just created; ext4
     // answers a truncate to zero by writing the whole file back when it is
     // closed, so under Wine every new large file's close waited on the disk.
-    // CREATE_NEW also refuses a name that something answers to, such as a
-    // long-named file's short name.
-    VMLib::UniqueFile created(::CreateFileW(realPath.c_str(), GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES,
-                                            /*share=*/0, /*security=*/nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+    // CREATE_NEW also refuses any name that something answers to: a
+    // long-named file's short name, and, with the reparse-point flag, a link
+    // whose target is missing, which Windows would otherwise follow and
+    // create (Wine refuses it either way). So a file made here is new and
+    // named as asked, with no check of its final path to pay for.
+    VMLib::UniqueFile created(::CreateFileW(realPath.c_str(), GENERIC_WRITE, /*share=*/0, /*security=*/nullptr,
+                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                                             /*templateFile=*/nullptr));
-    if (created) {
-      VMLib::ExactItem item;
-      const uint32_t checkStatus = item.Adopt(realPath, std::move(created));
-      if (checkStatus == 0 && item.GetMatch() == VMLib::ExactItem::Match::Exact) return item.Release();
-      // Created through a link whose target was missing (Wine follows one
-      // when it creates): that file did not exist before and goes again,
-      // through the same handle.
-      item.UndoCreation();
-      if (checkStatus != 0) {
-        log_.LogSystemError(Error, checkStatus, L"Cannot open file '%s'", realPath.c_str());
-      } else {
-        log_.LogOtherItem(L"write", realPath, item.FinalPath());
-      }
-      return VMLib::UniqueFile();
-    }
+    if (created) return created;
     const DWORD error = ::GetLastError();
     if (error != ERROR_FILE_EXISTS) {
       status = error;

@@ -10,16 +10,20 @@ from .units import MIB
 
 
 class Table:
-    def __init__(self, title, unit, amount, baseline):
+    def __init__(self, title, unit, amount, baseline, item="file"):
         self.title = title
+        self.item = item          # what the calls are counted per
         self.unit = unit          # "MiB/s", "files/s", "entries/s"
         self.amount = amount      # work per run in that unit's numerator
         self.baseline = baseline  # name of the row the ratios refer to
         self.rows = []
+        self.calls = {}           # name -> (program's, wineserver's) system calls per item
         self.notes = []
 
-    def add(self, name, seconds, peak=None):
+    def add(self, name, seconds, peak=None, calls=None):
         self.rows.append((name, seconds, peak))
+        if calls is not None:
+            self.calls[name] = calls
 
     def median(self, name):
         for n, s, _ in self.rows:
@@ -46,15 +50,21 @@ class Table:
 
     def markdown(self):
         has_peak = any(p for _, _, p in self.rows)
+        has_calls = bool(self.calls)
         head = f"| contender | median s | min s | max s | {self.unit} | vs {self.baseline} | same, min s |"
-        lines = [f"**{self.title}**", "", head + (" peak MiB |" if has_peak else ""),
-                 "|---|---:|---:|---:|---:|---:|---:|" + ("---:|" if has_peak else "")]
+        head += " peak MiB |" if has_peak else ""
+        head += f" wineserver calls/{self.item} | own calls/{self.item} |" if has_calls else ""
+        lines = [f"**{self.title}**", "", head,
+                 "|---|---:|---:|---:|---:|---:|---:|" + ("---:|" if has_peak else "") + ("---:|---:|" if has_calls else "")]
         for name, seconds, peaks in self.rows:
             m = statistics.median(seconds)
             line = (f"| {name} | {m:.3f} | {min(seconds):.3f} | {max(seconds):.3f} | "
                     f"{self.amount / m:,.0f} | {self.ratio(name):.2f} | {self.best_ratio(name):.2f} |")
             if has_peak:
                 line += f" {max(peaks) / MIB:.1f} |" if peaks else " |"
+            if has_calls:
+                program, server = self.calls.get(name, (None, None))
+                line += f" {server:,.1f} | {program:,.1f} |" if program is not None else " | |"
             lines.append(line)
         lines += [""] + self.notes
         return "\n".join(lines)

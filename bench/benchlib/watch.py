@@ -5,6 +5,7 @@ reporting held off when asked."""
 
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 import threading
@@ -108,6 +109,50 @@ def timed(command, env):
     if code != 0:
         die(f"{' '.join(command)} failed ({code}):\n{stdout[-2000:]}{stderr[-2000:]}")
     return measured["seconds"], measured["peak"], stdout
+
+
+def server_pid(env):
+    """The prefix's wineserver: its working folder is named for the device
+    and inode of the prefix."""
+    prefix = os.stat(env["WINEPREFIX"])
+    key = f"server-{prefix.st_dev:x}-{prefix.st_ino:x}"
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.readlink(f"/proc/{pid}/cwd").endswith("/" + key):
+                return int(pid)
+        except OSError:
+            pass
+    die(f"no wineserver runs for {env['WINEPREFIX']}")
+
+
+def strace_calls(summary):
+    """The total number of calls in an `strace -c` summary file."""
+    for line in open(summary):
+        fields = line.split()
+        if fields and fields[-1] == "total":
+            return int(fields[3])
+    return 0
+
+
+def counted(command, env):
+    """Runs `command` once under strace, untimed (tracing slows every call):
+    returns the system calls of its own processes and those the prefix's
+    wineserver made meanwhile, which is where a Windows program's requests
+    to Wine are served. Unlike times, the counts do not depend on the
+    machine or on what else runs on it."""
+    with tempfile.TemporaryDirectory() as folder:
+        server_file, program_file = os.path.join(folder, "server"), os.path.join(folder, "program")
+        server = subprocess.Popen(["strace", "-c", "-f", "-q", "-o", server_file, "-p", str(server_pid(env))],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(0.5)  # attached
+        code = subprocess.run(["strace", "-c", "-f", "-q", "-o", program_file, *command], env=env,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode
+        server.send_signal(signal.SIGINT)
+        server.wait()
+        if code != 0:
+            die(f"{' '.join(command)} failed ({code}) under strace")
+        return strace_calls(program_file), strace_calls(server_file)
 
 
 def trash_of(scratch):
@@ -216,3 +261,14 @@ def alternate(contenders, rounds, output, label, dispose=discard, warmups=1):
             times.append(f"{seconds:.2f}" + (f" ({peak / MIB:.1f} MiB)" if peak else ""))
         print(f"  {label}: {'warm-up' if r < 0 else f'round {r + 1}/{rounds}'}: "
               f"{', '.join(f'{contenders.index(c) + 1}={t}' for c, t in zip(order, times))} s", flush=True)
+
+
+def count_calls(contenders, output, items, dispose=discard):
+    """One counted run of each contender: its system calls and the
+    wineserver's, per item copied or listed."""
+    for c in contenders:
+        prepare(output)
+        program, server = counted(c.command(output), c.env)
+        finish(output, dispose)
+        c.calls = (program / items, server / items)
+    print(f"  counted calls of {len(contenders)} contenders", flush=True)

@@ -11,7 +11,7 @@ from .contenders import (DEFAULT_BUFFER, Contender, checked, host_backup, host_n
 from .datasets import generate, make_flat, make_large, make_tree, warm
 from .tables import Table, verdict
 from .units import GIB, MIB, size_text, windows_path
-from .watch import alternate, set_aside, trash_of, die
+from .watch import alternate, count_calls, set_aside, trash_of, die
 
 # Buffer sizes tried for the large files; the host accepts up to 64M.
 BUFFERS = ["64K", "128K", "256K", "512K", "1M", "2M", "4M", "8M"]
@@ -31,10 +31,11 @@ def bench_buffers(wine, scratch, data, sizes, rounds, results):
     # free page reporting was held off came out a third slower, and rotating
     # the order spreads that over the medians unevenly. Three rounds settle it.
     alternate(contenders, rounds, os.path.join(scratch, "large", "out"), "buffers", warmups=3)
+    count_calls(contenders, os.path.join(scratch, "large", "out"), shape["files"])
     best = min(contenders, key=lambda c: statistics.median(c.seconds))
     table = Table(f"buffer sizes for (a), one thread, {rounds} rounds", "MiB/s", total / MIB, best.name)
     for c in contenders:
-        table.add(c.name, c.seconds)
+        table.add(c.name, c.seconds, calls=c.calls)
     fastest = min(contenders, key=lambda c: min(c.seconds))
     results["best_buffer"] = BUFFERS[contenders.index(best)]
     table.notes.append(f"Fastest median: {results['best_buffer']}; fastest single run: "
@@ -69,10 +70,11 @@ def bench_large(wine, scratch, data, sizes, rounds, results):
     empty = generate(scratch, "empty", {}, lambda folder: None)
     startups = [host_backup(wine, data, empty, 1), rawcopy(wine, empty)]
     alternate(contenders + startups, rounds, os.path.join(scratch, "large", "out"), "large files")
+    count_calls(contenders, os.path.join(scratch, "large", "out"), shape["files"])
     table = Table(f"(a) large files: {shape['files']} files of {size_text(shape['size'])}, "
                   f"{total / GIB:.2f} GiB, {rounds} rounds", "MiB/s", total / MIB, dd.name)
     for c in contenders:
-        table.add(c.name, c.seconds, c.peaks if c not in (dd, dd_truncating) else None)
+        table.add(c.name, c.seconds, c.peaks if c not in (dd, dd_truncating) else None, c.calls)
     raw, copy = contenders[len(hosts)].name, contenders[len(hosts) + 1].name
     if best != DEFAULT_BUFFER:
         table.notes.append(f"The buffer sweep's fastest median, {best}, copied at "
@@ -111,12 +113,14 @@ def bench_small(wine, scratch, data, sizes, rounds, results):
     # that the source did not change while read, ApplyFileInfo).
     reads = rawcopy(wine, source, "raw loop + 4 registry reads per file", ["--mapping-reads", "4"])
     contenders = checked(source, hosts + [raw, reads, copy, cp])
-    alternate(contenders, rounds, os.path.join(scratch, "small", "out"), "small files", set_aside(trash_of(scratch)))
     files = shape["folders"] * shape["per_folder"]
+    output, dispose = os.path.join(scratch, "small", "out"), set_aside(trash_of(scratch))
+    alternate(contenders, rounds, output, "small files", dispose)
+    count_calls(contenders, output, files, dispose)
     table = Table(f"(b) small files: {files:,} files of {size_text(shape['size'])} in {shape['folders']} folders, "
                   f"{rounds} rounds", "files/s", files, raw.name)
     for c in contenders:
-        table.add(c.name, c.seconds, c.peaks if c is not cp else None)
+        table.add(c.name, c.seconds, c.peaks if c is not cp else None, c.calls)
     results["small"] = table
     table.notes.append(f"The registry reads cost {table.median(reads.name) - table.median(raw.name):.1f} s of the "
                        f"raw loop's {table.median(raw.name):.1f} s.")
@@ -138,12 +142,14 @@ def bench_small(wine, scratch, data, sizes, rounds, results):
 def bench_wide(wine, scratch, data, sizes, rounds, results):
     shape, source, hosts, raw, copy = tree_contenders(wine, scratch, data, sizes, "wide", [1, DEFAULT_THREADS])
     contenders = checked(source, hosts + [raw, copy])
-    alternate(contenders, rounds, os.path.join(scratch, "wide", "out"), "wide folder", set_aside(trash_of(scratch)))
     files = shape["folders"] * shape["per_folder"]
+    output, dispose = os.path.join(scratch, "wide", "out"), set_aside(trash_of(scratch))
+    alternate(contenders, rounds, output, "wide folder", dispose)
+    count_calls(contenders, output, files, dispose)
     table = Table(f"(e) one wide folder: {files:,} files of {size_text(shape['size'])}, {rounds} rounds", "files/s",
                   files, raw.name)
     for c in contenders:
-        table.add(c.name, c.seconds, c.peaks)
+        table.add(c.name, c.seconds, c.peaks, c.calls)
     small = results.get("small")
     if small is not None:
         table.notes.append(f"The same contenders in (b)'s folders of {sizes['small']['per_folder']}: the raw loop "
@@ -195,11 +201,12 @@ def bench_listing(wine, scratch, data, sizes, rounds, results):
     for c in everything:
         c.env = wine.env
     alternate(everything, rounds, None, "listing")
+    count_calls(listings, None, entries)
     raw, off, on = (c.name for c in listings)
     table = Table(f"(c) listing one folder of {entries:,} entries (time inside the program, "
-                  f"loading excluded), {rounds} rounds", "entries/s", entries, raw)
+                  f"loading excluded), {rounds} rounds", "entries/s", entries, raw, item="entry")
     for c in listings:
-        table.add(c.name, c.seconds)
+        table.add(c.name, c.seconds, calls=c.calls)
     per_call = {c.name: statistics.median(c.seconds) / (calls if c is not probes[2] else mappings) * 1e6
                 for c in probes}
     raw_empty, plugin_empty, registry = (per_call[c.name] for c in probes)
