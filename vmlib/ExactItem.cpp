@@ -28,7 +28,8 @@ std::wstring WithoutTrailingSeparators(std::wstring path) {
 
 // Where a handle leads, as the volume's serial number and the path on that
 // volume: the form that stands in for the final path where Wine 8 cannot
-// give one (its GetFinalPathNameByHandleW stops at MAX_PATH characters).
+// give one (its GetFinalPathNameByHandleW fails with ERROR_MORE_DATA for a
+// path longer than MAX_PATH characters, whatever the buffer).
 uint32_t VolumePathOf(HANDLE handle, std::wstring& path) {
   BY_HANDLE_FILE_INFORMATION identity = {};
   if (!::GetFileInformationByHandle(handle, &identity)) {
@@ -83,20 +84,15 @@ bool IsNameSurrogate(DWORD attributes, DWORD reparseTag) {
 }
 
 uint32_t FinalPathOf(HANDLE handle, std::wstring& path) {
-  // The longest path Windows handles, for the second try.
-  constexpr size_t kLongestPath = 32768;
   std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
     const DWORD length = ::GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
                                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (length == 0) {
       const DWORD error = ::GetLastError();
-      // Windows answers a short buffer with the size it needs; Wine 8 fails
-      // with ERROR_MORE_DATA instead.
-      if (error != ERROR_MORE_DATA || buffer.size() >= kLongestPath) return error;
-      buffer.resize(kLongestPath);
-      continue;
+      return error;
     }
+    // Too small a buffer gives the size needed, terminator included.
     if (length < buffer.size()) {
       path.assign(buffer.data(), length);
       return 0;

@@ -185,12 +185,16 @@ TEST_F(DirectoryOperations, WholeDrivesAndDotComponentsAreNeverRemoved) {
     EXPECT_EQ(log.messages[0].text.rfind(L"Computer: cannot delete directory '", 0), 0u);
     log.messages.clear();
   }
-  // Windows would drop the trailing period of a network path and remove "sub".
-  EXPECT_EQ(writer->RemoveFolder(network + L"$\\sub."), 1u);
-  EXPECT_EQ(writer->RemoveFile(network + L"$\\stays "), 1u);
+  // Windows drops a trailing period or blank of a network path's folder, so
+  // these would reach "sub\\inner" and "sub\\kept.txt".
+  MakeFolder(temp / L"sub\\inner");
+  WriteFileBytes(temp / L"sub\\kept.txt", "kept");
+  EXPECT_EQ(writer->RemoveFolder(network + L"$\\sub.\\inner"), 1u);
+  EXPECT_EQ(writer->RemoveFile(network + L"$\\sub \\kept.txt"), 1u);
   EXPECT_EQ(log.messages.size(), 2u);
   EXPECT_EQ(ReadFileBytes(temp / L"stays"), "x");
-  EXPECT_TRUE(IsFolder(temp / L"sub"));
+  EXPECT_EQ(ReadFileBytes(temp / L"sub\\kept.txt"), "kept");
+  EXPECT_TRUE(IsFolder(temp / L"sub\\inner"));
 }
 
 // How deep below the caller's frame `work` used the thread's stack, measured
