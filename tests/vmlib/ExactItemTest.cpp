@@ -2,6 +2,8 @@
 // tags Windows uses stand in for them.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "vmlib/ExactItem.h"
 
 namespace test {
@@ -9,12 +11,8 @@ namespace {
 
 TEST(ExactItem, OnlyNameSurrogatesAndUntaggedReparsePointsAreLinks) {
   constexpr DWORD kReparse = FILE_ATTRIBUTE_REPARSE_POINT;
-  struct Case {
-    DWORD attributes;
-    DWORD tag;
-    bool link;
-  };
-  const Case cases[] = {
+  // Attributes, tag, and whether that is a link.
+  const std::tuple<DWORD, DWORD, bool> cases[] = {
       {kReparse, IO_REPARSE_TAG_SYMLINK, true},
       {kReparse | FILE_ATTRIBUTE_DIRECTORY, IO_REPARSE_TAG_MOUNT_POINT, true},
       {kReparse | FILE_ATTRIBUTE_DIRECTORY, 0, true}, // Wine's link to a folder
@@ -23,8 +21,8 @@ TEST(ExactItem, OnlyNameSurrogatesAndUntaggedReparsePointsAreLinks) {
       {kReparse, 0x80000017, false},                  // compressed (WOF) file
       {FILE_ATTRIBUTE_NORMAL, IO_REPARSE_TAG_SYMLINK, false},
   };
-  for (const Case& each : cases) {
-    EXPECT_EQ(VMLib::IsNameSurrogate(each.attributes, each.tag), each.link) << std::hex << each.tag;
+  for (const auto& [attributes, tag, link] : cases) {
+    EXPECT_EQ(VMLib::IsNameSurrogate(attributes, tag), link) << std::hex << tag;
   }
 }
 
