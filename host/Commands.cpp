@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "host/Format.h"
+#include "host/LocalFile.h"
 #include "host/LoadedPlugin.h"
 #include "host/PasswordInput.h"
 #include "host/Text.h"
@@ -46,8 +47,25 @@ void RequireSuccess(const CommandContext& context, uint64_t mark, uint32_t statu
   if (status != StatusSuccess) throw PluginFailure(context.log, mark, what, status);
 }
 
+// The plug-in answers "not found" for an item it cannot reach as well, so
+// the host asks Windows which it is.
 void RequireFound(uint32_t status, const std::wstring& path) {
-  if (status == StatusNotFound) throw HostError(Quoted(path) + L": not found");
+  if (status != StatusNotFound) return;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  const std::wstring local = LocalPathOf(path);
+  const bool found = !local.empty() && ::GetFileAttributesExW(local.c_str(), GetFileExInfoStandard, &data);
+  const DWORD error = found ? ERROR_SUCCESS : ::GetLastError();
+  if (found || local.empty() || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+    throw HostError(Quoted(path) + L": not found");
+  }
+  throw HostError(Quoted(path) + L" cannot be read: " + SystemErrorText(error));
+}
+
+// A listing or query that succeeded with a warning or worse in the log is
+// incomplete (an unreadable folder lists as empty): shown, then failed.
+void RequireNoProblem(const CommandContext& context, uint64_t mark, const std::wstring& what) {
+  const std::wstring problem = context.log.LastProblemSince(mark);
+  if (!problem.empty()) throw HostError(what + L": " + problem);
 }
 
 std::wstring ListingRow(const std::wstring& type, const std::wstring& size, const std::wstring& modified,
@@ -94,6 +112,7 @@ void RunList(const CommandContext& context) {
     if (context.options.showAcl && !info.aclRights.empty()) table += L"      ACL " + info.aclRights + L"\n";
   }
   context.out.Write(table);
+  RequireNoProblem(context, mark, L"cannot list all of " + Quoted(path));
 }
 
 void RunStat(const CommandContext& context) {
@@ -113,6 +132,7 @@ void RunStat(const CommandContext& context) {
       Field(L"Valid times", Hex(info.validFields)) +
       Field(L"ACL", info.aclRights.empty() ? (context.options.copyAcl ? L"-" : L"- (not read; use --acl)")
                                            : info.aclRights));
+  RequireNoProblem(context, mark, L"cannot read all of " + Quoted(path));
 }
 
 void RunFreeSpace(const CommandContext& context) {
