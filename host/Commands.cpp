@@ -61,10 +61,12 @@ void RequireFound(uint32_t status, const std::wstring& path) {
   throw HostError(Quoted(path) + L" cannot be read: " + SystemErrorText(error));
 }
 
-// A listing or query that succeeded with a warning or worse in the log is
-// incomplete (an unreadable folder lists as empty): shown, then failed.
-void RequireNoProblem(const CommandContext& context, uint64_t mark, const std::wstring& what) {
-  const std::wstring problem = context.log.LastProblemSince(mark);
+// A listing or query that succeeded with a problem of `level` or worse in
+// the log is incomplete: an unreadable folder lists as empty (an error), an
+// item whose ACL could not be read has none (a warning).
+void RequireNoProblem(const CommandContext& context, uint64_t mark, const std::wstring& what,
+                      uint32_t level = Warning) {
+  const std::wstring problem = context.log.LastProblemSince(mark, level);
   if (!problem.empty()) throw HostError(what + L": " + problem);
 }
 
@@ -101,6 +103,7 @@ void RunList(const CommandContext& context) {
   const uint32_t status = context.plugin.Reader().ListFolder(path, entries);
   RequireFound(status, path);
   RequireSuccess(context, mark, status, L"cannot list " + Quoted(path));
+  RequireNoProblem(context, mark, L"cannot list " + Quoted(path), Error);
   std::wstring table = ListingRow(L"TYPE", L"SIZE", L"MODIFIED", L"CREATED", L"ATTR", L"NAME");
   for (const FolderEntry& entry : entries) {
     const FileInfo& info = entry.info;

@@ -16,6 +16,8 @@
 #include "host/Sha256.h"
 #include "tests/host/CapturedOutput.h"
 #include "tests/support/TempFolder.h"
+#include "vmlib/ScopedHandle.h"
+#include "vmlib/WindowsApi.h"
 
 using hosttest::CapturedOutput;
 using host::HostError;
@@ -29,8 +31,10 @@ TEST(Arguments, ExitCodesTellUsageFromFailure) {
   const std::wstring data = folder.path();
   const std::vector<std::pair<std::vector<std::wstring>, int>> cases = {
       {{}, 2}, {{L"copy", L"a", L"b"}, 2}, {{L"get", L"C$\\a"}, 2}, {{L"get", L"C$\\a", L"a", L"--buffer=lots"}, 2},
-      // the password never on the command line
+      // the password never on the command line, and not left out of standard input
       {{L"locations", L"add", L"o", L"--share", L"\\\\s\\d", L"--drive", L"Z:", L"--password", L"x"}, 2},
+      {{L"--data", data, L"locations", L"add", L"o", L"--share", L"\\\\s\\d", L"--drive", L"Z:", L"--user", L"u",
+        L"--password-stdin"}, 2},
       // only virtual paths, and the items a command can act on
       {{L"ls", L"C:\\a"}, 2}, {{L"stat", L"\\\\?\\C:\\a"}, 2}, {{L"get", L"C$\\a\\..\\b", L"b"}, 2},
       {{L"rm", L"C$"}, 2},
@@ -38,6 +42,11 @@ TEST(Arguments, ExitCodesTellUsageFromFailure) {
       // NO_PLUGIN: no Diskway.dll beside the test program.
       {{L"--data", data, L"info"}, 1},
   };
+  // Standard input with nothing at all in it, not even an empty line.
+  test::WriteFileBytes(folder / L"empty", "");
+  const VMLib::UniqueFile empty(::CreateFileW((folder / L"empty").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
+  ::SetStdHandle(STD_INPUT_HANDLE, empty.get());
   for (const auto& [args, exitCode] : cases) {
     CapturedOutput out;
     CapturedOutput err;
