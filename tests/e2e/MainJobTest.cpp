@@ -108,9 +108,6 @@ public:
   uint32_t Close(uint32_t& id) override { return real_.Close(id); }
   uint32_t QueryFileInfo(const std::wstring& path, FileInfo& info) override { return real_.QueryFileInfo(path, info); }
   void Reserved8() override {}
-  uint32_t GetFreeSpace(const std::wstring& path, uint64_t& total, uint64_t& free) override {
-    return real_.GetFreeSpace(path, total, free);
-  }
   uint32_t Write(const void* buffer, uint32_t& size, const uint32_t& id) override { return real_.Write(buffer, size, id); }
   uint32_t CreateFolder(const std::wstring& path) override { return real_.CreateFolder(path); }
   uint32_t RemoveFolder(const std::wstring& path) override { return real_.RemoveFolder(path); }
@@ -348,8 +345,7 @@ TEST_P(TreeJob, CaseClashesAndLinksAreNamedAndNeverWrittenThrough) {
   const std::wstring unread = L"\n      the name could not be read exactly: SRC gave 2 items this one name";
   Expect({L"backup", inexact, ToVirtual(temp / L"inexact")}, 1, {L"Failed:    2 items\n", unread});
   EXPECT_EQ(test::FolderItems(temp / L"inexact").size(), 1u) << "only good.txt";
-  const HostRun verify = Expect({L"verify", inexact, ToVirtual(temp / L"inexact")}, 1, {L"checked, 2 differences"});
-  EXPECT_EQ(Occurrences(verify.output, L"  unreadable: "), 2u) << verify.output;
+  Expect({L"verify", inexact, ToVirtual(temp / L"inexact")}, 1, {L"  unreadable: bad", L"checked, 2 differences"});
 }
 
 // ACLs as Wine keeps them (as Unix modes): what --copy-acl carries comes
@@ -402,30 +398,27 @@ TEST_F(MainJob, FatDriveRoundsTimesRefusesLargeFilesAndMetadataWarningsAreCounte
     return host::CopyTree(plugin.Reader(), fat, log, out, ToVirtual(src), ToVirtual(dst), {1 << 20, incremental, false});
   };
   const auto differences = [&] {
-    return host::VerifyTrees(plugin.Reader(), fat, log, out, ToVirtual(src), ToVirtual(dst), 1 << 20, false).differences;
+    return host::VerifyTrees(plugin.Reader(), fat, log, out, ToVirtual(src), ToVirtual(dst), 1 << 20, false)
+        .differences.size();
   };
   const host::CopyReport first = copy(false);
-  ASSERT_EQ(first.failures.size(), 1u);
-  EXPECT_TRUE(first.failures[0].relative == L"huge.bin" && Contains(first.failures[0].reason, L"FAT drive"));
+  EXPECT_TRUE(first.failures.size() == 1 && Contains(first.failures[0].reason, L"on a FAT drive, which holds no"));
   EXPECT_FALSE(test::Exists(dst + L"\\huge.bin"));
   EXPECT_NE(Describe(dst)[L"odd.txt"].find("written " + std::to_string(kJanuary2024) + ","), std::string::npos);
   for (const int64_t shift : {int64_t{0}, static_cast<int64_t>(kHour)}) {
     fat.shift = shift;
     EXPECT_EQ(copy(true).skippedFiles, 2u) << shift;
-    ASSERT_EQ(differences().size(), 1u) << shift;
-    EXPECT_EQ(differences()[0].kind, host::DifferenceKind::MissingInTarget);
+    EXPECT_EQ(differences(), 1u) << "only huge.bin, which is missing";
   }
   fat.shift = kHour + 5 * kSecond;
   EXPECT_EQ(copy(true).copied.files, 2u);
-  EXPECT_EQ(differences().size(), 3u) << "the write time of each file, and huge.bin";
+  EXPECT_EQ(differences(), 3u) << "the write time of each file, and huge.bin";
 
   fat.shift = 0;
   fat.warn = true;
   const host::CopyReport warned = copy(false);
-  EXPECT_EQ(warned.metadataFailures.size(), 3u) << "both files and DST itself";
-  EXPECT_EQ(warned.copied.files, 2u);
   const std::wstring summary = host::CopySummary(warned, L"Backup", {});
-  EXPECT_TRUE(Contains(summary, L"Failed:    1 item\n") &&
+  EXPECT_TRUE(Contains(summary, L"Copied:    2 files and 0 folders") && Contains(summary, L"Failed:    1 item\n") &&
               Contains(summary, L"Metadata:  3 items copied, metadata not applied\n") &&
               Contains(summary, L"    odd.txt\n      copied, metadata not applied: Can't set file ACL rights for "))
       << summary;

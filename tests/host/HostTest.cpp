@@ -16,7 +16,6 @@
 #include "host/Sha256.h"
 #include "tests/host/CapturedOutput.h"
 #include "tests/support/TempFolder.h"
-#include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
 
 using hosttest::CapturedOutput;
@@ -42,11 +41,8 @@ TEST(Arguments, ExitCodesTellUsageFromFailure) {
       // NO_PLUGIN: no Diskway.dll beside the test program.
       {{L"--data", data, L"info"}, 1},
   };
-  // Standard input with nothing at all in it, not even an empty line.
-  test::WriteFileBytes(folder / L"empty", "");
-  const VMLib::UniqueFile empty(::CreateFileW((folder / L"empty").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                              OPEN_EXISTING, 0, nullptr));
-  ::SetStdHandle(STD_INPUT_HANDLE, empty.get());
+  // No standard input: not a line to read, not even an empty one.
+  ::SetStdHandle(STD_INPUT_HANDLE, INVALID_HANDLE_VALUE);
   for (const auto& [args, exitCode] : cases) {
     CapturedOutput out;
     CapturedOutput err;
