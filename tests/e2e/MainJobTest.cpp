@@ -364,20 +364,6 @@ TEST_P(TreeJob, AclsComeBackAsListedAndVerifyNamesTheItemsACopyWithoutThemLost) 
   Expect({L"verify", modes, ToVirtual(temp / L"back"), L"--copy-acl"}, 0, {L"checked, no differences"});
 }
 
-// A real exFAT drive (X:, mounted by the entry script through exfat-fuse),
-// which keeps times in whole steps: a second incremental run skips every
-// file and verify finds the copy identical.
-TEST_P(TreeJob, DriveThatRoundsTimesHoldsAnUnchangedCopy) {
-  if (!test::IsFolder(L"X:\\")) GTEST_SKIP() << "no exFAT drive X: (./diskway test mounts one when run as root)";
-  test::MakeFolder(src);
-  for (int i = 0; i < 3; ++i) WriteFile(src + L"\\" + std::to_wstring(i) + L".txt", "x", kJanuary2024 + 1234567 * (i + 1));
-  const std::wstring target = L"X$\\e2e-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(threads);
-  Expect({L"backup", ToVirtual(src), target}, 0);
-  Expect({L"backup", ToVirtual(src), target, L"--incremental"}, 0, {L"Skipped:   3 unchanged files"});
-  Expect({L"verify", ToVirtual(src), target}, 0, {L"checked, no differences"});
-  Expect({L"rm", target}, 0);
-}
-
 // FAT32 simulated over C:: the host learns its steps by reading a time back,
 // skips and verifies copies whose times it rounded, also an hour off, but
 // not two seconds more; refuses a file of 4 GiB before copying it; and a
