@@ -503,12 +503,13 @@ FileCopyResult CopyOneFile(IBackupDataRead& source, IBackupDataWrite& target, co
                       free >= file.info.size;
     result.diskFull = !room;
     result.quota = failure.quota();
-    result.failure = ItemFailure{L"",
-                                 failure.message() +
-                                     (room ? L", yet the drive has " + FormatSize(free) +
-                                                 L" free, room for the whole file: not counted as a full disk"
-                                           : L"") +
-                                     (file.existing ? L"; the old copy is kept" : L""),
+    // With several workers a small file can meet a disk that others' copies
+    // fill for a moment: that one is not counted either.
+    const std::wstring reason =
+        room ? L"DST refused it as if its disk were full, yet the drive has " + FormatSize(free) +
+                   L" free, room for the whole file (not counted as a full disk): " + failure.message()
+             : failure.message();
+    result.failure = ItemFailure{L"", reason + (file.existing ? L"; the old copy is kept" : L""),
                                  room ? FailureKind::Other : FailureKind::Space};
     return result;
   } catch (const HostError& failure) {

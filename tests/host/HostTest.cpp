@@ -16,7 +16,6 @@
 #include "host/Sha256.h"
 #include "tests/host/CapturedOutput.h"
 #include "tests/support/TempFolder.h"
-#include "vmlib/WindowsApi.h"
 
 using hosttest::CapturedOutput;
 using host::HostError;
@@ -30,10 +29,8 @@ TEST(Arguments, ExitCodesTellUsageFromFailure) {
   const std::wstring data = folder.path();
   const std::vector<std::pair<std::vector<std::wstring>, int>> cases = {
       {{}, 2}, {{L"copy", L"a", L"b"}, 2}, {{L"get", L"C$\\a"}, 2}, {{L"get", L"C$\\a", L"a", L"--buffer=lots"}, 2},
-      // the password never on the command line, and not left out of standard input
+      // the password never on the command line
       {{L"locations", L"add", L"o", L"--share", L"\\\\s\\d", L"--drive", L"Z:", L"--password", L"x"}, 2},
-      {{L"--data", data, L"locations", L"add", L"o", L"--share", L"\\\\s\\d", L"--drive", L"Z:", L"--user", L"u",
-        L"--password-stdin"}, 2},
       // only virtual paths, and the items a command can act on
       {{L"ls", L"C:\\a"}, 2}, {{L"stat", L"\\\\?\\C:\\a"}, 2}, {{L"get", L"C$\\a\\..\\b", L"b"}, 2},
       {{L"rm", L"C$"}, 2},
@@ -41,8 +38,6 @@ TEST(Arguments, ExitCodesTellUsageFromFailure) {
       // NO_PLUGIN: no Diskway.dll beside the test program.
       {{L"--data", data, L"info"}, 1},
   };
-  // No standard input: not a line to read, not even an empty one.
-  ::SetStdHandle(STD_INPUT_HANDLE, INVALID_HANDLE_VALUE);
   for (const auto& [args, exitCode] : cases) {
     CapturedOutput out;
     CapturedOutput err;
