@@ -11,15 +11,6 @@
 
 namespace host {
 
-namespace {
-
-std::wstring NoRoomFor(const std::wstring& path, Shortage shortage) {
-  return shortage == Shortage::Quota ? L"this user's disk quota on the drive holding " + Quoted(path) + L" is used up"
-                                     : L"the disk holding " + Quoted(path) + L" is full";
-}
-
-} // namespace
-
 LockedFileError::LockedFileError(std::wstring message, std::wstring reason)
     : HostError(std::move(message)), reason_(std::move(reason)) {}
 
@@ -166,6 +157,11 @@ bool IsTemporaryName(const std::wstring& name) {
     if (!std::iswxdigit(name[i])) return false;
   }
   return true;
+}
+
+std::wstring NoRoomFor(const std::wstring& path, Shortage shortage) {
+  return shortage == Shortage::Quota ? L"this user's disk quota on the drive holding " + Quoted(path) + L" is used up"
+                                     : L"the disk holding " + Quoted(path) + L" is full";
 }
 
 Shortage ShortageSince(const HostLog& log, uint64_t mark) {

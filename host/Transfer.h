@@ -129,6 +129,8 @@ enum class Shortage { None, Disk, Quota };
 // inodes, which Windows reports the same way; or the user's disk quota is
 // used up (ERROR_DISK_QUOTA_EXCEEDED).
 Shortage ShortageSince(const HostLog& log, uint64_t mark);
+// "the disk holding 'PATH' is full", or that the user's quota there is used up.
+std::wstring NoRoomFor(const std::wstring& path, Shortage shortage);
 
 class LocalFileReader final : public ByteSource {
 public:

@@ -174,8 +174,7 @@ public:
     if (!spaceStop_) return;
     const uint64_t didNotFit = std::count_if(report_.failures.begin(), report_.failures.end(),
                                              [](const ItemFailure& failure) { return failure.kind == FailureKind::Space; });
-    report_.stopReason = (quota_ ? L"this user's disk quota on the drive holding " + Quoted(to_) + L" is used up: "
-                                 : L"the disk holding " + Quoted(to_) + L" is full: ") +
+    report_.stopReason = NoRoomFor(to_, quota_ ? Shortage::Quota : Shortage::Disk) + L": " +
                          CountOf(didNotFit, L"file") + L" did not fit, so the rest were not tried";
   }
 
