@@ -256,6 +256,7 @@ const wchar_t* UsageText() {
          L"                                copy a backup SRC back to DST\n"
          L"  verify SRC DST [--buffer SIZE] [--threads N]\n"
          L"                                compare names, sizes, contents, times and attributes\n"
+         L"                                (and ACLs with --copy-acl)\n"
          L"                                (N files at a time, 1 to 32, by default 4)\n"
          L"  demo [FOLDER]                 back up and verify a generated sample tree\n"
          L"                                (in FOLDER, by default %TEMP%\\diskway-demo)\n"

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "host/Format.h"
+#include "host/LocalFile.h"
 #include "host/LoadedPlugin.h"
 #include "host/PasswordInput.h"
 #include "host/Text.h"
@@ -46,8 +47,27 @@ void RequireSuccess(const CommandContext& context, uint64_t mark, uint32_t statu
   if (status != StatusSuccess) throw PluginFailure(context.log, mark, what, status);
 }
 
+// The plug-in answers "not found" for an item it cannot reach as well, so
+// the host asks Windows which it is.
 void RequireFound(uint32_t status, const std::wstring& path) {
-  if (status == StatusNotFound) throw HostError(Quoted(path) + L": not found");
+  if (status != StatusNotFound) return;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  const std::wstring local = LocalPathOf(path);
+  const bool found = !local.empty() && ::GetFileAttributesExW(local.c_str(), GetFileExInfoStandard, &data);
+  const DWORD error = found ? ERROR_SUCCESS : ::GetLastError();
+  if (found || local.empty() || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+    throw HostError(Quoted(path) + L": not found");
+  }
+  throw HostError(Quoted(path) + L" cannot be read: " + SystemErrorText(error));
+}
+
+// A listing or query that succeeded with a problem of `level` or worse in
+// the log is incomplete: an unreadable folder lists as empty (an error), an
+// item whose ACL could not be read has none (a warning).
+void RequireNoProblem(const CommandContext& context, uint64_t mark, const std::wstring& what,
+                      uint32_t level = Warning) {
+  const std::wstring problem = context.log.LastProblemSince(mark, level);
+  if (!problem.empty()) throw HostError(what + L": " + problem);
 }
 
 std::wstring ListingRow(const std::wstring& type, const std::wstring& size, const std::wstring& modified,
@@ -83,6 +103,7 @@ void RunList(const CommandContext& context) {
   const uint32_t status = context.plugin.Reader().ListFolder(path, entries);
   RequireFound(status, path);
   RequireSuccess(context, mark, status, L"cannot list " + Quoted(path));
+  RequireNoProblem(context, mark, L"cannot list " + Quoted(path), Error);
   std::wstring table = ListingRow(L"TYPE", L"SIZE", L"MODIFIED", L"CREATED", L"ATTR", L"NAME");
   for (const FolderEntry& entry : entries) {
     const FileInfo& info = entry.info;
@@ -94,6 +115,7 @@ void RunList(const CommandContext& context) {
     if (context.options.showAcl && !info.aclRights.empty()) table += L"      ACL " + info.aclRights + L"\n";
   }
   context.out.Write(table);
+  RequireNoProblem(context, mark, L"cannot list all of " + Quoted(path));
 }
 
 void RunStat(const CommandContext& context) {
@@ -113,6 +135,7 @@ void RunStat(const CommandContext& context) {
       Field(L"Valid times", Hex(info.validFields)) +
       Field(L"ACL", info.aclRights.empty() ? (context.options.copyAcl ? L"-" : L"- (not read; use --acl)")
                                            : info.aclRights));
+  RequireNoProblem(context, mark, L"cannot read all of " + Quoted(path));
 }
 
 void RunFreeSpace(const CommandContext& context) {

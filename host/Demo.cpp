@@ -265,7 +265,8 @@ int RunDemo(const CommandContext& context) {
 
   context.out.Write(L"\n== Verify of backup against source (the held file is free again)\n");
   const VerifyReport verified = VerifyTrees(context.plugin.Reader(), writer, context.log, context.out,
-                                            VirtualOf(source), VirtualOf(backup), context.options.bufferSize);
+                                            VirtualOf(source), VirtualOf(backup), context.options.bufferSize,
+                                            context.options.copyAcl);
   ReportSummary(context, VerifySummary(verified, [](const Difference& difference) -> std::wstring {
                   if (difference.kind != DifferenceKind::MissingInTarget || difference.relative != kHeldFile) {
                     return L"";

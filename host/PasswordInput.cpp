@@ -18,13 +18,20 @@ std::wstring ReadConsoleLine(HANDLE input) {
   return line;
 }
 
+// A last line without its line break still counts; an input that ends
+// before any byte holds no line at all.
 std::wstring ReadInputLine(HANDLE input) {
   std::string bytes;
   char c = 0;
   DWORD got = 0;
-  while (::ReadFile(input, &c, 1, &got, /*overlapped=*/nullptr) && got == 1 && c != '\n') {
+  bool any = false;
+  while (::ReadFile(input, &c, 1, &got, /*overlapped=*/nullptr) && got == 1) {
+    any = true;
+    if (c == '\n') break;
     if (c != '\r') bytes += c;
   }
+  if (!any) throw UsageError(L"--password-stdin: standard input ended before its first line; give the password "
+                             L"there (an empty line for none)");
   return FromUtf8(bytes);
 }
 

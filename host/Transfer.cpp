@@ -27,9 +27,10 @@ OpenPluginFile::OpenPluginFile(IBackupDataRead& data, const HostLog& log, std::w
       throw LockedFileError(
           Quoted(path_) + L" is locked by another program and could not be read from a shadow copy: " + reason, reason);
     }
-    if (mode != OpenRead && DiskFullSince(log, mark)) {
-      throw DiskFullError(L"the disk holding " + Quoted(path_) + L" is full" +
-                          PluginFailure(log, mark, L"", status).message());
+    const Shortage shortage = mode != OpenRead ? ShortageSince(log, mark) : Shortage::None;
+    if (shortage != Shortage::None) {
+      throw DiskFullError(NoRoomFor(path_, shortage) + PluginFailure(log, mark, L"", status).message(),
+                          shortage == Shortage::Quota);
     }
     throw PluginFailure(log, mark, L"cannot open " + Quoted(path_), status);
   }
@@ -112,9 +113,11 @@ void PluginFileWriter::WriteAll(const void* data, uint32_t size) {
     done += taken;
     done_ += taken;
     if (status == StatusSuccess && taken > 0) continue;
-    if (status == StatusDiskFull || DiskFullSince(log_, mark)) {
+    const Shortage shortage = status == StatusDiskFull ? Shortage::Disk : ShortageSince(log_, mark);
+    if (shortage != Shortage::None) {
       const std::wstring reason = status == StatusDiskFull ? L"" : PluginFailure(log_, mark, L"", status).message();
-      throw DiskFullError(L"the disk holding " + Quoted(target_) + L" is full after " + FormatSize(done_) + reason);
+      throw DiskFullError(NoRoomFor(target_, shortage) + L" after " + FormatSize(done_) + reason,
+                          shortage == Shortage::Quota);
     }
     throw PluginFailure(log_, mark, L"writing " + Quoted(path_) + L" failed after " + FormatSize(done_), status);
   }
@@ -156,15 +159,18 @@ bool IsTemporaryName(const std::wstring& name) {
   return true;
 }
 
-bool DiskFullSince(const HostLog& log, uint64_t mark) {
+std::wstring NoRoomFor(const std::wstring& path, Shortage shortage) {
+  return shortage == Shortage::Quota ? L"this user's disk quota on the drive holding " + Quoted(path) + L" is used up"
+                                     : L"the disk holding " + Quoted(path) + L" is full";
+}
+
+Shortage ShortageSince(const HostLog& log, uint64_t mark) {
   const std::wstring problem = log.LastProblemSince(mark);
-  for (const wchar_t* code : {L"(0x00000070)", L"(0x00000027)"}) {
-    const std::wstring suffix = code;
-    if (problem.size() >= suffix.size() && problem.compare(problem.size() - suffix.size(), suffix.size(), suffix) == 0) {
-      return true;
-    }
-  }
-  return false;
+  const auto endsWith = [&problem](const std::wstring& suffix) {
+    return problem.size() >= suffix.size() && problem.compare(problem.size() - suffix.size(), suffix.size(), suffix) == 0;
+  };
+  if (endsWith(L"(0x00000070)") || endsWith(L"(0x00000027)")) return Shortage::Disk;
+  return endsWith(L"(0x0000050F)") ? Shortage::Quota : Shortage::None;
 }
 
 LocalFileReader::LocalFileReader(std::wstring path) : path_(std::move(path)), file_(OpenLocalForReading(path_)) {}

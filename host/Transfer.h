@@ -27,10 +27,15 @@ private:
   std::wstring reason_;
 };
 
-// The target's disk has no room for the rest of the file.
+// The target's disk has no room for the rest of the file, or (`quota`) the
+// user has used up the share of it a disk quota allows.
 class DiskFullError : public HostError {
 public:
-  using HostError::HostError;
+  DiskFullError(std::wstring message, bool quota) : HostError(std::move(message)), quota_(quota) {}
+  bool quota() const noexcept { return quota_; }
+
+private:
+  bool quota_;
 };
 
 // Every failure throws HostError (or one of the kinds above) with the path
@@ -99,7 +104,7 @@ public:
                    const FileInfo* existing = nullptr);
   ~PluginFileWriter();
   // Write may take less than it was given; the rest is handed over again.
-  // A full disk (also out of inodes) throws DiskFullError.
+  // A full disk (also out of inodes) or a used-up quota throws DiskFullError.
   void WriteAll(const void* data, uint32_t size) override;
   // Closes the file and puts a replacement in place. Throws HostError when
   // the move fails; the old file then stays as it was.
@@ -118,10 +123,14 @@ std::wstring TemporaryPathFor(const std::wstring& target);
 // A name TemporaryPathFor gives: left behind by a run that did not finish.
 bool IsTemporaryName(const std::wstring& name);
 
-// The plug-in's last problem since `mark` says the disk is full: out of
-// space (ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL) or out of inodes, which
-// Windows reports the same way.
-bool DiskFullSince(const HostLog& log, uint64_t mark);
+enum class Shortage { None, Disk, Quota };
+// What the plug-in's last problem since `mark` says of the room left: the
+// disk is out of space (ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL) or out of
+// inodes, which Windows reports the same way; or the user's disk quota is
+// used up (ERROR_DISK_QUOTA_EXCEEDED).
+Shortage ShortageSince(const HostLog& log, uint64_t mark);
+// "the disk holding 'PATH' is full", or that the user's quota there is used up.
+std::wstring NoRoomFor(const std::wstring& path, Shortage shortage);
 
 class LocalFileReader final : public ByteSource {
 public:

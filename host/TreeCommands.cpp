@@ -55,7 +55,8 @@ int RunTreeCommand(const CommandContext& context) {
   WorkerPool* pool = workers ? &*workers : nullptr;
   if (options.command == Command::Verify) {
     const VerifyReport report =
-        VerifyTrees(source, context.plugin.Writer(), context.log, console.out(), from, to, options.bufferSize, pool);
+        VerifyTrees(source, context.plugin.Writer(), context.log, console.out(), from, to, options.bufferSize,
+                    options.copyAcl, pool);
     ReportSummary(context, VerifySummary(report));
     return report.differences.empty() ? 0 : 1;
   }

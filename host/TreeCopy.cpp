@@ -11,6 +11,7 @@
 #include "host/Text.h"
 #include "host/Containment.h"
 #include "host/LocalFile.h"
+#include "host/TimePrecision.h"
 #include "host/Transfer.h"
 
 namespace host {
@@ -23,6 +24,8 @@ namespace {
 constexpr int kDiskFullLimit = 2;
 // Links named in the summary; the log file has all of them.
 constexpr size_t kLinksShown = 5;
+// FAT32 keeps a file's size in 32 bits.
+constexpr uint64_t kFatFileLimit = 1ull << 32;
 
 using Listing = std::map<std::wstring, FileInfo, NameLess>;
 
@@ -42,13 +45,20 @@ void RequireUnchanged(IBackupDataRead& source, const FileCopy& file, uint64_t by
   throw ChangedWhileRead(what + L")");
 }
 
-// Empty when it worked, else why not.
+// Empty when it worked, else why not: a failed status, or a warning the
+// plug-in logged on the way (an ACL it could not set is only a warning, and
+// still leaves the item without its permissions).
 std::wstring ApplyAttributesAndTimes(IBackupDataWrite& target, const HostLog& log, const std::wstring& path,
                                      const FileInfo& info) {
   const uint64_t mark = log.MessageCount();
   const uint32_t status = target.ApplyFileInfo(path, info);
-  if (status == StatusSuccess) return L"";
+  if (status == StatusSuccess) return log.LastProblemSince(mark);
   return PluginFailure(log, mark, L"cannot set the attributes and times of " + Quoted(path), status).message();
+}
+
+std::optional<ItemFailure> MetadataFailure(const std::wstring& relative, const std::wstring& problem) {
+  if (problem.empty()) return std::nullopt;
+  return ItemFailure{relative, L"copied, metadata not applied: " + problem, FailureKind::Metadata};
 }
 
 // The writer of a copy. A new file is created in mode 2 alone: mode 1 first
@@ -72,9 +82,9 @@ class TreeCopier final : public TreeVisitor {
 public:
   TreeCopier(IBackupDataRead& source, IBackupDataWrite& target, const HostLog& log, TextOutput& out,
              const std::wstring& from, const std::wstring& to, const CopySettings& settings,
-             ProgressMeter* progress, WorkerPool* workers, CopyReport& report)
+             const TimePrecision& precision, ProgressMeter* progress, WorkerPool* workers, CopyReport& report)
       : source_(source), target_(target), log_(log), out_(out), from_(from), to_(to), settings_(settings),
-        progress_(progress), workers_(workers), report_(report),
+        precision_(precision), progress_(progress), workers_(workers), report_(report),
         buffer_(settings.dryRun || workers != nullptr ? 0 : settings.bufferSize), sourceRoot_(IdentityOf(from)),
         targetRoot_(IdentityOf(to)) {}
 
@@ -102,9 +112,13 @@ public:
     std::wstring problem = UnusableName(LeafName(relative));
     if (problem.empty()) problem = targets_.back().unknown;
     if (problem.empty() && existing != nullptr) problem = ReplaceProblem(relative, *existing);
+    if (problem.empty() && precision_.fat && info.size >= kFatFileLimit) {
+      problem = L"it holds " + FormatSize(info.size) + L", and DST is on a FAT drive, which holds no file of 4 GiB "
+                L"or more; copy it to a drive formatted NTFS or exFAT";
+    }
     if (!problem.empty()) {
       Fail(relative, problem);
-    } else if (settings_.incremental && existing != nullptr && Unchanged(existing->second, info)) {
+    } else if (settings_.incremental && existing != nullptr && Unchanged(existing->second, info, precision_)) {
       const std::lock_guard<std::mutex> guard(lock_);
       ++report_.skippedFiles;
       report_.skippedBytes += info.size;
@@ -137,9 +151,9 @@ public:
     if (settings_.dryRun) out_.Write(L"would not follow the link to a folder " + relative + L"\n");
   }
 
-  void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring& first) override {
+  void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring& reason, bool) override {
     const ProgressMeter::Item item(progress_, relative, IsFolder(info) ? 0 : info.size);
-    Fail(relative, L"its name differs only in case from " + first + L"; DST cannot hold both");
+    Fail(relative, reason);
     ItemDone();
   }
 
@@ -149,11 +163,19 @@ public:
   }
 
   // Once the walk is over and every file is done: the failures in the order
-  // of the walk, whichever thread met them first.
+  // of the walk, whichever thread met them first, and the files that did not
+  // fit counted when all are in (workers finish what they had started).
   void Finish() {
     std::sort(failures_.begin(), failures_.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (auto& failure : failures_) report_.failures.push_back(std::move(failure.second));
+    for (auto& [order, failure] : failures_) {
+      (failure.kind == FailureKind::Metadata ? report_.metadataFailures : report_.failures).push_back(std::move(failure));
+    }
+    if (!spaceStop_) return;
+    const uint64_t didNotFit = std::count_if(report_.failures.begin(), report_.failures.end(),
+                                             [](const ItemFailure& failure) { return failure.kind == FailureKind::Space; });
+    report_.stopReason = NoRoomFor(to_, quota_ ? Shortage::Quota : Shortage::Disk) + L": " +
+                         CountOf(didNotFit, L"file") + L" did not fit, so the rest were not tried";
   }
 
   uint64_t ItemsDone() const { return itemsDone_; }
@@ -197,7 +219,7 @@ private:
       if (!settings_.dryRun && !rootOfDrive && folder->made) {
         const std::wstring problem =
             ApplyAttributesAndTimes(target, log, ChildPath(to_, folder->relative), folder->info);
-        if (!problem.empty()) Record(folder->order, {folder->relative, problem});
+        if (auto failure = MetadataFailure(folder->relative, problem)) Record(folder->order, std::move(*failure));
       }
       folder = folder->parent;
     }
@@ -332,9 +354,10 @@ private:
     target.heldTemporaries.insert(name);
   }
 
-  static bool Unchanged(const FileInfo& existing, const FileInfo& info) {
+  static bool Unchanged(const FileInfo& existing, const FileInfo& info, const TimePrecision& precision) {
     return existing.size == info.size && (existing.validFields & FieldLastWriteTime) &&
-           (info.validFields & FieldLastWriteTime) && existing.lastWriteTime == info.lastWriteTime;
+           (info.validFields & FieldLastWriteTime) &&
+           SameTime(existing.lastWriteTime, info.lastWriteTime, precision.write, precision.fat);
   }
 
   // On this thread without workers, else on the next free worker; either
@@ -379,9 +402,12 @@ private:
     ItemFailure failure = *result.failure;
     failure.relative = relative;
     failures_.emplace_back(order, std::move(failure));
-    if (result.diskFull && ++diskFullFailures_ >= kDiskFullLimit && report_.stopReason.empty()) {
-      report_.stopReason = L"the disk holding " + Quoted(to_) + L" is full: " + CountOf(diskFullFailures_, L"file") +
-                           L" did not fit, so the rest were not tried";
+    if (!result.diskFull) return;
+    quota_ = quota_ || result.quota;
+    // Stops the walk and the workers; the words follow in Finish.
+    if (++diskFullFailures_ >= kDiskFullLimit && report_.stopReason.empty()) {
+      spaceStop_ = true;
+      report_.stopReason = L"no room";
     }
   }
 
@@ -392,6 +418,7 @@ private:
   const std::wstring& from_;
   const std::wstring& to_;
   const CopySettings& settings_;
+  const TimePrecision precision_;
   ProgressMeter* progress_;
   WorkerPool* workers_;
   CopyReport& report_;
@@ -407,6 +434,8 @@ private:
   std::vector<std::pair<uint64_t, ItemFailure>> failures_;
   uint64_t itemsDone_ = 0;
   int diskFullFailures_ = 0;
+  bool spaceStop_ = false; // the run stopped for want of room
+  bool quota_ = false;     // a file did not fit the user's quota
 };
 
 std::wstring Explained(const std::vector<ItemFailure>& failures) {
@@ -464,15 +493,29 @@ FileCopyResult CopyOneFile(IBackupDataRead& source, IBackupDataWrite& target, co
                                  FailureKind::Changed};
     return result;
   } catch (const DiskFullError& failure) {
-    result.diskFull = true;
-    result.failure = ItemFailure{L"", failure.message() + (file.existing ? L"; the old copy is kept" : L"")};
+    // Taken now that the partial copy is gone. FAT32 refuses a file that
+    // reaches 4 GiB as a full disk (ERROR_DISK_FULL), with room to spare.
+    uint64_t total = 0;
+    uint64_t free = 0;
+    const bool room = !failure.quota() &&
+                      target.GetFreeSpace(TrimmedPath(WithLeaf(file.to, L"")), total, free) == StatusSuccess &&
+                      free >= file.info.size;
+    result.diskFull = !room;
+    result.quota = failure.quota();
+    // With several workers a small file can meet a disk that others' copies
+    // fill for a moment: that one is not counted either.
+    const std::wstring reason =
+        room ? L"DST refused it as if its disk were full, yet the drive has " + FormatSize(free) +
+                   L" free, room for the whole file (not counted as a full disk): " + failure.message()
+             : failure.message();
+    result.failure = ItemFailure{L"", reason + (file.existing ? L"; the old copy is kept" : L""),
+                                 room ? FailureKind::Other : FailureKind::Space};
     return result;
   } catch (const HostError& failure) {
     result.failure = ItemFailure{L"", failure.message()};
     return result;
   }
-  const std::wstring problem = ApplyAttributesAndTimes(target, log, file.to, file.info);
-  if (!problem.empty()) result.failure = ItemFailure{L"", problem};
+  result.failure = MetadataFailure(L"", ApplyAttributesAndTimes(target, log, file.to, file.info));
   return result;
 }
 
@@ -501,9 +544,11 @@ CopyReport CopyTree(IBackupDataRead& source, IBackupDataWrite& target, const Hos
   RequireSeparateTrees(from, to);
 
   CopyReport report;
+  // A dry run writes nothing, not even the probe.
+  const TimePrecision byName = Coarser(PrecisionByName(from), PrecisionByName(to));
   if (settings.dryRun) {
-    TreeCopier copier(source, target, log, out, from, to, settings, /*progress=*/nullptr, /*workers=*/nullptr,
-                      report);
+    TreeCopier copier(source, target, log, out, from, to, settings, byName, /*progress=*/nullptr,
+                      /*workers=*/nullptr, report);
     WalkTree(source, log, from, rootInfo, copier);
     copier.Finish();
     report.total = report.copied;
@@ -520,8 +565,9 @@ CopyReport CopyTree(IBackupDataRead& source, IBackupDataWrite& target, const Hos
   const uint32_t status = target.CreateFolder(to);
   if (status != StatusSuccess) throw PluginFailure(log, mark, L"cannot create DST " + Quoted(to), status);
 
+  const TimePrecision precision = Coarser(byName, LearnPrecision(target, log, to));
   ProgressMeter progress(out, report.total.items(), report.total.bytes);
-  TreeCopier copier(source, target, log, out, from, to, settings, &progress, workers, report);
+  TreeCopier copier(source, target, log, out, from, to, settings, precision, &progress, workers, report);
   WalkTree(source, log, from, rootInfo, copier);
   if (workers != nullptr) workers->Wait();
   copier.Finish();
@@ -554,11 +600,18 @@ std::wstring CopySummary(const CopyReport& report, const std::wstring& what, con
   if (!report.failures.empty() || !settings.dryRun) {
     text += L"  Failed:    " + CountOf(report.failures.size(), L"item") + L"\n";
   }
-  for (const ItemFailure& failure : report.failures) {
-    text += L"    " + (failure.relative.empty() ? L"." : failure.relative) + L"\n      " +
-            (failure.kind == FailureKind::Locked ? L"locked by another program; no shadow copy could be read"
-                                                 : failure.reason) +
-            L"\n";
+  const auto list = [&text](const std::vector<ItemFailure>& failures) {
+    for (const ItemFailure& failure : failures) {
+      text += L"    " + (failure.relative.empty() ? L"." : failure.relative) + L"\n      " +
+              (failure.kind == FailureKind::Locked ? L"locked by another program; no shadow copy could be read"
+                                                   : failure.reason) +
+              L"\n";
+    }
+  };
+  list(report.failures);
+  if (!report.metadataFailures.empty()) {
+    text += L"  Metadata:  " + CountOf(report.metadataFailures.size(), L"item") + L" copied, metadata not applied\n";
+    list(report.metadataFailures);
   }
   text += NotFollowedLines(report.notFollowed) + Explained(report.failures);
   if (!report.stopReason.empty()) {

@@ -26,6 +26,8 @@ enum class FailureKind {
   Other,
   Locked,  // another program held it and no shadow copy could be read
   Changed, // it changed while it was read
+  Space,   // no room for it on DST's disk, or in the user's quota there
+  Metadata, // copied, but its attributes, times or ACL were not applied
 };
 
 struct ItemFailure {
@@ -40,13 +42,14 @@ struct CopyReport {
   uint64_t skippedFiles = 0;
   uint64_t skippedBytes = 0;
   uint64_t fromShadowCopy = 0;
-  std::vector<ItemFailure> failures;
+  std::vector<ItemFailure> failures;         // not copied
+  std::vector<ItemFailure> metadataFailures; // copied, metadata not applied
   std::vector<std::wstring> notFollowed; // links to folders, below the source
   std::wstring stopReason; // why the run ended early; empty when it did not
   uint64_t notAttempted = 0;
   double seconds = 0;
 
-  bool complete() const { return failures.empty() && stopReason.empty(); }
+  bool complete() const { return failures.empty() && metadataFailures.empty() && stopReason.empty(); }
 };
 
 // One file of a tree copy.
@@ -58,18 +61,21 @@ struct FileCopy {
 };
 
 struct FileCopyResult {
-  bool copied = false;    // the copy is in place (its attributes may still have failed)
-  bool diskFull = false;  // the target's disk had no room for it
+  bool copied = false;   // the copy is in place (its attributes may still have failed)
+  bool diskFull = false; // the target's disk, or the user's quota there, had no room for it
+  bool quota = false;    // that was the quota
   uint64_t bytes = 0;
   bool fromShadowCopy = false;
-  std::optional<ItemFailure> failure; // `relative` left empty
+  std::optional<ItemFailure> failure; // `relative` left empty; kind Metadata when `copied`
 };
 
 // Copies one file and then its attributes and times: a new file straight
 // under its name, a replacement under a temporary name that is moved over
 // the old copy only once it arrived whole. A file whose size or last write
-// time changed while it was read is not kept. Never throws for the file's
-// own failures; `onChunk` hears each chunk read.
+// time changed while it was read is not kept. A write the plug-in fails as
+// a full disk counts as one only when DST's free space confirms it (FAT32
+// says so of a file that reaches 4 GiB). Never throws for the file's own
+// failures; `onChunk` hears each chunk read.
 FileCopyResult CopyOneFile(IBackupDataRead& source, IBackupDataWrite& target, const HostLog& log,
                            const FileCopy& file, std::vector<char>& buffer,
                            const std::function<void(uint32_t)>& onChunk);
@@ -85,7 +91,9 @@ FileCopyResult CopyOneFile(IBackupDataRead& source, IBackupDataWrite& target, co
 // stays on this thread (folders are created before their files) and the
 // files are copied by the workers; a folder's attributes and times still
 // follow everything below it, and the report is the one a single thread
-// would give, its failures in the order of the walk.
+// would give, its failures in the order of the walk. Times are compared at
+// the precision of the coarser drive (TimePrecision), and a file of 4 GiB
+// or more fails at once when DST is FAT.
 CopyReport CopyTree(IBackupDataRead& source, IBackupDataWrite& target, const HostLog& log, TextOutput& out,
                     const std::wstring& from, const std::wstring& to, const CopySettings& settings,
                     WorkerPool* workers = nullptr);

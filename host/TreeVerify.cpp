@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cwchar>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -11,6 +12,7 @@
 #include "host/Progress.h"
 #include "host/Sha256.h"
 #include "host/Text.h"
+#include "host/TimePrecision.h"
 #include "host/Transfer.h"
 #include "host/TreeCopy.h"
 #include "vmlib/WindowsApi.h"
@@ -33,13 +35,46 @@ std::wstring FolderName(const std::wstring& relative, const FileInfo& info) {
   return IsFolder(info) ? relative + L"\\" : relative;
 }
 
+// The parts of a descriptor's text by their letter (O, G, D, S), each with
+// its letter; a letter and colon inside an entry's parentheses starts none.
+std::map<wchar_t, std::wstring> DescriptorParts(const std::wstring& text) {
+  std::map<wchar_t, std::wstring> parts;
+  wchar_t current = 0;
+  int depth = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == L'(') ++depth;
+    if (text[i] == L')') --depth;
+    if (depth == 0 && i + 1 < text.size() && text[i + 1] == L':' && std::wcschr(L"OGDS", text[i]) != nullptr) {
+      current = text[i];
+    }
+    if (current != 0) parts[current] += text[i];
+  }
+  return parts;
+}
+
+// Why the descriptors differ, part by part; empty when they do not. A part
+// SRC's text lacks was not read, so ACL copying leaves it alone.
+std::wstring AclDifference(const std::wstring& mine, const std::wstring& theirs) {
+  const std::map<wchar_t, std::wstring> other = DescriptorParts(theirs);
+  std::wstring detail;
+  for (const auto& [letter, part] : DescriptorParts(mine)) {
+    const auto found = other.find(letter);
+    const std::wstring& dst = found == other.end() ? L"(none)" : found->second;
+    if (part == dst) continue;
+    const wchar_t* name = letter == L'O' ? L"owner" : letter == L'G' ? L"group" : letter == L'D' ? L"DACL" : L"SACL";
+    detail += (detail.empty() ? L"" : L"; ") + std::wstring(name) + L" SRC " + part + L", DST " + dst;
+  }
+  return detail;
+}
+
 class TreeComparer final : public TreeVisitor {
 public:
   TreeComparer(IBackupDataRead& source, IBackupDataRead& target, const HostLog& log, const std::wstring& from,
-               const std::wstring& to, uint32_t bufferSize, ProgressMeter& progress, WorkerPool* workers,
-               VerifyReport& report)
+               const std::wstring& to, uint32_t bufferSize, bool compareAcl, const TimePrecision& precision,
+               ProgressMeter& progress, WorkerPool* workers, VerifyReport& report)
       : source_(source), target_(target), log_(log), from_(from), to_(to),
-        buffer_(workers != nullptr ? 0 : bufferSize), progress_(progress), workers_(workers), report_(report) {}
+        buffer_(workers != nullptr ? 0 : bufferSize), compareAcl_(compareAcl), precision_(precision),
+        progress_(progress), workers_(workers), report_(report) {}
 
   bool EnterFolder(const std::wstring& relative, const FileInfo& info) override {
     if (!relative.empty()) {
@@ -92,10 +127,13 @@ public:
     if (found != listing.end() && IsLinkedFolder(found->second.info)) listing.erase(found);
   }
 
-  void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring& first) override {
+  void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring& reason,
+                      bool inexact) override {
     IsFolder(info) ? ++report_.checked.folders : ++report_.checked.files;
-    Add(DifferenceKind::NameCase, FolderName(relative, info),
-        L"its name differs only in case from " + first + L"; DST cannot hold both");
+    Add(inexact ? DifferenceKind::Unreadable : DifferenceKind::NameCase, FolderName(relative, info), reason);
+    // What DST holds under such a name is a copy of none of them in
+    // particular: neither a match nor an extra.
+    if (inexact) listings_.back().erase(LeafName(relative));
   }
 
   // Once the walk is over and every file is compared: the differences in
@@ -153,6 +191,8 @@ private:
       Add(DifferenceKind::Attributes, FolderName(relative, info),
           L"SRC " + FormatAttributes(mine) + L", DST " + FormatAttributes(theirs));
     }
+    const std::wstring acl = compareAcl_ ? AclDifference(info.aclRights, other.aclRights) : L"";
+    if (!acl.empty()) Add(DifferenceKind::Acl, FolderName(relative, info), acl);
     return true;
   }
 
@@ -221,12 +261,13 @@ private:
       uint32_t field;
       int64_t mine;
       int64_t theirs;
+      int64_t step;
       const wchar_t* name;
-    } times[] = {{FieldCreationTime, info.creationTime, other.creationTime, L"created"},
-                 {FieldLastWriteTime, info.lastWriteTime, other.lastWriteTime, L"last written"}};
+    } times[] = {{FieldCreationTime, info.creationTime, other.creationTime, precision_.creation, L"created"},
+                 {FieldLastWriteTime, info.lastWriteTime, other.lastWriteTime, precision_.write, L"last written"}};
     for (const auto& time : times) {
       if ((info.validFields & time.field) == 0 || (other.validFields & time.field) == 0) continue;
-      if (time.mine == time.theirs) continue;
+      if (SameTime(time.mine, time.theirs, time.step, precision_.fat)) continue;
       Add(DifferenceKind::Time, shown,
           std::wstring(time.name) + L" SRC " + TimeText(time.mine) + L", DST " + TimeText(time.theirs) +
               L" (" + FormatDuration(std::fabs(static_cast<double>(time.theirs - time.mine)) / 1e7) + L" apart)");
@@ -239,6 +280,8 @@ private:
   const std::wstring& from_;
   const std::wstring& to_;
   std::vector<char> buffer_;
+  const bool compareAcl_;
+  const TimePrecision precision_;
   ProgressMeter& progress_;
   WorkerPool* workers_;
   VerifyReport& report_;
@@ -256,9 +299,9 @@ uint32_t ComparedAttributes(uint32_t attributes) {
   return attributes & kComparedAttributes;
 }
 
-VerifyReport VerifyTrees(IBackupDataRead& source, IBackupDataRead& target, const HostLog& log, TextOutput& out,
+VerifyReport VerifyTrees(IBackupDataRead& source, IBackupDataWrite& target, const HostLog& log, TextOutput& out,
                          const std::wstring& fromPath, const std::wstring& toPath, uint32_t bufferSize,
-                         WorkerPool* workers) {
+                         bool compareAcl, WorkerPool* workers) {
   const std::wstring from = TrimmedPath(fromPath);
   const std::wstring to = TrimmedPath(toPath);
   const FileInfo rootInfo = RequireFolder(source, log, from, L"SRC");
@@ -268,9 +311,10 @@ VerifyReport VerifyTrees(IBackupDataRead& source, IBackupDataRead& target, const
   const TreeTotals total = CountTree(source, log, from, rootInfo);
   out.Write(L"Comparing " + CountOf(total.files, L"file") + L" and " + CountOf(total.folders, L"folder") + L" (" +
             FormatSize(total.bytes) + L") in " + Quoted(from) + L" with " + Quoted(to) + L"\n");
+  const TimePrecision precision = Coarser(PrecisionByName(from), PrecisionOf(target, log, to));
   VerifyReport report;
   ProgressMeter progress(out, total.items(), total.bytes);
-  TreeComparer comparer(source, target, log, from, to, bufferSize, progress, workers, report);
+  TreeComparer comparer(source, target, log, from, to, bufferSize, compareAcl, precision, progress, workers, report);
   WalkTree(source, log, from, rootInfo, comparer);
   if (workers != nullptr) workers->Wait();
   comparer.Finish();
@@ -288,6 +332,7 @@ std::wstring KindName(DifferenceKind kind) {
   case DifferenceKind::Content: return L"content";
   case DifferenceKind::Time: return L"time";
   case DifferenceKind::Attributes: return L"attributes";
+  case DifferenceKind::Acl: return L"acl";
   case DifferenceKind::Unreadable: return L"unreadable";
   case DifferenceKind::NameCase: return L"case";
   }

@@ -1,5 +1,6 @@
 // Verify: a folder tree compared with its copy through the plug-in, item by
-// item: names, sizes, contents (SHA-256), times and attributes.
+// item: names, sizes, contents (SHA-256), times, attributes and, with ACL
+// copying on, security descriptors.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +24,7 @@ enum class DifferenceKind {
   Content,
   Time,
   Attributes,
+  Acl,        // a part of the security descriptor that ACL copying carries
   Unreadable, // an item or folder listing that could not be read on either side
   NameCase,   // two names of SRC that DST cannot tell apart
 };
@@ -47,15 +49,19 @@ struct VerifyReport {
 uint32_t ComparedAttributes(uint32_t attributes);
 
 // Compares the folder `from`, read through `source`, with the folder `to`,
-// read through `target`. Creation and last write times are compared (Wine
-// reports the last write time as the creation time, which still compares
-// equal after a copy); last access times are not, since reading the files to
-// compare them changes those. Shows progress on `out`. Throws HostError when
-// either folder is missing. With `workers` the contents are compared by the
-// workers (their source and target instances) and the report is the one a
-// single thread would give.
-VerifyReport VerifyTrees(IBackupDataRead& source, IBackupDataRead& target, const HostLog& log, TextOutput& out,
-                         const std::wstring& from, const std::wstring& to, uint32_t bufferSize,
+// read through `target`. Creation and last write times are compared, at the
+// precision of the coarser drive (TimePrecision; its probe is a temporary
+// file in `to`, removed again); Wine reports the last write time as the
+// creation time, which still compares equal after a copy. Last access times
+// are not, since reading the files to compare them changes those. With
+// `compareAcl` the owner, group, DACL and SACL are compared where SRC's
+// descriptor has them (the parts the plug-in reads are the parts it
+// writes). Shows progress on `out`. Throws HostError when either folder is
+// missing. With `workers` the contents are compared by the workers (their
+// source and target instances) and the report is the one a single thread
+// would give.
+VerifyReport VerifyTrees(IBackupDataRead& source, IBackupDataWrite& target, const HostLog& log, TextOutput& out,
+                         const std::wstring& from, const std::wstring& to, uint32_t bufferSize, bool compareAcl,
                          WorkerPool* workers = nullptr);
 
 // "missing in DST", "extra in DST", "size", ...

@@ -29,7 +29,7 @@ public:
   void LeaveFolder(const std::wstring&, const FileInfo&) override {}
   void ListingFailed(const std::wstring&, const std::wstring&) override {}
   void VisitLink(const std::wstring&, const FileInfo&) override {}
-  void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring&) override {
+  void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring&, bool) override {
     if (IsFolder(info)) {
       ++totals.folders;
     } else {
@@ -126,7 +126,9 @@ void WalkTree(IBackupDataRead& data, const HostLog& log, const std::wstring& roo
     std::wstring relative;
     FileInfo info;
     std::vector<FolderEntry> entries;
-    std::vector<std::wstring> clashes; // per entry: the earlier name it clashes with, or empty
+    // Per entry: why its name is not its own (empty when it is), and whether
+    // that is because it could not be read exactly.
+    std::vector<std::pair<std::wstring, bool>> clashes;
     size_t next = 0;
   };
   std::vector<Frame> stack;
@@ -139,9 +141,19 @@ void WalkTree(IBackupDataRead& data, const HostLog& log, const std::wstring& roo
     }
     frame.clashes.resize(frame.entries.size());
     std::map<std::wstring, std::wstring, NameLess> firsts;
+    std::map<std::wstring, size_t> exact;
+    for (const FolderEntry& entry : frame.entries) ++exact[entry.name];
     for (size_t i = 0; i < frame.entries.size(); ++i) {
-      const auto [first, isNew] = firsts.emplace(frame.entries[i].name, frame.entries[i].name);
-      if (!isNew) frame.clashes[i] = first->second;
+      const std::wstring& name = frame.entries[i].name;
+      if (exact[name] > 1) {
+        frame.clashes[i] = {L"the name could not be read exactly: SRC gave " + std::to_wstring(exact[name]) +
+                                L" items this one name (a name that is not valid text there, such as one not in "
+                                L"UTF-8 on a Linux share), so none of them can be told apart; rename them to copy them",
+                            true};
+        continue;
+      }
+      const auto [first, isNew] = firsts.emplace(name, name);
+      if (!isNew) frame.clashes[i] = {L"its name differs only in case from " + first->second + L"; DST cannot hold both", false};
     }
     stack.push_back(std::move(frame));
   };
@@ -151,11 +163,11 @@ void WalkTree(IBackupDataRead& data, const HostLog& log, const std::wstring& roo
     Frame& frame = stack.back();
     if (frame.next < frame.entries.size() && !visitor.Stopped()) {
       // A copy: entering a folder grows the stack and moves the frames.
-      const std::wstring clash = frame.clashes[frame.next];
+      const std::pair<std::wstring, bool> clash = frame.clashes[frame.next];
       const FolderEntry entry = frame.entries[frame.next++];
       const std::wstring relative = ChildPath(frame.relative, entry.name);
-      if (!clash.empty()) {
-        visitor.VisitNameClash(relative, entry.info, clash);
+      if (!clash.first.empty()) {
+        visitor.VisitNameClash(relative, entry.info, clash.first, clash.second);
       } else if (IsLinkedFolder(entry.info)) {
         visitor.VisitLink(relative, entry.info);
       } else if (IsFolder(entry.info)) {

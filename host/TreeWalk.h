@@ -70,10 +70,14 @@ public:
   virtual void ListingFailed(const std::wstring& relative, const std::wstring& problem) = 0;
   // A link to a folder below the root: never entered.
   virtual void VisitLink(const std::wstring& relative, const FileInfo& info) = 0;
-  // An item whose name differs only in case from `first`, an earlier item of
-  // the same folder (possible on case-sensitive file systems, such as shares
-  // served from Linux): never entered.
-  virtual void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring& first) = 0;
+  // An item whose name does not tell it from another of the same folder,
+  // never entered: one that differs only in case from an earlier item
+  // (possible on case-sensitive file systems, such as shares served from
+  // Linux), or (`inexact`) every item of a name the source gave more than
+  // once, as Wine gives a name that is not valid UTF-8 on Linux, with U+FFFD
+  // in place of the bytes it could not convert.
+  virtual void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring& reason,
+                              bool inexact) = 0;
   // Asked before each entry: true ends the walk, though the folders already
   // entered are still left.
   virtual bool Stopped() const { return false; }

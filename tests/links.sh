@@ -66,3 +66,19 @@ while read -r target name; do ln -s "$target" "$h/$name"; done <<LINKS
 ../outside/ro.txt local/link.txt
 ../outside/absent-local.txt local/dangling.txt
 LINKS
+# Files and folders of several modes, which Wine shows as DACLs: what ACL
+# copying carries, and what a copy without it loses.
+m="$root/modes"
+mkdir -p "$m/private" "$m/shared"
+printf p > "$m/private.txt"
+printf s > "$m/shared.txt"
+printf x > "$m/run.sh"
+chmod 600 "$m/private.txt"
+chmod 755 "$m/run.sh"
+chmod 700 "$m/private"
+# Two names that are not UTF-8, which Wine gives as one name (U+FFFD for
+# each byte it cannot convert), beside one it reads exactly.
+mkdir -p "$root/inexact"
+printf a > "$root/inexact/$(printf 'bad\377.txt')"
+printf b > "$root/inexact/$(printf 'bad\376.txt')"
+printf c > "$root/inexact/good.txt"

@@ -5,6 +5,7 @@
 #include <cwctype>
 #include <functional>
 #include <map>
+#include <regex>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -16,6 +17,8 @@
 #include "host/LoadedPlugin.h"
 #include "host/Text.h"
 #include "host/Transfer.h"
+#include "host/TreeCopy.h"
+#include "host/TreeVerify.h"
 #include "host/TreeWalk.h"
 #include "tests/host/CapturedOutput.h"
 #include "tests/support/TempFolder.h"
@@ -30,6 +33,7 @@ using test::WriteFileBytes;
 
 constexpr uint64_t kJanuary2024 = 133497828000000000ull; // FILETIME of 2024-01-15 09:00 UTC
 constexpr uint64_t kHour = 36000000000ull;
+constexpr uint64_t kSecond = 10000000ull;
 const wchar_t kNonAscii[] = L"caf\u00e9 \u4e2d\u6587 \U0001F389.txt";
 
 std::string Pattern(size_t size, uint64_t seed) {
@@ -60,6 +64,57 @@ void WriteFile(const std::wstring& path, const std::string& bytes, uint64_t tick
   SetTimes(path, ticks);
   if (attributes != 0) ::SetFileAttributesW(path.c_str(), attributes);
 }
+
+// Past 4 GiB the size needs both halves of the record; sparse, so cheap.
+void WriteSparse(const std::wstring& path, int64_t bytes) {
+  const VMLib::UniqueFile sparse(
+      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size;
+  size.QuadPart = bytes;
+  ASSERT_TRUE(::SetFilePointerEx(sparse.get(), size, nullptr, FILE_BEGIN) && ::SetEndOfFile(sparse.get()));
+}
+
+// A FAT32 drive over the real plug-in's writer: it keeps write times in
+// steps of 2 s and creation times in steps of 10 ms, its listing shows them
+// `shift` later (as after a change of daylight-saving time, FAT keeping
+// local time), and with `warn` the plug-in warns while it applies an item's
+// information, as it does of an ACL it could not set.
+class FatDrive final : public IBackupDataWrite {
+public:
+  FatDrive(IBackupDataWrite& real, IPluginLog& log) : real_(real), log_(log) {}
+  int64_t shift = 0;
+  bool warn = false;
+
+  uint32_t ApplyFileInfo(const std::wstring& path, const FileInfo& info) override {
+    FileInfo kept = info;
+    kept.lastWriteTime -= kept.lastWriteTime % static_cast<int64_t>(2 * kSecond);
+    kept.creationTime -= kept.creationTime % 100000;
+    if (warn) log_.Log(Warning, (L"Can't set file ACL rights for '" + path + L"'").c_str());
+    return real_.ApplyFileInfo(path, kept);
+  }
+  uint32_t ListFolder(const std::wstring& path, FolderList& list) override {
+    const uint32_t status = real_.ListFolder(path, list);
+    for (FolderEntry& entry : list) entry.info.lastWriteTime += shift;
+    return status;
+  }
+  uint32_t Open(const std::wstring& path, uint32_t mode, uint32_t& id) override { return real_.Open(path, mode, id); }
+  uint32_t Read(void* buffer, uint32_t& size, const uint32_t& id) override { return real_.Read(buffer, size, id); }
+  uint32_t Seek(uint32_t& id, int64_t& offset) override { return real_.Seek(id, offset); }
+  uint32_t Close(uint32_t& id) override { return real_.Close(id); }
+  uint32_t QueryFileInfo(const std::wstring& path, FileInfo& info) override { return real_.QueryFileInfo(path, info); }
+  void Reserved8() override {}
+  uint32_t Write(const void* buffer, uint32_t& size, const uint32_t& id) override { return real_.Write(buffer, size, id); }
+  uint32_t CreateFolder(const std::wstring& path) override { return real_.CreateFolder(path); }
+  uint32_t RemoveFolder(const std::wstring& path) override { return real_.RemoveFolder(path); }
+  uint32_t RemoveFile(const std::wstring& path) override { return real_.RemoveFile(path); }
+  uint32_t MoveItem(const std::wstring& from, const std::wstring& to) override { return real_.MoveItem(from, to); }
+  uint32_t Reserved6() override { return StatusSuccess; }
+  uint32_t Reserved7() override { return StatusSuccess; }
+
+private:
+  IBackupDataWrite& real_;
+  IPluginLog& log_;
+};
 
 // Folders and files of every kind a copy must keep; the folders' times are
 // set last, as a copy must set them.
@@ -279,6 +334,66 @@ TEST_P(TreeJob, CaseClashesAndLinksAreNamedAndNeverWrittenThrough) {
   ASSERT_TRUE(::DeleteFileW((root + L"\\src\\index.html").c_str()));
   EXPECT_EQ(ReadFileBytes(root + L"\\src\\Index.html"), "upper");
   Expect({L"backup", source, ToVirtual(temp / L"again")}, 0, {L"Failed:    0 items\n" + notFollowed});
+
+  // Two names Wine reads as one are neither merged nor taken for a case clash.
+  const std::wstring inexact = ToVirtual(LINK_FIXTURE L"\\inexact");
+  Expect({L"backup", inexact, ToVirtual(temp / L"inexact")}, 1,
+         {L"Failed:    2 items\n", L"\n      the name could not be read exactly: SRC gave 2 items this one name"});
+  EXPECT_EQ(test::FolderItems(temp / L"inexact").size(), 1u) << "only good.txt";
+  Expect({L"verify", inexact, ToVirtual(temp / L"inexact")}, 1, {L"  unreadable: bad", L"checked, 2 differences"});
+}
+
+// ACLs as Wine keeps them (as Unix modes): what --copy-acl carries comes
+// back as listed, without a warning; verify --copy-acl names each item a
+// copy without them differs in.
+TEST_P(TreeJob, AclsComeBackAsListedAndVerifyNamesTheItemsACopyWithoutThemLost) {
+  const std::wstring modes = ToVirtual(LINK_FIXTURE L"\\modes"), copy = ToVirtual(temp / L"acl");
+  Expect({L"backup", modes, ToVirtual(dst)}, 0);
+  Expect({L"verify", modes, ToVirtual(dst), L"--copy-acl"}, 1,
+         {L"  acl: private\\: DACL SRC D:", L"  acl: private.txt: DACL SRC D:", L"checked, 2 differences"});
+  for (const auto& [job, from, to] : {std::tuple{L"backup", modes, copy}, {L"restore", copy, ToVirtual(temp / L"back")}}) {
+    const HostRun run = Expect({job, from, to, L"--copy-acl"}, 0, {L"Failed:    0 items\n"});
+    EXPECT_FALSE(Contains(run.output, L"WARNING") || Contains(run.output, L"Metadata:")) << run.output;
+  }
+  Expect({L"verify", modes, ToVirtual(temp / L"back"), L"--copy-acl"}, 0, {L"checked, no differences"});
+}
+
+// FAT32 simulated over C:: the host learns its steps by reading a time back,
+// skips and verifies copies whose times it rounded, also an hour off, but
+// not five seconds more; refuses a file of 4 GiB before copying it; and a
+// warning while an item's information is applied leaves it copied, on a
+// line and count of its own, the job incomplete.
+TEST_F(MainJob, FatDriveRoundsTimesRefusesLargeFilesAndMetadataWarningsAreCounted) {
+  const host::LocationStore locations(temp / L"data");
+  host::PluginHost pluginHost(temp / L"data", false, locations);
+  hosttest::CapturedOutput out;
+  host::HostLog log(out);
+  host::LoadedPlugin plugin(host::ExecutableFolder() + L"\\Diskway.dll", log, pluginHost);
+  FatDrive fat(plugin.Writer(), log);
+  test::MakeFolder(src);
+  WriteFile(src + L"\\odd.txt", "odd", kJanuary2024 + 12345678);
+  WriteSparse(src + L"\\huge.bin", 5LL << 32);
+  const auto copy = [&](bool incremental) {
+    return host::CopyTree(plugin.Reader(), fat, log, out, ToVirtual(src), ToVirtual(dst), {1 << 20, incremental, false});
+  };
+  const host::CopyReport first = copy(false);
+  EXPECT_TRUE(first.failures.size() == 1 && Contains(first.failures[0].reason, L"on a FAT drive, which holds no"));
+  EXPECT_NE(Describe(dst)[L"odd.txt"].find("written " + std::to_string(kJanuary2024) + ","), std::string::npos);
+  // Rounded, and also an hour off, the copies are unchanged (only huge.bin
+  // is missing); five seconds more and their write times differ.
+  for (const auto& [shift, skipped, differences] : {std::tuple{int64_t{0}, 1u, 1u}, {int64_t{kHour}, 1u, 1u},
+                                                    {int64_t{kHour + 5 * kSecond}, 0u, 2u}}) {
+    fat.shift = shift;
+    EXPECT_EQ(copy(true).skippedFiles, skipped) << shift;
+    EXPECT_EQ(host::VerifyTrees(plugin.Reader(), fat, log, out, ToVirtual(src), ToVirtual(dst), 1 << 20, false)
+                  .differences.size(), differences) << shift;
+  }
+  fat.warn = true;
+  const std::wstring summary = host::CopySummary(copy(false), L"Backup", {});
+  EXPECT_TRUE(Contains(summary, L"Copied:    1 file and 0 folders") && Contains(summary, L"Failed:    1 item\n") &&
+              Contains(summary, L"Metadata:  2 items copied, metadata not applied\n") &&
+              Contains(summary, L"    odd.txt\n      copied, metadata not applied: Can't set file ACL rights for "))
+      << summary;
 }
 
 TEST_P(TreeJob, FullDiskLeavesNoPartialFileAndStops) {
@@ -287,14 +402,22 @@ TEST_P(TreeJob, FullDiskLeavesNoPartialFileAndStops) {
     GTEST_SKIP() << "no small drive T: (./diskway test mounts a 1 MiB tmpfs there when run as root)";
   }
   test::MakeFolder(src);
-  WriteFileBytes(src + L"\\a-big.bin", Pattern(1536 << 10, 2));
+  for (const wchar_t* big : {L"a", L"c", L"e", L"f"}) WriteFileBytes(src + L"\\" + big + L"-big.bin", Pattern(1536 << 10, 2));
   WriteFileBytes(src + L"\\b-small.txt", "fits");
-  WriteFileBytes(src + L"\\c-big.bin", Pattern(1536 << 10, 3));
   WriteFileBytes(src + L"\\d-small.txt", "never tried");
   const std::wstring target = L"T:\\e2e-" + std::to_wstring(::GetCurrentProcessId());
 
-  Expect({L"backup", ToVirtual(src), ToVirtual(target)}, 1,
-         {L"    a-big.bin\n      the disk holding", L"Stopped early: the disk holding"});
+  const HostRun full = Expect({L"backup", ToVirtual(src), ToVirtual(target)}, 1,
+                              {L"    a-big.bin\n      the disk holding", L"Stopped early: the disk holding"});
+  // Four workers start files that fail for space: every figure counts all
+  // the items listed (each with one line of reason), all those for space.
+  const auto listed = [&full](const wchar_t* reason) {
+    const std::wregex pattern(reason);
+    return std::distance(std::wsregex_iterator(full.output.begin(), full.output.end(), pattern), {});
+  };
+  EXPECT_TRUE(Contains(full.output, L"Failed:    " + host::CountOf(listed(L"\n      "), L"item") + L"\n") &&
+              Contains(full.output, L"is full: " + host::CountOf(listed(L"\n      the disk holding"), L"file")))
+      << full.output;
   EXPECT_FALSE(test::Exists(target + L"\\a-big.bin") || test::Exists(target + L"\\c-big.bin"))
       << "a partial copy was left behind";
   // Several threads may have started it before the second file failed.
@@ -448,14 +571,7 @@ TEST_F(MainJob, ItemCommandsActOnTheFileSystem) {
   // times exactly still shows here if the plug-in counts from another one.
   Expect({L"stat", ToVirtual(temp / L"item.txt")}, 0,
          {L"5 bytes", host::Field(L"Modified", host::FormatFileTime(AsFileTime(kJanuary2024)))});
-  {
-    // Past 4 GiB the size needs both halves of the record; sparse, so cheap.
-    const VMLib::UniqueFile sparse(::CreateFileW((temp / L"sparse.bin").c_str(), GENERIC_WRITE, 0, nullptr,
-                                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size;
-    size.QuadPart = (5LL << 32) + 7;
-    ASSERT_TRUE(::SetFilePointerEx(sparse.get(), size, nullptr, FILE_BEGIN) && ::SetEndOfFile(sparse.get()));
-  }
+  WriteSparse(temp / L"sparse.bin", (5LL << 32) + 7);
   Expect({L"stat", ToVirtual(temp / L"sparse.bin")}, 0, {L"21474836487 bytes"});
   Expect({L"stat", ToVirtual(temp / L"absent")}, 1);
   Expect({L"df", ToVirtual(temp.path())}, 0, {L"Free:"});

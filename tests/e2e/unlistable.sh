@@ -17,6 +17,15 @@ virtual=$(printf 'Z$%s' "$tree" | tr / '\\')
 output=$(capsh --drop=cap_dac_override,cap_dac_read_search -- -c \
   "WINEPREFIX='$2/wineprefix' WINEDEBUG=-all wine '$1' backup '$virtual\\src' '$virtual\\dst'" 2>&1)
 code=$?
+# ls of that folder, and stat of an item in a folder that cannot be passed
+# through, fail with the reason instead of showing nothing.
+mkdir -p "$tree/closed" && printf c > "$tree/closed/c.txt" && chmod 600 "$tree/closed"
+for command in "ls '$virtual\\dst'" "stat '$virtual\\closed\\c.txt'"; do
+  shown=$(capsh --drop=cap_dac_override,cap_dac_read_search -- -c \
+    "WINEPREFIX='$2/wineprefix' WINEDEBUG=-all wine '$1' $command" 2>&1)
+  [ $? = 1 ] && printf '%s\n' "$shown" | grep -q "^diskway-host: .*\(cannot list .*: Can.t get folder listing\|cannot be read: \)" ||
+    { printf '%s: exit 1 with the reason expected:\n%s\n' "$command" "$shown"; exit 1; }
+done
 info=$(capsh --drop=cap_dac_override,cap_dac_read_search -- -c \
   "WINEPREFIX='$2/wineprefix' WINEDEBUG=-all wine '$1' --data '$(printf 'Z:%s' "$tree/data" | tr / '\\')' info" 2>&1)
 printf '%s\n' "$info" | grep -q "^WARNING: Computer: cannot read the folder '.*hidden-locations' below the data folder" ||
