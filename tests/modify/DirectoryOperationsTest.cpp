@@ -118,11 +118,9 @@ TEST_F(DirectoryOperations, NamesThatLeadElsewhereChangeNothingThere) {
   const std::wstring root = std::wstring(LINK_FIXTURE) + L"\\through";
   if (!Exists(root + L"\\work\\filelink")) GTEST_SKIP() << "no link fixture (made natively by the link_fixture test)";
   auto work = [&](const wchar_t* name) { return ToVirtual(root + L"\\work\\" + name); };
-  FileInfo info;
-  info.attributes = FILE_ATTRIBUTE_NORMAL;
   uint32_t id = 0;
   const std::vector<uint32_t> statuses = {
-      writer->ApplyFileInfo(work(L"filelink"), info),
+      writer->ApplyFileInfo(work(L"filelink"), FileInfo()),
       writer->Open(work(L"filelink"), 1, id),
       writer->Open(work(L"dangling"), 2, id),
       writer->MoveItem(work(L"filelink"), work(L"moved")),
