@@ -560,7 +560,8 @@ CopyReport CopyTree(IBackupDataRead& source, IBackupDataWrite& target, const Hos
   out.ShowStatus(L"Counting what is in " + Quoted(from) + L"...");
   report.total = CountTree(source, log, from, rootInfo);
   out.Write(L"Copying " + CountOf(report.total.files, L"file") + L" and " + CountOf(report.total.folders, L"folder") +
-            L" (" + FormatSize(report.total.bytes) + L") from " + Quoted(from) + L" to " + Quoted(to) + L"\n");
+            L" (" + FormatSize(report.total.bytes) + L") from " + Quoted(from) + L" to " + Quoted(to) +
+            WorkersText(workers) + L"\n");
   const uint64_t mark = log.MessageCount();
   const uint32_t status = target.CreateFolder(to);
   if (status != StatusSuccess) throw PluginFailure(log, mark, L"cannot create DST " + Quoted(to), status);

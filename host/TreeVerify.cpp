@@ -310,7 +310,8 @@ VerifyReport VerifyTrees(IBackupDataRead& source, IBackupDataWrite& target, cons
   out.ShowStatus(L"Counting what is in " + Quoted(from) + L"...");
   const TreeTotals total = CountTree(source, log, from, rootInfo);
   out.Write(L"Comparing " + CountOf(total.files, L"file") + L" and " + CountOf(total.folders, L"folder") + L" (" +
-            FormatSize(total.bytes) + L") in " + Quoted(from) + L" with " + Quoted(to) + L"\n");
+            FormatSize(total.bytes) + L") in " + Quoted(from) + L" with " + Quoted(to) + WorkersText(workers) +
+            L"\n");
   const TimePrecision precision = Coarser(PrecisionByName(from), PrecisionOf(target, log, to));
   VerifyReport report;
   ProgressMeter progress(out, total.items(), total.bytes);

@@ -89,4 +89,9 @@ void WorkerPool::Take(size_t index, Posted posted) {
   }
 }
 
+std::wstring WorkersText(const WorkerPool* workers) {
+  const size_t count = workers != nullptr ? workers->Size() : 1;
+  return L" (" + std::to_wstring(count) + (count == 1 ? L" worker)" : L" workers)");
+}
+
 } // namespace host

@@ -69,6 +69,7 @@ public:
   // Returns once every job posted so far is done; rethrows the first
   // exception a job let out.
   void Wait();
+  size_t Size() const { return workers_.size(); }
 
 private:
   struct Posted {
@@ -90,5 +91,9 @@ private:
   std::exception_ptr failure_;
   std::vector<std::thread> threads_; // last: they start serving as soon as they exist
 };
+
+// " (4 workers)": how many files a tree job handles at once (one
+// without a pool), for the line that starts it.
+std::wstring WorkersText(const WorkerPool* workers);
 
 } // namespace host

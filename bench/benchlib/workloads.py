@@ -18,7 +18,17 @@ BUFFERS = ["64K", "128K", "256K", "512K", "1M", "2M", "4M", "8M"]
 # The host's default thread count (host/Arguments.h).
 DEFAULT_THREADS = 4
 SMALL_THREADS = [1, 2, 4, 8]
-LARGE_THREADS = [1, 2]
+LARGE_THREADS = [1, 2, DEFAULT_THREADS]
+
+
+def default_verdict(table, hosts, label):
+    """Whether the default worker count holds against the best fixed count
+    of the same rounds."""
+    default = host_name(DEFAULT_THREADS)
+    best = max((h.name for h in hosts), key=table.rate)
+    share = table.rate(default) / table.rate(best)
+    return verdict(share >= 0.9, f"{label}: the default, {DEFAULT_THREADS} workers, at {share:.2f} of the best fixed "
+                                 f"count ({best}) (target 0.90)")
 
 
 def bench_buffers(wine, scratch, data, sizes, rounds, results):
@@ -86,9 +96,10 @@ def bench_large(wine, scratch, data, sizes, rounds, results):
                        f"{raw_start:.3f} s.")
     results["large"] = table
     host = max((h.name for h in hosts[:len(LARGE_THREADS)]), key=table.rate)
+    results["verdicts"].append(default_verdict(table, hosts[:len(LARGE_THREADS)], "(a) large files"))
     results["verdicts"].append(verdict(
         table.ratio(host) >= 0.7 and table.ratio(host, copy) > 1,
-        f"(a) {host}, the faster of 1 and 2 threads: {table.ratio(host):.2f} of native dd (target 0.70) and "
+        f"(a) {host}, the fastest of {', '.join(map(str, LARGE_THREADS))} threads: {table.ratio(host):.2f} of native dd (target 0.70) and "
         f"{table.ratio(host, dd_truncating.name):.2f} of dd paying CREATE_ALWAYS's truncate; "
         f"{table.ratio(host, copy):.2f}x xcopy (target: ahead), {table.ratio(host, raw):.2f}x the raw loop; "
         f"one thread: {table.ratio(hosts[0].name):.2f} of dd, {table.ratio(hosts[0].name, copy):.2f}x xcopy; "
@@ -125,6 +136,7 @@ def bench_small(wine, scratch, data, sizes, rounds, results):
     table.notes.append(f"The registry reads cost {table.median(reads.name) - table.median(raw.name):.1f} s of the "
                        f"raw loop's {table.median(raw.name):.1f} s.")
     best = max((h.name for h in hosts), key=table.rate)
+    results["verdicts"].append(default_verdict(table, hosts, "(b) small files"))
     most = hosts[-1]
     peak = max(most.peaks)
     results["verdicts"].append(verdict(
@@ -156,6 +168,7 @@ def bench_wide(wine, scratch, data, sizes, rounds, results):
                            f"{small.rate(small.baseline):,.0f} files/s, xcopy {small.rate('xcopy /E /I /H /K'):,.0f}, "
                            f"the host with one thread {small.rate(host_name(1)):,.0f}.")
     results["wide"] = table
+    results["verdicts"].append(default_verdict(table, hosts, "(e) wide folder"))
     default = hosts[-1].name
     results["verdicts"].append(verdict(
         table.ratio(default) >= 0.9,

@@ -320,7 +320,8 @@ TEST_P(TreeJob, CaseClashesAndLinksAreNamedAndNeverWrittenThrough) {
   const std::wstring notFollowed = L"  Not followed: 2 links to folders (what they lead to was not copied)\n"
                                    L"    out-link\n    sub\\loop\n";
   const std::wstring reason = L"its name differs only in case from Index.html; DST cannot hold both\n";
-  Expect({L"backup", source, ToVirtual(dst)}, 1, {L"Failed:    1 item\n    index.html\n      " + reason, notFollowed});
+  Expect({L"backup", source, ToVirtual(dst)}, 1,
+         {L"(" + std::to_wstring(threads) + L" worker", L"Failed:    1 item\n    index.html\n      " + reason, notFollowed});
   EXPECT_EQ(Describe(dst).size(), 3u) << "only Index.html, sub and sub\\b.txt";
   EXPECT_EQ(ReadFileBytes(dst + L"\\Index.html"), "upper");
   Expect({L"verify", source, ToVirtual(dst)}, 1,
