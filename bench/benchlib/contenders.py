@@ -19,7 +19,7 @@ class Contender:
         self.env = env
         self.seconds = []
         self.peaks = []
-        self.calls = None  # (the program's, the wineserver's) system calls per item
+        self.calls = None  # requests per item (see watch.counted)
 
 
 def host_name(threads, buffer=DEFAULT_BUFFER):

@@ -17,7 +17,7 @@ class Table:
         self.amount = amount      # work per run in that unit's numerator
         self.baseline = baseline  # name of the row the ratios refer to
         self.rows = []
-        self.calls = {}           # name -> (program's, wineserver's) system calls per item
+        self.calls = {}           # name -> requests per item (see watch.counted)
         self.notes = []
 
     def add(self, name, seconds, peak=None, calls=None):
@@ -53,9 +53,9 @@ class Table:
         has_calls = bool(self.calls)
         head = f"| contender | median s | min s | max s | {self.unit} | vs {self.baseline} | same, min s |"
         head += " peak MiB |" if has_peak else ""
-        head += f" wineserver calls/{self.item} | own calls/{self.item} |" if has_calls else ""
+        head += f" requests/{self.item} |" if has_calls else ""
         lines = [f"**{self.title}**", "", head,
-                 "|---|---:|---:|---:|---:|---:|---:|" + ("---:|" if has_peak else "") + ("---:|---:|" if has_calls else "")]
+                 "|---|---:|---:|---:|---:|---:|---:|" + ("---:|" if has_peak else "") + ("---:|" if has_calls else "")]
         for name, seconds, peaks in self.rows:
             m = statistics.median(seconds)
             line = (f"| {name} | {m:.3f} | {min(seconds):.3f} | {max(seconds):.3f} | "
@@ -63,8 +63,8 @@ class Table:
             if has_peak:
                 line += f" {max(peaks) / MIB:.1f} |" if peaks else " |"
             if has_calls:
-                program, server = self.calls.get(name, (None, None))
-                line += f" {server:,.1f} | {program:,.1f} |" if program is not None else " | |"
+                calls = self.calls.get(name)
+                line += f" {calls:,.1f} |" if calls is not None else " |"
             lines.append(line)
         lines += [""] + self.notes
         return "\n".join(lines)

@@ -135,24 +135,28 @@ def strace_calls(summary):
 
 
 def counted(command, env):
-    """Runs `command` once under strace, untimed (tracing slows every call):
-    returns the system calls of its own processes and those the prefix's
-    wineserver made meanwhile, which is where a Windows program's requests
-    to Wine are served. Unlike times, the counts do not depend on the
-    machine or on what else runs on it."""
+    """Runs `command` once, untimed, and counts its requests: for a Windows
+    program the system calls the prefix's wineserver makes meanwhile, which
+    is where its requests to Wine are served (tracing the program as well
+    would slow the run tenfold); for a native program its own system calls.
+    Unlike times, the counts do not depend on the machine or on what else
+    runs on it."""
     with tempfile.TemporaryDirectory() as folder:
-        server_file, program_file = os.path.join(folder, "server"), os.path.join(folder, "program")
-        server = subprocess.Popen(["strace", "-c", "-f", "-q", "-o", server_file, "-p", str(server_pid(env))],
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        time.sleep(0.5)  # attached
-        code = subprocess.run(["strace", "-c", "-f", "-q", "-o", program_file, *command], env=env,
-                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL).returncode
-        server.send_signal(signal.SIGINT)
-        server.wait()
+        summary = os.path.join(folder, "calls")
+        trace = ["strace", "-c", "-f", "-q", "-o", summary]
+        quiet = dict(env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if command[0] == "wine":
+            server = subprocess.Popen(trace + ["-p", str(server_pid(env))], stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.DEVNULL)
+            time.sleep(0.5)  # attached
+            code = subprocess.run(command, **quiet).returncode
+            server.send_signal(signal.SIGINT)
+            server.wait()
+        else:
+            code = subprocess.run(trace + command, **quiet).returncode
         if code != 0:
-            die(f"{' '.join(command)} failed ({code}) under strace")
-        return strace_calls(program_file), strace_calls(server_file)
+            die(f"{' '.join(command)} failed ({code}) while its calls were counted")
+        return strace_calls(summary)
 
 
 def trash_of(scratch):
@@ -264,11 +268,11 @@ def alternate(contenders, rounds, output, label, dispose=discard, warmups=1):
 
 
 def count_calls(contenders, output, items, dispose=discard):
-    """One counted run of each contender: its system calls and the
-    wineserver's, per item copied or listed."""
+    """One counted run of each contender: its requests per item copied or
+    listed."""
     for c in contenders:
         prepare(output)
-        program, server = counted(c.command(output), c.env)
+        calls = counted(c.command(output), c.env)
         finish(output, dispose)
-        c.calls = (program / items, server / items)
+        c.calls = calls / items
     print(f"  counted calls of {len(contenders)} contenders", flush=True)
