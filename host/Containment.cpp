@@ -7,6 +7,7 @@
 #include "host/LocalFile.h"
 #include "host/Text.h"
 #include "host/TreeWalk.h"
+#include "vmlib/ExactItem.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
 
@@ -42,12 +43,7 @@ std::optional<FolderId> LocalIdentityOf(const std::wstring& path, std::wstring* 
                                              /*templateFile=*/nullptr));
   BY_HANDLE_FILE_INFORMATION info;
   if (!item || !::GetFileInformationByHandle(item.get(), &info)) return std::nullopt;
-  if (resolved != nullptr) {
-    std::vector<wchar_t> buffer(32768);
-    const DWORD length = ::GetFinalPathNameByHandleW(item.get(), buffer.data(), static_cast<DWORD>(buffer.size()),
-                                                     FILE_NAME_NORMALIZED);
-    if (length > 0 && length < buffer.size()) resolved->assign(buffer.data(), length);
-  }
+  if (resolved != nullptr) VMLib::FinalPathOf(item.get(), *resolved);
   return FolderId{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
 }
 
