@@ -276,7 +276,7 @@ private:
     }
     // Another drive letter, a mapping or Wine's Z: above C: can make DST
     // a folder inside SRC, or SRC one inside DST, where no name shows it.
-    if (targetRoot_ && IdentityOf(ChildPath(from_, relative)) == targetRoot_) {
+    if (LeadsTo(ChildPath(from_, relative), targetRoot_)) {
       Fail(relative, L"this folder is DST " + Quoted(to_) + L" itself, reached under another name; it is not copied "
                      L"into itself");
       return false;
@@ -297,7 +297,7 @@ private:
         return false;
       }
     }
-    if (sourceRoot_ && IdentityOf(path) == sourceRoot_) {
+    if (LeadsTo(path, sourceRoot_)) {
       Fail(relative, L"DST " + Quoted(path) + L" is SRC " + Quoted(from_) +
                      L" itself, reached under another name; nothing is written into it");
       const std::lock_guard<std::mutex> guard(lock_);
