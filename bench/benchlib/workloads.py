@@ -137,6 +137,7 @@ def bench_small(wine, scratch, data, sizes, rounds, results):
                        f"raw loop's {table.median(raw.name):.1f} s.")
     best = max((h.name for h in hosts), key=table.rate)
     results["verdicts"].append(default_verdict(table, hosts, "(b) small files"))
+    results["verdicts"].append(requests_verdict(wine, scratch, data, files, hosts, reads))
     most = hosts[-1]
     peak = max(most.peaks)
     results["verdicts"].append(verdict(
@@ -149,6 +150,26 @@ def bench_small(wine, scratch, data, sizes, rounds, results):
         peak < 64 * MIB,
         f"(d) peak memory with {SMALL_THREADS[-1]} threads {peak / MIB:.1f} MiB (target under 64); one thread "
         f"{max(hosts[0].peaks) / MIB:.1f} MiB"))
+
+
+def requests_verdict(wine, scratch, data, files, hosts, reads):
+    """The requests each file costs the host, with one worker and with the
+    default, against the raw loop with the plug-in's registry reads. Each
+    program's start (loading the plug-in, making every worker's instances)
+    is counted on an empty folder and taken out: spread over the files it
+    would favour the smaller program, more so the fewer the files."""
+    one, default = hosts[0], next(h for h in hosts if h.name == host_name(DEFAULT_THREADS))
+    empty = os.path.join(scratch, "empty", "src")
+    os.makedirs(empty, exist_ok=True)
+    starts = [host_backup(wine, data, empty, 1), host_backup(wine, data, empty, DEFAULT_THREADS),
+              rawcopy(wine, empty, options=["--mapping-reads", "4"])]
+    count_calls(starts, os.path.join(scratch, "empty", "out"), files)
+    net = [c.calls - start.calls for c, start in zip((one, default, reads), starts)]
+    return verdict(
+        net[0] <= net[2] and net[1] <= 1.1 * net[0],
+        f"(b) requests per file, starts taken out: one worker {net[0]:.1f}, the raw loop with the plug-in's four "
+        f"registry reads {net[2]:.1f} (target: no more); {DEFAULT_THREADS} workers {net[1]:.1f}, "
+        f"{net[1] / net[0]:.3f}x one worker (target 1.10 at most)")
 
 
 def bench_wide(wine, scratch, data, sizes, rounds, results):
