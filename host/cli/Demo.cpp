@@ -6,11 +6,10 @@
 #include <vector>
 
 #include "host/cli/Commands.h"
+#include "host/cli/Summary.h"
 #include "host/session/Format.h"
 #include "host/session/LocalFile.h"
 #include "host/session/Text.h"
-#include "host/jobs/copy/TreeCopy.h"
-#include "host/jobs/verify/TreeVerify.h"
 #include "vmlib/DirectoryReader.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"

@@ -1,8 +1,7 @@
 #include <optional>
 
 #include "host/cli/Commands.h"
-#include "host/jobs/copy/TreeCopy.h"
-#include "host/jobs/verify/TreeVerify.h"
+#include "host/cli/Summary.h"
 
 namespace host {
 

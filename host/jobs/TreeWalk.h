@@ -23,6 +23,15 @@ bool IsFolder(const FileInfo& info);
 // the tree or loop back into it, so walks never enter it.
 bool IsLinkedFolder(const FileInfo& info);
 
+// What DST holds under the name of an item of SRC, as a job's walk found it.
+struct TargetEntry {
+  std::wstring name; // as DST spells it
+  FileInfo info;     // from DST's listing
+  // A file whose handle leads to another item (LinkAt): why; empty when it
+  // is that file, and for a folder, whose listing entry tells a link.
+  std::wstring link;
+};
+
 // Windows compares names without regard to case.
 bool SameName(const std::wstring& a, const std::wstring& b);
 struct NameLess {

@@ -32,6 +32,10 @@ std::wstring Pad(std::wstring text, size_t width) {
   return text;
 }
 
+std::wstring CountOf(uint64_t count, const std::wstring& noun) {
+  return std::to_wstring(count) + L" " + noun + (count == 1 ? L"" : L"s");
+}
+
 std::wstring Field(const wchar_t* label, const std::wstring& value) {
   return Pad(std::wstring(label) + L":", 14) + value + L"\n";
 }

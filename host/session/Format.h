@@ -14,6 +14,9 @@ std::wstring FormatSize(uint64_t bytes);
 // `text` with blanks after it up to `width` characters.
 std::wstring Pad(std::wstring text, size_t width);
 
+// "1 file", "3 files".
+std::wstring CountOf(uint64_t count, const std::wstring& noun);
+
 // "Label:        value\n": one line of a two-column report.
 std::wstring Field(const wchar_t* label, const std::wstring& value);
 

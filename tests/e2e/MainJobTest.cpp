@@ -13,13 +13,13 @@
 #include <gtest/gtest.h>
 
 #include "host/cli/Commands.h"
+#include "host/cli/Summary.h"
+#include "host/jobs/Transfer.h"
+#include "host/jobs/TreeWalk.h"
+#include "host/jobs/verify/TreeVerify.h"
 #include "host/session/Format.h"
 #include "host/session/LoadedPlugin.h"
 #include "host/session/Text.h"
-#include "host/jobs/Transfer.h"
-#include "host/jobs/copy/TreeCopy.h"
-#include "host/jobs/verify/TreeVerify.h"
-#include "host/jobs/TreeWalk.h"
 #include "tests/host/CapturedOutput.h"
 #include "tests/support/TempFolder.h"
 #include "vmlib/ScopedHandle.h"
