@@ -3,12 +3,12 @@
 #include <cstdio>
 #include <iterator>
 
-#include "host/session/Format.h"
-#include "host/session/LocalFile.h"
-#include "host/session/LoadedPlugin.h"
 #include "host/cli/PasswordInput.h"
-#include "host/session/Text.h"
 #include "host/jobs/Transfer.h"
+#include "host/session/Format.h"
+#include "host/session/LoadedPlugin.h"
+#include "host/session/LocalFile.h"
+#include "host/session/Text.h"
 
 namespace host {
 

@@ -3,10 +3,10 @@
 #include <optional>
 #include <vector>
 
+#include "host/jobs/TreeWalk.h"
 #include "host/session/HostError.h"
 #include "host/session/LocalFile.h"
 #include "host/session/Text.h"
-#include "host/jobs/TreeWalk.h"
 #include "vmlib/ExactItem.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"

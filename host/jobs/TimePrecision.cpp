@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "host/session/LocalFile.h"
 #include "host/jobs/Transfer.h"
 #include "host/jobs/TreeWalk.h"
+#include "host/session/LocalFile.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
 

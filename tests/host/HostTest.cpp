@@ -9,11 +9,11 @@
 #include <gtest/gtest.h>
 
 #include "host/cli/Commands.h"
+#include "host/jobs/Sha256.h"
 #include "host/session/HostError.h"
 #include "host/session/HostLog.h"
 #include "host/session/LocationStore.h"
 #include "host/session/PluginHost.h"
-#include "host/jobs/Sha256.h"
 #include "tests/host/CapturedOutput.h"
 #include "tests/support/TempFolder.h"
 
