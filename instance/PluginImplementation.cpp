@@ -199,7 +199,8 @@ std::wstring PluginImplementation::SanitizePath(const std::wstring& path) {
 uint32_t PluginImplementation::ApplyFileInfo(const std::wstring& path, const FileInfo& info) {
   return Guarded(L"ApplyFileInfo", [&] {
     if (!ValidatePath(*this, path, LongPathsEnabled)) return static_cast<uint32_t>(StatusFailure);
-    return ApplyRealFileInfo(*this, acl, paths::MapPath(path), info);
+    const std::wstring realPath = paths::MapPath(path);
+    return ApplyRealFileInfo(*this, acl, realPath, info, openFiles.LastWritten(realPath));
   });
 }
 

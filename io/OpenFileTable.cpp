@@ -109,7 +109,7 @@ uint32_t OpenFileTable::Open(const std::wstring& realPath, uint32_t mode, uint32
     if (savedAttributes) ::SetFileAttributesW(realPath.c_str(), *savedAttributes);
     return StatusFailure;
   }
-  entries_[freeId] = OpenFileEntry{std::move(handle), realPath, savedAttributes};
+  entries_[freeId] = OpenFileEntry{std::move(handle), realPath, savedAttributes, mode != OpenRead};
   return StatusSuccess;
 }
 
@@ -170,9 +170,17 @@ uint32_t OpenFileTable::Close(uint32_t id) {
   if (entry->second.savedAttributes) {
     ::SetFileAttributesW(entry->second.path.c_str(), *entry->second.savedAttributes);
   }
+  lastWrittenPath_.clear();
+  if (entry->second.written && VMLib::FileIndexOf(entry->second.handle.get(), lastWritten_)) {
+    lastWrittenPath_ = entry->second.path;
+  }
   entry->second.handle.reset();
   entries_.erase(entry);
   return StatusSuccess;
+}
+
+const ULONGLONG* OpenFileTable::LastWritten(const std::wstring& realPath) const {
+  return !lastWrittenPath_.empty() && lastWrittenPath_ == realPath ? &lastWritten_ : nullptr;
 }
 
 void OpenFileTable::CloseAll() {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "logging/PluginBase.h"
+#include "vmlib/ExactItem.h"
 #include "vmlib/ScopedHandle.h"
 #include "vss/VSSWrapper.h"
 
@@ -18,6 +19,7 @@ struct OpenFileEntry {
   VMLib::UniqueFile handle;
   std::wstring path; // the real path, for messages and restoring attributes
   std::optional<uint32_t> savedAttributes; // mode 1 over an existing file only
+  bool written = false; // opened in a write mode, so made or confirmed at `path`
 };
 
 class OpenFileTable {
@@ -36,6 +38,9 @@ public:
   uint32_t Close(uint32_t id);
   // Teardown: every handle closed in id order, saved attributes left as they are.
   void CloseAll();
+  // The identity of the file written at `realPath`, when it is the last one
+  // this table wrote and closed, for the metadata a host applies next.
+  const ULONGLONG* LastWritten(const std::wstring& realPath) const;
 
 private:
   // Creates the file, or replaces the one the name stands for; never writes
@@ -49,4 +54,6 @@ private:
   PluginBase& log_;
   VSSWrapper& vss_;
   std::map<uint32_t, OpenFileEntry> entries_;
+  std::wstring lastWrittenPath_;
+  ULONGLONG lastWritten_ = 0;
 };

@@ -67,7 +67,7 @@ AclSettings ConfigureAclCopying(IPluginHost* host, PluginBase& log) {
 }
 
 uint32_t ApplyRealFileInfo(PluginBase& log, const AclSettings& acl, const std::wstring& realPath,
-                           const FileInfo& info) {
+                           const FileInfo& info, const ULONGLONG* made) {
   const FILETIME now = CurrentUtcFileTime();
   auto chooseTime = [&](uint32_t field, int64_t value) {
     if ((info.validFields & field) == 0) return now;
@@ -85,7 +85,8 @@ uint32_t ApplyRealFileInfo(PluginBase& log, const AclSettings& acl, const std::w
   // the named item itself: attributes set on a link that Wine opens as its
   // target would make the target writable, wherever it lies.
   VMLib::ExactItem item;
-  const uint32_t openStatus = item.Open(realPath, FILE_WRITE_ATTRIBUTES);
+  const uint32_t openStatus = made != nullptr ? item.OpenMade(realPath, FILE_WRITE_ATTRIBUTES, *made)
+                                              : item.Open(realPath, FILE_WRITE_ATTRIBUTES);
   if (openStatus != 0) {
     // Neither part can be written to an item that cannot be opened.
     if (acl.parts[0] || acl.parts[3]) {

@@ -8,6 +8,7 @@
 #include "contract/PluginTypes.h"
 #include "logging/PluginBase.h"
 #include "namespace/FolderListing.h"
+#include "vmlib/ExactItem.h"
 
 // Reads the host's "CopyACL" and, when it is exactly "True", checks the
 // privileges that copying needs, reports each one missing and settles which
@@ -16,6 +17,7 @@ AclSettings ConfigureAclCopying(IPluginHost* host, PluginBase& log);
 
 // Writes the descriptor (as `acl` allows), then the attributes and the times
 // of `info` to the item at the Windows path `realPath`. A time without its
-// valid bit becomes the time of the call.
+// valid bit becomes the time of the call. `made` is the file index of the
+// file the instance has just written there, when it has.
 uint32_t ApplyRealFileInfo(PluginBase& log, const AclSettings& acl, const std::wstring& realPath,
-                           const FileInfo& info);
+                           const FileInfo& info, const ULONGLONG* made);

@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include <winternl.h>
+
 namespace VMLib {
 
 namespace {
@@ -62,6 +64,16 @@ uint32_t ReachedPathOf(HANDLE handle, bool& volumeForm, std::wstring& path) {
   return VolumePathOf(handle, path);
 }
 
+// Opens the item itself where the system allows it: Windows opens a link
+// itself with FILE_FLAG_OPEN_REPARSE_POINT; Wine 8 opens what it leads to,
+// which the final path then gives away.
+UniqueFile OpenNamed(const std::wstring& path, DWORD access) {
+  return UniqueFile(::CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, /*security=*/nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  /*templateFile=*/nullptr));
+}
+
 // Opens a folder the way every program reaches it, links on the way followed.
 UniqueFile OpenFolder(const std::wstring& path) {
   return UniqueFile(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
@@ -101,18 +113,44 @@ uint32_t FinalPathOf(HANDLE handle, std::wstring& path) {
   }
 }
 
+bool FileIndexOf(HANDLE handle, ULONGLONG& index) {
+  // FILE_INTERNAL_INFORMATION, which only the driver kit's headers declare.
+  constexpr auto kFileInternalInformation = static_cast<FILE_INFORMATION_CLASS>(6);
+  IO_STATUS_BLOCK io = {};
+  LARGE_INTEGER internal = {};
+  if (!NT_SUCCESS(::NtQueryInformationFile(handle, &io, &internal, sizeof(internal), kFileInternalInformation))) {
+    return false;
+  }
+  index = static_cast<ULONGLONG>(internal.QuadPart);
+  return index != 0;
+}
+
 uint32_t ExactItem::Open(const std::wstring& path, DWORD access) {
-  // Windows opens a link itself with FILE_FLAG_OPEN_REPARSE_POINT; Wine 8
-  // opens what it leads to, which the final path then gives away.
-  UniqueFile handle(::CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, /*security=*/nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                  /*templateFile=*/nullptr));
+  UniqueFile handle = OpenNamed(path, access);
   if (!handle) {
     const DWORD error = ::GetLastError();
     return error;
   }
   return Adopt(path, std::move(handle));
+}
+
+uint32_t ExactItem::OpenMade(const std::wstring& path, DWORD access, ULONGLONG made) {
+  UniqueFile handle = OpenNamed(path, access);
+  if (!handle) {
+    const DWORD error = ::GetLastError();
+    return error;
+  }
+  ULONGLONG reached = 0;
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
+  if (!FileIndexOf(handle.get(), reached) || reached != made ||
+      !::GetFileInformationByHandleEx(handle.get(), FileAttributeTagInfo, &tag, sizeof(tag))) {
+    return Adopt(path, std::move(handle));
+  }
+  handle_ = std::move(handle);
+  finalPath_.clear();
+  attributes_ = tag.FileAttributes;
+  match_ = IsNameSurrogate(tag.FileAttributes, tag.ReparseTag) ? Match::Link : Match::Exact;
+  return 0;
 }
 
 uint32_t ExactItem::Adopt(const std::wstring& path, UniqueFile handle) {

@@ -36,6 +36,13 @@ VMLIB_API bool IsNameSurrogate(DWORD attributes, DWORD reparseTag);
 // The handle's path with every link resolved, in "\\?\" form. 0 or a Win32 code.
 VMLIB_API uint32_t FinalPathOf(HANDLE handle, std::wstring& path);
 
+// The file's index on its volume, which no other name of the same volume
+// can share, read from the open file: under Wine without a request to the
+// server once the handle has been used, unlike FILE_ID_INFO, whose volume
+// serial number Wine asks its mount manager for on every call. False where
+// the file system keeps no index.
+VMLIB_API bool FileIndexOf(HANDLE handle, ULONGLONG& index);
+
 class VMLIB_API ExactItem {
 public:
   enum class Match {
@@ -53,6 +60,16 @@ public:
   // delete. 0, or the Win32 code (ERROR_FILE_NOT_FOUND or
   // ERROR_PATH_NOT_FOUND when nothing answers to the name).
   uint32_t Open(const std::wstring& path, DWORD access);
+  // Opens as Open does an item this process confirmed when it made it at
+  // `path` (a file created there with CREATE_NEW, which no link or other
+  // name can answer for) with the file index `made`. While the name still
+  // reaches that index, on the volume the same path leads to, that stands
+  // for the final path check, which under Wine is a request to the server
+  // for every file copied; a name that reaches anything else is checked in
+  // full. What the index cannot tell: the made file renamed away and a link
+  // to it left under its name, which could only lead to this process's own
+  // new file.
+  uint32_t OpenMade(const std::wstring& path, DWORD access, ULONGLONG made);
 
   // Takes over a handle the caller opened on `path` (a file it has just
   // created, say) and checks it the same way. 0 or a Win32 code; on failure
@@ -61,7 +78,8 @@ public:
 
   Match GetMatch() const { return match_; }
   // What the handle reached, in "\\?\" form (or "\\?\UNC\..."); as
-  // "volume <serial>:\path" where the system cannot give a path that long.
+  // "volume <serial>:\path" where the system cannot give a path that long;
+  // empty when OpenMade found the made item.
   const std::wstring& FinalPath() const { return finalPath_; }
   bool IsFolder() const { return (attributes_ & FILE_ATTRIBUTE_DIRECTORY) != 0; }
   DWORD Attributes() const { return attributes_; }

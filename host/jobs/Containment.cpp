@@ -36,15 +36,23 @@ std::wstring Parent(const std::wstring& path) {
 // Nothing when the item cannot be opened (it does not exist, or Windows
 // does not reach it under this name). `resolved` receives the path with
 // every link resolved, when asked for.
-std::optional<FolderId> LocalIdentityOf(const std::wstring& path, std::wstring* resolved = nullptr) {
-  const VMLib::UniqueFile item(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                             /*security=*/nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                             /*templateFile=*/nullptr));
+VMLib::UniqueFile OpenReached(const std::wstring& path) {
+  return VMLib::UniqueFile(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, /*security=*/nullptr,
+                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, /*templateFile=*/nullptr));
+}
+
+std::optional<FolderId> IdentityThrough(const VMLib::UniqueFile& item) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!item || !::GetFileInformationByHandle(item.get(), &info)) return std::nullopt;
-  if (resolved != nullptr) VMLib::FinalPathOf(item.get(), *resolved);
   return FolderId{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+std::optional<FolderId> LocalIdentityOf(const std::wstring& path, std::wstring* resolved = nullptr) {
+  const VMLib::UniqueFile item = OpenReached(path);
+  const std::optional<FolderId> identity = IdentityThrough(item);
+  if (identity && resolved != nullptr) VMLib::FinalPathOf(item.get(), *resolved);
+  return identity;
 }
 
 // `path` and every folder above it, as spelled and as resolved from its
@@ -85,6 +93,20 @@ bool SpelledWithin(const std::wstring& inner, const std::wstring& outer) {
 
 std::optional<FolderId> IdentityOf(const std::wstring& virtualPath) {
   return LocalIdentityOf(LocalPathOf(virtualPath));
+}
+
+bool LeadsTo(const std::wstring& virtualPath, const std::optional<FolderId>& folder) {
+  if (!folder) return false;
+  const VMLib::UniqueFile item = OpenReached(LocalPathOf(virtualPath));
+  // The file index comes from the open folder itself; the volume's serial
+  // number, which Wine asks its mount manager for (several requests to the
+  // server each time), is read only to confirm a matching index.
+  ULONGLONG index = 0;
+  if (item && VMLib::FileIndexOf(item.get(), index) &&
+      index != ((static_cast<ULONGLONG>(folder->indexHigh) << 32) | folder->indexLow)) {
+    return false;
+  }
+  return IdentityThrough(item) == folder;
 }
 
 void RequireSeparateTrees(const std::wstring& from, const std::wstring& to) {

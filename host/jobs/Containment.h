@@ -24,6 +24,10 @@ struct FolderId {
 // (a network drive the plug-in maps to its share).
 std::optional<FolderId> IdentityOf(const std::wstring& virtualPath);
 
+// Whether the virtual path leads to `folder` (as IdentityOf would tell), at
+// a cost a check of every folder copied can bear.
+bool LeadsTo(const std::wstring& virtualPath, const std::optional<FolderId>& folder);
+
 // Throws HostError when the folders `from` and `to` (virtual paths; `to` may
 // not exist yet) are one folder or one lies inside the other, however they
 // are spelled: in other case, through another drive letter, through a link.

@@ -1,5 +1,6 @@
 #include "host/jobs/Workers.h"
 
+#include <mutex>
 #include <utility>
 
 #include "host/session/LocalFile.h"
@@ -29,7 +30,7 @@ WorkerPool::WorkerPool(PluginSession& plugin, const HostLog& log, unsigned threa
 
 WorkerPool::~WorkerPool() {
   {
-    const std::lock_guard<std::mutex> guard(lock_);
+    const std::lock_guard<VMLib::SlimLock> guard(lock_);
     closing_ = true;
   }
   changed_.notify_all();
@@ -39,7 +40,7 @@ WorkerPool::~WorkerPool() {
 void WorkerPool::Post(Job job, const std::wstring& readsFrom) {
   // With one worker there is no one to hand a held file to.
   Posted posted{std::move(job), workers_.size() > 1 ? LocalPathOf(readsFrom) : std::wstring()};
-  std::unique_lock<std::mutex> guard(lock_);
+  std::unique_lock<VMLib::SlimLock> guard(lock_);
   changed_.wait(guard, [this] { return queue_.size() < kQueuedPerWorker * workers_.size(); });
   queue_.push_back(std::move(posted));
   guard.unlock();
@@ -47,14 +48,14 @@ void WorkerPool::Post(Job job, const std::wstring& readsFrom) {
 }
 
 void WorkerPool::Wait() {
-  std::unique_lock<std::mutex> guard(lock_);
+  std::unique_lock<VMLib::SlimLock> guard(lock_);
   changed_.wait(guard, [this] { return queue_.empty() && held_.empty() && running_ == 0; });
   if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
 }
 
 void WorkerPool::Serve(size_t index) {
   std::deque<Posted>* const mine = index == 0 ? &held_ : nullptr;
-  std::unique_lock<std::mutex> guard(lock_);
+  std::unique_lock<VMLib::SlimLock> guard(lock_);
   for (;;) {
     // A closing pool still waits for the running jobs, which may hand the
     // first worker a held file.
@@ -77,14 +78,14 @@ void WorkerPool::Serve(size_t index) {
 
 void WorkerPool::Take(size_t index, Posted posted) {
   if (index != 0 && !posted.probe.empty() && HeldByAnotherProgram(posted.probe)) {
-    const std::lock_guard<std::mutex> guard(lock_);
+    const std::lock_guard<VMLib::SlimLock> guard(lock_);
     held_.push_back(std::move(posted));
     return;
   }
   try {
     posted.job(*workers_[index]);
   } catch (...) {
-    const std::lock_guard<std::mutex> guard(lock_);
+    const std::lock_guard<VMLib::SlimLock> guard(lock_);
     if (!failure_) failure_ = std::current_exception();
   }
 }

@@ -3,19 +3,18 @@
 // own, and a log of its own that explains its failures by its own calls.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "host/session/HostLog.h"
 #include "host/session/PluginSession.h"
+#include "vmlib/SlimLock.h"
 
 namespace host {
 
@@ -82,8 +81,8 @@ private:
   void Take(size_t index, Posted posted);
 
   std::vector<std::unique_ptr<Worker>> workers_;
-  std::mutex lock_;
-  std::condition_variable changed_;
+  VMLib::SlimLock lock_;
+  VMLib::SlimCondition changed_;
   std::deque<Posted> queue_;
   std::deque<Posted> held_; // for the first worker only
   size_t running_ = 0;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tests/support/PluginFixture.h"
+#include "vmlib/ExactItem.h"
 #include "vmlib/ScopedHandle.h"
 
 namespace test {
@@ -128,6 +129,16 @@ TEST_F(DirectoryOperations, NamesThatLeadElsewhereChangeNothingThere) {
       writer->RemoveFile(work(L"filelink")),
       writer->RemoveFolder(work(L"folder")),
   };
+
+  // A file index stands in for the final path check only while the name
+  // still reaches the file it was taken from.
+  WriteFileBytes(temp / L"made", "made");
+  VMLib::ExactItem made, link;
+  ULONGLONG madeIndex = 0;
+  ASSERT_EQ(made.Open(temp / L"made", 0), 0u);
+  ASSERT_TRUE(VMLib::FileIndexOf(made.Get(), madeIndex));
+  ASSERT_EQ(link.OpenMade(root + L"\\work\\filelink", 0, madeIndex), 0u);
+  EXPECT_NE(link.GetMatch(), VMLib::ExactItem::Match::Exact);
 
   const std::wstring target = root + L"\\outside\\target.txt";
   EXPECT_EQ(ReadFileBytes(target), "outside");

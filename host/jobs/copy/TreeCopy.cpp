@@ -100,7 +100,7 @@ private:
 
   Facts Gather(const std::wstring& relative, const FileInfo& info) const {
     Facts facts{{relative, info, targets_.Unlisted()}, std::nullopt};
-    if (IsFolder(info)) facts.item.isTarget = targetRoot_ && IdentityOf(ChildPath(from_, relative)) == targetRoot_;
+    if (IsFolder(info)) facts.item.isTarget = LeadsTo(ChildPath(from_, relative), targetRoot_);
     const TargetFolders::Listing::value_type* existing = targets_.Namesake(relative);
     if (existing == nullptr) return facts;
     facts.namesake = TargetEntry{existing->first, existing->second, L""};
@@ -137,7 +137,7 @@ private:
     }
     // As DST can be a folder inside SRC where no name shows it, so can SRC
     // be one inside DST.
-    if (sourceRoot_ && IdentityOf(path) == sourceRoot_) {
+    if (LeadsTo(path, sourceRoot_)) {
       work_.Fail(relative, L"DST " + Quoted(path) + L" is SRC " + Quoted(from_) +
                                L" itself, reached under another name; nothing is written into it");
       work_.Stop(L"DST leads back into SRC, so copying on would write SRC over itself");
