@@ -38,8 +38,15 @@ WorkerPool::~WorkerPool() {
 }
 
 void WorkerPool::Post(Job job, const std::wstring& readsFrom) {
-  // With one worker there is no one to hand a held file to.
-  Posted posted{std::move(job), workers_.size() > 1 ? LocalPathOf(readsFrom) : std::wstring()};
+  // With one worker there is no one to hand a held file to. Only the
+  // walk's thread posts, so the drives need no lock.
+  bool look = workers_.size() > 1 && !readsFrom.empty();
+  if (look) {
+    const auto known = snapshotDrives_.try_emplace(readsFrom[0], false);
+    if (known.second) known.first->second = ShadowCopiesPossibleOn(readsFrom);
+    look = known.first->second;
+  }
+  Posted posted{std::move(job), look ? LocalPathOf(readsFrom) : std::wstring()};
   std::unique_lock<VMLib::SlimLock> guard(lock_);
   changed_.wait(guard, [this] { return queue_.size() < kQueuedPerWorker * workers_.size(); });
   queue_.push_back(std::move(posted));

@@ -7,6 +7,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -47,7 +48,8 @@ private:
 // worker free to meet one, each would make a snapshot of its own (seconds
 // of the service's time each, and on Windows a limited number per volume).
 // The other workers look at a job's file before they take it on and hand a
-// held one over.
+// held one over, where a snapshot can be taken at all: the look is two
+// requests to Wine's server, which serves all of them, for every file.
 class WorkerPool {
 public:
   using Job = std::function<void(Worker&)>;
@@ -85,6 +87,7 @@ private:
   VMLib::SlimCondition changed_;
   std::deque<Posted> queue_;
   std::deque<Posted> held_; // for the first worker only
+  std::map<wchar_t, bool> snapshotDrives_; // drive letter: whether a look can matter there
   size_t running_ = 0;
   bool closing_ = false;
   std::exception_ptr failure_;

@@ -64,6 +64,19 @@ bool HeldByAnotherProgram(const std::wstring& path) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
+bool ShadowCopiesPossibleOn(const std::wstring& virtualPath) {
+  if (virtualPath.empty()) return false;
+  const wchar_t root[] = {virtualPath[0], L':', L'\\', L'\0'};
+  if (::GetDriveTypeW(root) != DRIVE_FIXED) return false;
+  wchar_t fileSystem[MAX_PATH + 1] = {};
+  if (!::GetVolumeInformationW(root, /*name=*/nullptr, 0, /*serial=*/nullptr, /*maxComponent=*/nullptr,
+                               /*flags=*/nullptr, fileSystem, MAX_PATH + 1)) {
+    return true;
+  }
+  const std::wstring name = fileSystem;
+  return name == L"NTFS" || name == L"ReFS";
+}
+
 VMLib::UniqueFile CreateLocalFile(const std::wstring& path, bool replace) {
   return OpenLocal(path, GENERIC_WRITE, /*share=*/0, replace ? CREATE_ALWAYS : CREATE_NEW, L"cannot create");
 }

@@ -39,6 +39,13 @@ std::wstring LinkAt(const std::wstring& virtualPath);
 // plug-in does and closes it at once.
 bool HeldByAnotherProgram(const std::wstring& path);
 
+// False where no shadow copy can be taken of the drive of the virtual path
+// ("C$\..."): one that is not a local fixed disk (a network drive, a
+// removable or optical one, a letter only the plug-in maps), or whose file
+// system the shadow copy service does not serve (FAT, exFAT). True where it
+// cannot tell.
+bool ShadowCopiesPossibleOn(const std::wstring& virtualPath);
+
 // Creates the folder and its missing parents; an existing folder is fine.
 void CreateLocalFolder(const std::wstring& path);
 

@@ -12,6 +12,7 @@
 #include "host/jobs/Sha256.h"
 #include "host/session/HostError.h"
 #include "host/session/HostLog.h"
+#include "host/session/LocalFile.h"
 #include "host/session/LocationStore.h"
 #include "host/session/PluginHost.h"
 #include "tests/host/CapturedOutput.h"
@@ -87,6 +88,14 @@ TEST(Sha256, KnownDigestsWholeAndInPieces) {
     sha.WriteAll(piece.data(), static_cast<uint32_t>(std::min(piece.size(), 1000000 - done)));
   }
   EXPECT_EQ(sha.Finish(), L"cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+// Workers look at each file for another program's hold only where a
+// snapshot could follow: ./diskway test maps R: as a CD-ROM drive.
+TEST(Workers, LookForHeldFilesOnlyWhereAShadowCopyCanBeTaken) {
+  const test::TempFolder folder;
+  EXPECT_TRUE(host::ShadowCopiesPossibleOn(folder.virtualPath()));
+  EXPECT_FALSE(host::ShadowCopiesPossibleOn(L"R$\\disc"));
 }
 
 namespace {
