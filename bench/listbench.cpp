@@ -17,13 +17,13 @@
 #include <vector>
 
 #include "bench/PluginCosts.h"
-#include "host/HostError.h"
-#include "host/HostLog.h"
-#include "host/LoadedPlugin.h"
-#include "host/LocationStore.h"
-#include "host/Output.h"
-#include "host/PluginHost.h"
-#include "host/Text.h"
+#include "host/session/HostError.h"
+#include "host/session/HostLog.h"
+#include "host/session/LoadedPlugin.h"
+#include "host/session/LocationStore.h"
+#include "host/session/Output.h"
+#include "host/session/PluginHost.h"
+#include "host/session/Text.h"
 #include "vmlib/ScopedHandle.h"
 
 namespace {

@@ -14,9 +14,9 @@
 #include <string>
 
 #include "bench/PluginCosts.h"
-#include "host/HostError.h"
-#include "host/Output.h"
-#include "host/Text.h"
+#include "host/session/HostError.h"
+#include "host/session/Output.h"
+#include "host/session/Text.h"
 #include "vmlib/VMLib.h"
 
 namespace {

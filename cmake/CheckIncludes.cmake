@@ -1,6 +1,8 @@
 # Run by the build for one folder: fails when one of its files includes a
 # project header from a folder that the folder may not depend on, so the
 # layout cannot drift from the dependency graph declared in CMakeLists.txt.
+# A folder may be nested (host/jobs); an include is allowed when its folder,
+# or a folder above it, is the checked folder or one of the allowed ones.
 #   -DSOURCE_DIR=... -DFOLDER=namespace -DALLOWED=contract,vmlib,logging -DSTAMP=...
 cmake_policy(SET CMP0057 NEW)
 string(REPLACE "," ";" allowed "${ALLOWED}")
@@ -11,8 +13,16 @@ set(violations)
 foreach(file ${files})
   file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^\"/]+/")
   foreach(line ${includes})
-    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"/]+)/.*$" "\\1" folder "${line}")
-    if(folder IN_LIST project_folders AND NOT folder IN_LIST allowed)
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"(([^\"/]+)(/[^\"/]+)*)/[^\"/]+\".*$" "\\1" folder "${line}")
+    string(REGEX REPLACE "/.*$" "" top "${folder}")
+    set(permitted FALSE)
+    while(folder AND NOT permitted)
+      if(folder IN_LIST allowed)
+        set(permitted TRUE)
+      endif()
+      get_filename_component(folder "${folder}" DIRECTORY)
+    endwhile()
+    if(top IN_LIST project_folders AND NOT permitted)
       file(RELATIVE_PATH name ${SOURCE_DIR} ${file})
       list(APPEND violations "  ${name}: ${line}")
     endif()

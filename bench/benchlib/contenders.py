@@ -5,7 +5,7 @@ from .datasets import copy_check
 from .units import virtual_path, windows_path
 from .watch import SYSTEM32
 
-# The host's default buffer (host/Arguments.h), which the contender runs use:
+# The host's default buffer (host/cli/Arguments.h), which the contender runs use:
 # the same as the native dd bs=1M, so the comparison is buffer for buffer.
 DEFAULT_BUFFER = "1M"
 

@@ -15,7 +15,7 @@ from .watch import alternate, count_calls, set_aside, trash_of, die
 
 # Buffer sizes tried for the large files; the host accepts up to 64M.
 BUFFERS = ["64K", "128K", "256K", "512K", "1M", "2M", "4M", "8M"]
-# The host's default thread count (host/Arguments.h).
+# The host's default thread count (host/cli/Arguments.h).
 DEFAULT_THREADS = 4
 SMALL_THREADS = [1, 2, 4, 8]
 LARGE_THREADS = [1, 2, DEFAULT_THREADS]

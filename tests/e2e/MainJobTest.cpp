@@ -12,14 +12,14 @@
 
 #include <gtest/gtest.h>
 
-#include "host/Commands.h"
-#include "host/Format.h"
-#include "host/LoadedPlugin.h"
-#include "host/Text.h"
-#include "host/Transfer.h"
-#include "host/TreeCopy.h"
-#include "host/TreeVerify.h"
-#include "host/TreeWalk.h"
+#include "host/cli/Commands.h"
+#include "host/cli/Summary.h"
+#include "host/jobs/Transfer.h"
+#include "host/jobs/TreeWalk.h"
+#include "host/jobs/verify/TreeVerify.h"
+#include "host/session/Format.h"
+#include "host/session/LoadedPlugin.h"
+#include "host/session/Text.h"
 #include "tests/host/CapturedOutput.h"
 #include "tests/support/TempFolder.h"
 #include "vmlib/ScopedHandle.h"

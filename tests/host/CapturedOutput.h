@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/Output.h"
+#include "host/session/Output.h"
 
 namespace hosttest {
 

@@ -8,13 +8,13 @@
 
 #include <gtest/gtest.h>
 
-#include "host/Commands.h"
-#include "host/HostError.h"
-#include "host/HostLog.h"
-#include "host/LocalFile.h"
-#include "host/LocationStore.h"
-#include "host/PluginHost.h"
-#include "host/Sha256.h"
+#include "host/cli/Commands.h"
+#include "host/jobs/Sha256.h"
+#include "host/session/HostError.h"
+#include "host/session/HostLog.h"
+#include "host/session/LocalFile.h"
+#include "host/session/LocationStore.h"
+#include "host/session/PluginHost.h"
 #include "tests/host/CapturedOutput.h"
 #include "tests/support/TempFolder.h"
 

@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "host/HostError.h"
-#include "host/Transfer.h"
+#include "host/jobs/Transfer.h"
+#include "host/session/HostError.h"
 #include "tests/host/CapturedOutput.h"
 #include "tests/support/TempFolder.h"
 

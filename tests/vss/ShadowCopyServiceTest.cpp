@@ -13,7 +13,7 @@
 #include <vsserror.h>
 
 #include "contract/ISnapshotProvider.h"
-#include "host/Commands.h"
+#include "host/cli/Commands.h"
 #include "providers/ProviderException.h"
 #include "tests/doubles/vssapi/VssApiControl.h"
 #include "tests/host/CapturedOutput.h"
