@@ -136,8 +136,9 @@ private:
       }
     }
     // As DST can be a folder inside SRC where no name shows it, so can SRC
-    // be one inside DST.
-    if (LeadsTo(path, sourceRoot_)) {
+    // be one inside DST. A folder DST's listing did not have is new, so it
+    // is not SRC, which exists, under another name.
+    if (decision.action == CopyAction::Merge && LeadsTo(path, sourceRoot_)) {
       work_.Fail(relative, L"DST " + Quoted(path) + L" is SRC " + Quoted(from_) +
                                L" itself, reached under another name; nothing is written into it");
       work_.Stop(L"DST leads back into SRC, so copying on would write SRC over itself");
