@@ -38,7 +38,7 @@ public:
   uint32_t Close(uint32_t id);
   // Teardown: every handle closed in id order, saved attributes left as they are.
   void CloseAll();
-  // The identity of the file written at `realPath`, when it is the last one
+  // The file index of the file written at `realPath`, when it is the last one
   // this table wrote and closed, for the metadata a host applies next.
   const ULONGLONG* LastWritten(const std::wstring& realPath) const;
 
