@@ -53,13 +53,13 @@ bool HasDotComponent(const std::wstring& path) {
 
 PluginImplementation::PluginImplementation(IPluginLog* log, IPluginHost* pluginHost, uint32_t /*kind*/)
     : PluginBase(log),
-      openFiles(*this, vss),
+      openFiles(*this, vss, folders),
       host(pluginHost),
       locations(pluginHost, *this, ReadDataStorage(pluginHost)),
       browsingRoot(false),
       LongPathsEnabled(false),
-      listing(*this, acl),
-      removal(*this) {
+      listing(*this, acl, folders),
+      removal(*this, folders) {
   // A folder that cannot be created is not an error: the instance simply has
   // no network locations.
   std::error_code ec;
@@ -85,6 +85,7 @@ PluginImplementation::~PluginImplementation() {
   // Handles go first, in id order, so nothing stays open on a network drive
   // when its connection is cancelled. Saved attributes are not restored here.
   openFiles.CloseAll();
+  folders.Clear();
   locations.DisconnectLocations();
   browsingRoot = false;
 }
@@ -152,15 +153,9 @@ uint32_t PluginImplementation::ListFolder(const std::wstring& path, FolderList& 
       browsingRoot = true;
       return static_cast<uint32_t>(StatusSuccess);
     }
-    const std::wstring realPath = paths::MapPath(path);
-    if (!IsFolder(realPath)) {
-      // The folder may sit on a network location whose connection dropped.
-      locations.Reconnect();
-      if (!IsFolder(realPath)) return static_cast<uint32_t>(StatusNotFound);
-    }
-    listing.ListDirectory(realPath, list);
-    if (locations.LocationsConnected() && browsingRoot) locations.DisconnectLocations();
-    return static_cast<uint32_t>(StatusSuccess);
+    const uint32_t status = listing.ListDirectory(paths::MapPath(path), list, [this] { locations.Reconnect(); });
+    if (status == StatusSuccess && locations.LocationsConnected() && browsingRoot) locations.DisconnectLocations();
+    return status;
   });
 }
 
@@ -200,14 +195,14 @@ uint32_t PluginImplementation::ApplyFileInfo(const std::wstring& path, const Fil
   return Guarded(L"ApplyFileInfo", [&] {
     if (!ValidatePath(*this, path, LongPathsEnabled)) return static_cast<uint32_t>(StatusFailure);
     const std::wstring realPath = paths::MapPath(path);
-    return ApplyRealFileInfo(*this, acl, realPath, info, openFiles.LastWritten(realPath));
+    return ApplyRealFileInfo(*this, acl, folders, realPath, info, openFiles.LastWritten(realPath));
   });
 }
 
 uint32_t PluginImplementation::CreateFolder(const std::wstring& path) {
   return Guarded(L"CreateFolder", [&] {
     if (!ValidatePath(*this, path, LongPathsEnabled)) return static_cast<uint32_t>(StatusFailure);
-    return CreateFolderTree(*this, paths::MapPath(path), [this] { locations.Reconnect(); });
+    return CreateFolderTree(*this, folders, paths::MapPath(path), [this] { locations.Reconnect(); });
   });
 }
 
@@ -252,7 +247,7 @@ uint32_t PluginImplementation::MoveItem(const std::wstring& source, const std::w
       return static_cast<uint32_t>(StatusFailure);
     }
     const std::wstring realSource = paths::MapPath(source);
-    return MoveRealItem(*this, realSource, paths::MapPath(target));
+    return MoveRealItem(*this, folders, realSource, paths::MapPath(target));
   });
 }
 

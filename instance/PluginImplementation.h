@@ -11,6 +11,7 @@
 #include "contract/IPluginCallbacks.h"
 #include "instance/LocationStore.h"
 #include "io/OpenFileTable.h"
+#include "items/HeldFolders.h"
 #include "logging/PluginBase.h"
 #include "modify/TreeRemoval.h"
 #include "namespace/FolderListing.h"
@@ -66,6 +67,9 @@ private:
   // Declared first, destroyed last: snapshots are released after every
   // handle that may read from them is closed.
   VSSWrapper vss;
+  // Folders the instance reached, held open so that every later act goes
+  // through them; declared before everything that acts through them.
+  items::HeldFolders folders;
   OpenFileTable openFiles;
   IPluginHost* host;
   LocationStore locations;

@@ -3,31 +3,77 @@
 #include <utility>
 
 #include "contract/LogTexts.h"
-#include "vmlib/ExactItem.h"
+
+namespace {
+
+constexpr ULONG kNonFolder = FILE_NON_DIRECTORY_FILE;
+
+} // namespace
+
+VMLib::UniqueFile OpenFileTable::OpenForReading(const std::wstring& realPath) {
+  items::HeldFolder* folder = nullptr;
+  std::wstring name;
+  items::Refusal refusal;
+  VMLib::UniqueFile handle;
+  DWORD status = folders_.Parent(realPath, folder, name, refusal);
+  if (status == 0) {
+    // Links are followed as any program reading the name follows them; the
+    // file must still be the one its folder listed.
+    items::OpenRequest request;
+    request.access = GENERIC_READ;
+    request.share = FILE_SHARE_READ;
+    request.options = kNonFolder;
+    request.linkItself = false;
+    items::ItemFacts facts;
+    status = folders_.OpenChild(*folder, name, request, handle, facts, refusal);
+  }
+  if (refusal) {
+    log_.LogRefused(L"read", realPath, refusal.Reason());
+  } else if (status == ERROR_SHARING_VIOLATION || status == ERROR_LOCK_VIOLATION) {
+    log_.LogMessage(Info, L"%s", LogText::LockedFileNotice(realPath).c_str());
+    handle.reset(vss_.OpenSnapshotFile(realPath));
+    if (!handle) {
+      const std::wstring reason = vss_.GetLastErrorText();
+      log_.LogMessage(Warning, L"%s", LogText::ShadowCopyFailure(reason).c_str());
+    }
+  } else if (status != 0) {
+    log_.LogSystemError(Warning, status, L"Cannot open file '%s'", realPath.c_str());
+  }
+  return handle;
+}
 
 VMLib::UniqueFile OpenFileTable::OpenForWriting(const std::wstring& realPath, uint32_t mode,
-                                                std::optional<uint32_t>& savedAttributes) {
-  const DWORD checkAccess = mode == OpenOverwriteKeepAttributes ? FILE_WRITE_ATTRIBUTES : 0;
-  VMLib::ExactItem existing;
-  uint32_t status = existing.Open(realPath, checkAccess);
-  if (status == ERROR_FILE_NOT_FOUND) {
-    // A name that is not there yet is created with CREATE_NEW, not
-    // CREATE_ALWAYS, which truncates even a file it has just created; ext4
-    // answers a truncate to zero by writing the whole file back when it is
-    // closed, so under Wine every new large file's close waited on the disk.
-    // CREATE_NEW also refuses any name that something answers to: a
-    // long-named file's short name, and, with the reparse-point flag, a link
-    // whose target is missing, which Windows would otherwise follow and
-    // create (Wine refuses it either way). So a file made here is new and
-    // named as asked, with no check of its final path to pay for.
-    VMLib::UniqueFile created(::CreateFileW(realPath.c_str(), GENERIC_WRITE, /*share=*/0, /*security=*/nullptr,
-                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                            /*templateFile=*/nullptr));
-    if (created) return created;
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_FILE_EXISTS) {
-      status = error;
-    } else if ((status = existing.Open(realPath, checkAccess)) == ERROR_FILE_NOT_FOUND) {
+                                                std::optional<uint32_t>& savedAttributes, items::ItemId& made) {
+  items::HeldFolder* folder = nullptr;
+  std::wstring name;
+  items::Refusal refusal;
+  DWORD status = folders_.Parent(realPath, folder, name, refusal);
+  VMLib::UniqueFile handle;
+  items::ItemFacts facts;
+  if (status == 0) {
+    // A new name is created with FILE_CREATE, not CREATE_ALWAYS, which
+    // truncates even a file it has just created (ext4 answers a truncate to
+    // zero by writing the whole file back when it is closed). FILE_CREATE
+    // also refuses any name that something answers to: a long-named file's
+    // short name, and a link, dangling or not. A file made here is new and
+    // named as asked.
+    items::OpenRequest create;
+    create.access = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+    create.share = 0;
+    create.disposition = items::kCreateNew;
+    create.options = kNonFolder;
+    status = items::OpenRelative(folder->handle.get(), name, create, handle);
+    if (status == 0 && items::ReadFacts(handle.get(), folder->wideIds, facts) == 0) {
+      folders_.RecordMade(*folder, name, facts);
+    }
+    made = facts.id;
+    if (status == 0) return handle;
+  }
+  if (status == ERROR_ALREADY_EXISTS) {
+    items::OpenRequest check;
+    check.access = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+    status = folders_.OpenChild(*folder, name, check, handle, facts, refusal);
+    if (status == ERROR_FILE_NOT_FOUND) {
       // Taken, yet nothing opens: Wine's answer for a link whose target is
       // missing, which it would create if asked to replace the name.
       log_.LogMessage(Error,
@@ -37,40 +83,54 @@ VMLib::UniqueFile OpenFileTable::OpenForWriting(const std::wstring& realPath, ui
       return VMLib::UniqueFile();
     }
   }
-  if (status != 0) {
-    log_.LogSystemError(Error, status, L"Cannot open file '%s'", realPath.c_str());
-    return VMLib::UniqueFile();
-  }
-  if (existing.GetMatch() == VMLib::ExactItem::Match::Link) {
+  if (status == 0 && facts.IsLink()) {
     log_.LogMessage(Error, L"Computer: cannot write '%s': it is a link, and nothing is written through one",
                     realPath.c_str());
     return VMLib::UniqueFile();
   }
-  if (existing.GetMatch() == VMLib::ExactItem::Match::Elsewhere) {
-    log_.LogOtherItem(L"write", realPath, existing.FinalPath());
+  if (status == 0 && !facts.IsFolder() && facts.links > 1) {
+    log_.LogMessage(Error,
+                    L"Computer: cannot write '%s': the file has %lu names (hard links), and writing it in place "
+                    L"would change it under every other name too; it is left as it is",
+                    realPath.c_str(), static_cast<unsigned long>(facts.links));
     return VMLib::UniqueFile();
   }
+  if (refusal) {
+    log_.LogRefused(L"write", realPath, refusal.Reason());
+    return VMLib::UniqueFile();
+  }
+  made = facts.id;
+  if (status == 0) return Replace(realPath, mode, handle.get(), facts, savedAttributes);
+  log_.LogSystemError(Error, status, L"Cannot open file '%s'", realPath.c_str());
+  return VMLib::UniqueFile();
+}
 
-  if (mode == OpenOverwriteKeepAttributes && !existing.IsFolder()) {
-    // Clearing read-only, hidden and system lets CREATE_ALWAYS replace the file.
-    savedAttributes = existing.Attributes();
-    FILE_BASIC_INFO normal = {};
-    normal.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    existing.SetBasicInfo(normal);
+VMLib::UniqueFile OpenFileTable::Replace(const std::wstring& realPath, uint32_t mode, HANDLE check,
+                                         const items::ItemFacts& facts, std::optional<uint32_t>& savedAttributes) {
+  // What a replacing open by name refuses: a folder, and a read-only,
+  // hidden or system file unless mode 1 clears those first.
+  DWORD status = facts.IsFolder() ? ERROR_ACCESS_DENIED : 0;
+  if (status == 0 && mode == OpenOverwriteKeepAttributes) {
+    savedAttributes = facts.attributes;
+    status = items::SetAttributes(check, FILE_ATTRIBUTE_NORMAL);
+  } else if (status == 0 && (facts.attributes & items::kProtectingAttributes) != 0) {
+    status = ERROR_ACCESS_DENIED;
   }
-  // The checked handle asks for no data access, so it does not stand in the
-  // way of this exclusive open of the same file.
-  VMLib::UniqueFile replaced(::CreateFileW(realPath.c_str(), GENERIC_WRITE, /*share=*/0, /*security=*/nullptr,
-                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*templateFile=*/nullptr));
-  if (!replaced) {
-    const DWORD error = ::GetLastError();
-    log_.LogSystemError(Error, error, L"Cannot open file '%s'", realPath.c_str());
-    return replaced;
+  VMLib::UniqueFile written;
+  // Opened again through the checked handle, never by name: the name may by
+  // now reach another file.
+  if (status == 0) status = items::Reopen(check, GENERIC_WRITE, /*share=*/0, kNonFolder, written);
+  if (status == 0) status = items::Truncate(written.get());
+  if (status == 0) {
+    // A replacing open by name leaves ERROR_ALREADY_EXISTS behind; hosts
+    // that look at the last error must not take it for a failure.
+    ::SetLastError(0);
+    return written;
   }
-  // Replacing a file sets ERROR_ALREADY_EXISTS; hosts that look at the last
-  // error must not take it for a failure.
-  ::SetLastError(0);
-  return replaced;
+  if (savedAttributes) items::SetAttributes(check, *savedAttributes);
+  savedAttributes.reset();
+  log_.LogSystemError(Error, status, L"Cannot open file '%s'", realPath.c_str());
+  return VMLib::UniqueFile();
 }
 
 uint32_t OpenFileTable::Open(const std::wstring& realPath, uint32_t mode, uint32_t& id) {
@@ -84,32 +144,15 @@ uint32_t OpenFileTable::Open(const std::wstring& realPath, uint32_t mode, uint32
   id = freeId;
   if (freeId == 0) return StatusFailure;
 
-  VMLib::UniqueFile handle;
   std::optional<uint32_t> savedAttributes;
-  if (mode == OpenRead) {
-    handle.reset(::CreateFileW(realPath.c_str(), GENERIC_READ, FILE_SHARE_READ, /*security=*/nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, /*templateFile=*/nullptr));
-    const DWORD error = ::GetLastError();
-    if (!handle && (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)) {
-      log_.LogMessage(Info, L"%s", LogText::LockedFileNotice(realPath).c_str());
-      handle.reset(vss_.OpenSnapshotFile(realPath));
-      if (!handle) {
-        const std::wstring reason = vss_.GetLastErrorText();
-        log_.LogMessage(Warning, L"%s", LogText::ShadowCopyFailure(reason).c_str());
-      }
-    } else if (!handle) {
-      log_.LogSystemError(Warning, error, L"Cannot open file '%s'", realPath.c_str());
-    }
-  } else {
-    handle = OpenForWriting(realPath, mode, savedAttributes);
-  }
-
+  items::ItemId made;
+  VMLib::UniqueFile handle =
+      mode == OpenRead ? OpenForReading(realPath) : OpenForWriting(realPath, mode, savedAttributes, made);
   if (!handle) {
     id = 0;
-    if (savedAttributes) ::SetFileAttributesW(realPath.c_str(), *savedAttributes);
     return StatusFailure;
   }
-  entries_[freeId] = OpenFileEntry{std::move(handle), realPath, savedAttributes, mode != OpenRead};
+  entries_[freeId] = OpenFileEntry{std::move(handle), realPath, savedAttributes, made};
   return StatusSuccess;
 }
 
@@ -167,19 +210,19 @@ uint32_t OpenFileTable::Close(uint32_t id) {
   if (entry == entries_.end()) return StatusSuccess;
   // Restored while the handle is still open, so no other writer can slip in
   // between with the file unprotected.
-  if (entry->second.savedAttributes) {
-    ::SetFileAttributesW(entry->second.path.c_str(), *entry->second.savedAttributes);
-  }
+  // Through the handle, not the path: the name may by now reach another file.
+  if (entry->second.savedAttributes) items::SetAttributes(entry->second.handle.get(), *entry->second.savedAttributes);
   lastWrittenPath_.clear();
-  if (entry->second.written && VMLib::FileIndexOf(entry->second.handle.get(), lastWritten_)) {
+  if (entry->second.made.Known()) {
     lastWrittenPath_ = entry->second.path;
+    lastWritten_ = entry->second.made;
   }
   entry->second.handle.reset();
   entries_.erase(entry);
   return StatusSuccess;
 }
 
-const ULONGLONG* OpenFileTable::LastWritten(const std::wstring& realPath) const {
+const items::ItemId* OpenFileTable::LastWritten(const std::wstring& realPath) const {
   return !lastWrittenPath_.empty() && lastWrittenPath_ == realPath ? &lastWritten_ : nullptr;
 }
 

@@ -93,9 +93,6 @@ void PluginBase::LogSystemError(uint32_t level, uint32_t code, const wchar_t* fo
   log_->Log(level, full.c_str());
 }
 
-void PluginBase::LogOtherItem(const wchar_t* action, const std::wstring& realPath, const std::wstring& reached) {
-  LogMessage(Error,
-             L"Computer: cannot %s '%s': the name leads to '%s', a link this system opens as what it points to or "
-             L"another name of that item; both are left as they are",
-             action, realPath.c_str(), reached.c_str());
+void PluginBase::LogRefused(const wchar_t* action, const std::wstring& realPath, const std::wstring& reason) {
+  LogMessage(Error, L"Computer: cannot %s '%s': %s", action, realPath.c_str(), reason.c_str());
 }

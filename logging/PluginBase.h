@@ -32,8 +32,8 @@ public:
   // Reports the formatted text with the description of `code` appended. No echo.
   void LogSystemError(uint32_t level, uint32_t code, const wchar_t* format, ...);
   // Reports, as an error, that `action` ("delete", "move", "write") was not
-  // done to `realPath` because the name reaches `reached`, another item.
-  void LogOtherItem(const wchar_t* action, const std::wstring& realPath, const std::wstring& reached);
+  // done to `realPath`, and why.
+  void LogRefused(const wchar_t* action, const std::wstring& realPath, const std::wstring& reason);
 
 private:
   IPluginLog* log_; // may be null: then nothing is reported or printed

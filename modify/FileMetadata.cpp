@@ -66,8 +66,56 @@ AclSettings ConfigureAclCopying(IPluginHost* host, PluginBase& log) {
   return settings;
 }
 
-uint32_t ApplyRealFileInfo(PluginBase& log, const AclSettings& acl, const std::wstring& realPath,
-                           const FileInfo& info, const ULONGLONG* made) {
+namespace {
+
+// Opens the item for the metadata write and confirms that it is the item
+// the name stood for, or reports why not. Held without delete sharing, so
+// that on Windows the item cannot be renamed or replaced while the support
+// library writes to it by name.
+DWORD ConfirmItem(PluginBase& log, items::HeldFolders& folders, const std::wstring& realPath,
+                  const items::ItemId* made, VMLib::UniqueFile& item) {
+  items::OpenRequest request;
+  request.share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  items::HeldFolder* folder = nullptr;
+  std::wstring name;
+  items::Refusal refusal;
+  DWORD status = folders.Parent(realPath, folder, name, refusal);
+  if (status == ERROR_INVALID_NAME && !refusal) {
+    // A drive or share root: nothing above it can be swapped.
+    status = folders.Folder(realPath, folder, refusal);
+    if (status == 0) status = items::Reopen(folder->handle.get(), request.access, request.share, 0, item);
+    return status;
+  }
+  items::ItemFacts facts;
+  if (status == 0 && made != nullptr) {
+    // What this instance has just written is known by its id, which no link
+    // or other name can take; no other item under the name is taken for it.
+    status = items::OpenRelative(folder->handle.get(), name, request, item);
+    if (status == 0) status = items::ReadFacts(item.get(), folder->wideIds, facts);
+    if (status == 0 && *made != facts.id) refusal = items::Refusal{items::Refusal::Kind::Swapped, realPath};
+  } else if (status == 0) {
+    status = folders.OpenChild(*folder, name, request, item, facts, refusal);
+    if (status == 0 && facts.IsLink() && !facts.HoldsLinkItself()) {
+      refusal = items::Refusal{items::Refusal::Kind::FollowedLink, realPath};
+    } else if (status == 0 && !facts.IsFolder() && facts.links > 1) {
+      log.LogMessage(Error,
+                     L"Computer: cannot set the attributes of '%s': the file has %lu names (hard links), and they "
+                     L"would change under every other name too; it is left as it is",
+                     realPath.c_str(), static_cast<unsigned long>(facts.links));
+      return items::kErrorNotTheItem;
+    }
+  }
+  if (refusal) {
+    log.LogRefused(L"set the attributes of", realPath, refusal.Reason());
+    return items::kErrorNotTheItem;
+  }
+  return status;
+}
+
+} // namespace
+
+uint32_t ApplyRealFileInfo(PluginBase& log, const AclSettings& acl, items::HeldFolders& folders,
+                           const std::wstring& realPath, const FileInfo& info, const items::ItemId* made) {
   const FILETIME now = CurrentUtcFileTime();
   auto chooseTime = [&](uint32_t field, int64_t value) {
     if ((info.validFields & field) == 0) return now;
@@ -81,22 +129,15 @@ uint32_t ApplyRealFileInfo(PluginBase& log, const AclSettings& acl, const std::w
   data.ftLastAccessTime = chooseTime(FieldLastAccessTime, info.lastAccessTime);
   data.ftLastWriteTime = chooseTime(FieldLastWriteTime, info.lastWriteTime);
 
-  // Everything is applied to the item the name reaches only when that is
-  // the named item itself: attributes set on a link that Wine opens as its
-  // target would make the target writable, wherever it lies.
-  VMLib::ExactItem item;
-  const uint32_t openStatus = made != nullptr ? item.OpenMade(realPath, FILE_WRITE_ATTRIBUTES, *made)
-                                              : item.Open(realPath, FILE_WRITE_ATTRIBUTES);
-  if (openStatus != 0) {
+  VMLib::UniqueFile item;
+  const DWORD confirmStatus = ConfirmItem(log, folders, realPath, made, item);
+  if (confirmStatus == items::kErrorNotTheItem) return StatusFailure;
+  if (confirmStatus != 0) {
     // Neither part can be written to an item that cannot be opened.
     if (acl.parts[0] || acl.parts[3]) {
-      log.LogSystemError(Warning, openStatus, L"Can't set file ACL rights for '%s'", realPath.c_str());
+      log.LogSystemError(Warning, confirmStatus, L"Can't set file ACL rights for '%s'", realPath.c_str());
     }
-    log.LogSystemError(Error, openStatus, L"Can't set file attributes for '%s'", realPath.c_str());
-    return StatusFailure;
-  }
-  if (item.GetMatch() == VMLib::ExactItem::Match::Elsewhere) {
-    log.LogOtherItem(L"set the attributes of", realPath, item.FinalPath());
+    log.LogSystemError(Error, confirmStatus, L"Can't set file attributes for '%s'", realPath.c_str());
     return StatusFailure;
   }
 
@@ -108,7 +149,7 @@ uint32_t ApplyRealFileInfo(PluginBase& log, const AclSettings& acl, const std::w
     log.LogSystemError(Warning, aclStatus, L"Can't set file ACL rights for '%s'", realPath.c_str());
   }
 
-  const uint32_t infoStatus = VMLib::filesystem::SetFileInfo(item, data);
+  const uint32_t infoStatus = VMLib::filesystem::SetFileInfo(realPath.c_str(), data);
   if (infoStatus != 0) {
     log.LogSystemError(Error, infoStatus, L"Can't set file attributes for '%s'", realPath.c_str());
     return StatusFailure;

@@ -6,9 +6,9 @@
 
 #include "contract/IPluginCallbacks.h"
 #include "contract/PluginTypes.h"
+#include "items/HeldFolders.h"
 #include "logging/PluginBase.h"
 #include "namespace/FolderListing.h"
-#include "vmlib/ExactItem.h"
 
 // Reads the host's "CopyACL" and, when it is exactly "True", checks the
 // privileges that copying needs, reports each one missing and settles which
@@ -16,8 +16,10 @@
 AclSettings ConfigureAclCopying(IPluginHost* host, PluginBase& log);
 
 // Writes the descriptor (as `acl` allows), then the attributes and the times
-// of `info` to the item at the Windows path `realPath`. A time without its
-// valid bit becomes the time of the call. `made` is the file index of the
-// file the instance has just written there, when it has.
-uint32_t ApplyRealFileInfo(PluginBase& log, const AclSettings& acl, const std::wstring& realPath,
-                           const FileInfo& info, const ULONGLONG* made);
+// of `info` to the item at the Windows path `realPath`, once the item is
+// confirmed through its held folder and held open while they are written. A
+// time without its valid bit becomes the time of the call. `made` is the id
+// of the file the instance has just written there, when it has: another
+// item under that name is refused.
+uint32_t ApplyRealFileInfo(PluginBase& log, const AclSettings& acl, items::HeldFolders& folders,
+                           const std::wstring& realPath, const FileInfo& info, const items::ItemId* made);

@@ -1,148 +1,211 @@
 #include "modify/TreeRemoval.h"
 
+#include <utility>
 #include <vector>
 
-#include "vmlib/DirectoryReader.h"
-#include "vmlib/ExactItem.h"
 #include "vmlib/WindowsApi.h"
 
 namespace {
 
-struct TreeEntry {
-  std::wstring name;
-  bool folder;
-  bool link;
-};
-
-// One folder level of the walk. Entries are read whole before any is
-// removed, so the walk holds one search handle at a time however deep the
-// tree is.
-struct Frame {
-  std::wstring path;   // as given, used for the folder's own removal
-  std::wstring prefix; // path with one trailing separator
-  std::vector<TreeEntry> entries;
-  size_t next = 0;
-  bool childFailed = false;
-};
-
-// Removing needs DELETE; clearing read-only, hidden and system first needs
-// FILE_WRITE_ATTRIBUTES.
-constexpr DWORD kRemovalAccess = DELETE | FILE_WRITE_ATTRIBUTES;
-
-bool IsMissing(uint32_t code) {
-  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
-}
-
 const wchar_t kFolderFailure[] = L"Computer: cannot delete directory '%s'";
 const wchar_t kFileFailure[] = L"Computer: cannot delete file '%s'";
 
+// Removing needs DELETE; clearing read-only, hidden and system first needs
+// FILE_WRITE_ATTRIBUTES.
+constexpr ACCESS_MASK kRemovalAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+
+std::wstring Child(const items::HeldFolder& folder, const std::wstring& name) {
+  return !folder.path.empty() && folder.path.back() == L'\\' ? folder.path + name : folder.path + L'\\' + name;
+}
+
 } // namespace
+
+// One folder level of the walk, held open until what is in it is gone. Its
+// entries are read whole before any is removed.
+struct TreeRemoval::Frame {
+  items::HeldFolder folder;
+  items::ItemFacts facts;
+  std::vector<items::FolderItem> entries;
+  size_t next = 0;
+  bool childFailed = false;
+};
 
 void TreeRemoval::ReportFailure(const wchar_t* format, const std::wstring& realPath, uint32_t code) {
   log_.LogSystemError(Error, code, format, realPath.c_str());
 }
 
-uint32_t TreeRemoval::RemoveTree(const std::wstring& realPath) {
-  std::vector<Frame> stack;
-  // Walked with an explicit stack so that depth cannot exhaust the thread's
-  // stack. False when the folder was not entered (its failure is reported).
-  auto enter = [this, &stack](const std::wstring& folder) {
-    Frame frame;
-    frame.path = folder;
-    frame.prefix = (!folder.empty() && folder.back() == L'\\') ? folder : folder + L'\\';
-    // Looked at without DELETE access, which Wine refuses on a folder while
-    // a file below it is open.
-    VMLib::ExactItem item;
-    const uint32_t openStatus = item.Open(folder, /*access=*/0);
-    if (openStatus != 0) {
-      ReportFailure(kFolderFailure, folder, openStatus);
+bool TreeRemoval::RemoveChecked(items::HeldFolder& folder, const std::wstring& name, HANDLE handle,
+                                const items::ItemFacts& facts, const wchar_t* format) {
+  const std::wstring path = Child(folder, name);
+  // Windows opens a link itself, which then goes like any item. Wine 8
+  // opens what a link leads to, and deletes that through the handle.
+  if (facts.IsLink() && !facts.HoldsLinkItself()) {
+    log_.LogRefused(L"delete", path, items::Refusal{items::Refusal::Kind::FollowedLink, path}.Reason());
+    return false;
+  }
+  const DWORD status = items::DeleteThrough(handle, facts);
+  if (status == 0) return true;
+  ReportFailure(format, path, status);
+  return false;
+}
+
+bool TreeRemoval::RemoveEntry(items::HeldFolder& folder, const std::wstring& name, ULONG options) {
+  items::OpenRequest request;
+  request.access = kRemovalAccess;
+  request.options = options;
+  VMLib::UniqueFile handle;
+  items::ItemFacts facts;
+  items::Refusal refusal;
+  const DWORD status = folders_.OpenChild(folder, name, request, handle, facts, refusal);
+  // A file that is already gone counts as removed.
+  if (status == ERROR_FILE_NOT_FOUND) return true;
+  if (refusal) {
+    log_.LogRefused(L"delete", refusal.path, refusal.Reason());
+    return false;
+  }
+  if (status != 0) {
+    ReportFailure(kFileFailure, Child(folder, name), status);
+    return false;
+  }
+  return RemoveChecked(folder, name, handle.get(), facts, kFileFailure);
+}
+
+bool TreeRemoval::Enter(items::HeldFolder& parent, const std::wstring& name, Frame& frame, bool& gone) {
+  gone = false;
+  const std::wstring path = Child(parent, name);
+  items::OpenRequest request;
+  // Looked at without DELETE access, which Wine refuses on a folder while a
+  // file below it is open; taken when the folder is empty.
+  request.access = items::kFolderAccess;
+  request.options = FILE_DIRECTORY_FILE;
+  items::Refusal refusal;
+  const DWORD status = folders_.OpenChild(parent, name, request, frame.folder.handle, frame.facts, refusal);
+  if (refusal) {
+    log_.LogRefused(L"delete", refusal.path, refusal.Reason());
+    return false;
+  }
+  if (status != 0) {
+    ReportFailure(kFolderFailure, path, status);
+    return false;
+  }
+  // A link is removed as a link, without a look inside: what it leads to
+  // may lie anywhere.
+  if (frame.facts.IsLink()) {
+    VMLib::UniqueFile link;
+    const DWORD reopenStatus = frame.facts.HoldsLinkItself()
+                                   ? items::Reopen(frame.folder.handle.get(), kRemovalAccess,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0, link)
+                                   : 0;
+    if (reopenStatus != 0) {
+      ReportFailure(kFolderFailure, path, reopenStatus);
       return false;
     }
-    // A link is removed as a link, without a look inside: what it leads to
-    // may lie anywhere.
-    if (item.GetMatch() != VMLib::ExactItem::Match::Exact) return RemoveNamed(folder, kFolderFailure);
-    VMLib::DirectoryReader reader;
-    // A folder that cannot be read stays, and says why rather than
-    // "directory not empty".
-    if (!reader.Open(frame.prefix)) {
-      if (!IsMissing(reader.Error())) {
-        ReportFailure(kFolderFailure, folder, reader.Error());
-        frame.childFailed = true;
-      }
-    } else {
-      VMLib::DirectoryReader::Result result;
-      while ((result = reader.Next()) == VMLib::DirectoryReader::Result::Entry) {
-        frame.entries.push_back({reader.Name(), reader.IsFolder(), reader.IsLink()});
-      }
-      if (result == VMLib::DirectoryReader::Result::Error) {
-        ReportFailure(kFolderFailure, folder, reader.Error());
-        frame.childFailed = true;
-      }
-    }
-    stack.push_back(std::move(frame));
-    return true;
-  };
+    gone = RemoveChecked(parent, name, frame.facts.HoldsLinkItself() ? link.get() : frame.folder.handle.get(),
+                         frame.facts, kFolderFailure);
+    return false;
+  }
+  frame.folder.path = path;
+  frame.folder.wideIds = parent.wideIds;
+  items::FolderReader reader(frame.folder.handle.get(), frame.folder.wideIds);
+  items::FolderReader::Result result;
+  while ((result = reader.Next()) == items::FolderReader::Result::Entry) {
+    frame.entries.push_back(reader.Item());
+    folders_.Record(frame.folder, reader.Item());
+  }
+  // A folder that cannot be read stays, and says why rather than
+  // "directory not empty".
+  if (result == items::FolderReader::Result::Error) {
+    ReportFailure(kFolderFailure, path, reader.Error());
+    frame.childFailed = true;
+  }
+  return true;
+}
 
-  if (!enter(realPath)) return StatusFailure;
-  if (stack.empty()) return StatusSuccess; // the path was a link, and it is gone
-  uint32_t result = StatusSuccess;
+uint32_t TreeRemoval::RemoveTree(const std::wstring& realPath) {
+  items::HeldFolder* top = nullptr;
+  std::wstring name;
+  items::Refusal refusal;
+  const DWORD parentStatus = folders_.Parent(realPath, top, name, refusal);
+  if (parentStatus != 0) {
+    if (refusal) {
+      log_.LogRefused(L"delete", refusal.path, refusal.Reason());
+    } else {
+      ReportFailure(kFolderFailure, realPath, parentStatus);
+    }
+    return StatusFailure;
+  }
+  // Walked with an explicit stack of held folders, so that depth cannot
+  // exhaust the thread's stack and every level is reached through the one
+  // above it, whatever its name leads to by now.
+  std::vector<Frame> stack(1);
+  bool gone = false;
+  if (!Enter(*top, name, stack.back(), gone)) {
+    if (gone) folders_.Unrecord(*top, name);
+    return gone ? StatusSuccess : StatusFailure;
+  }
+  bool removed = false;
   while (!stack.empty()) {
     Frame& frame = stack.back();
     if (frame.next < frame.entries.size()) {
-      const TreeEntry& entry = frame.entries[frame.next++];
-      const std::wstring child = frame.prefix + entry.name;
-      bool removed = true;
-      if (entry.folder && !entry.link) {
-        const size_t depth = stack.size();
-        removed = enter(child); // may invalidate `frame`
-        if (removed && stack.size() > depth) continue;
+      const items::FolderItem& entry = frame.entries[frame.next++];
+      bool childRemoved = true;
+      if (!items::IsOneComponent(entry.name)) {
+        const std::wstring shown = Child(frame.folder, entry.name);
+        log_.LogRefused(L"delete", shown, items::Refusal{items::Refusal::Kind::NotOneComponent, shown}.Reason());
+        childRemoved = false;
+      } else if (entry.IsFolder() && !entry.IsLink()) {
+        Frame child;
+        bool childGone = false;
+        childRemoved = Enter(frame.folder, entry.name, child, childGone);
+        if (childRemoved) {
+          stack.push_back(std::move(child)); // invalidates `frame`
+          continue;
+        }
+        childRemoved = childGone;
       } else {
-        removed = DeleteRealFile(child) == StatusSuccess;
+        childRemoved = RemoveEntry(frame.folder, entry.name, /*options=*/0);
       }
-      if (!removed) stack.back().childFailed = true;
+      if (!childRemoved) frame.childFailed = true;
       continue;
     }
 
     // The failing items have reported; the folders above them stay silently.
-    const bool removed = !frame.childFailed && RemoveNamed(frame.path, kFolderFailure);
-    stack.pop_back();
-    if (stack.empty()) {
-      result = removed ? StatusSuccess : StatusFailure;
-    } else if (!removed) {
-      stack.back().childFailed = true;
+    removed = false;
+    if (!frame.childFailed) {
+      VMLib::UniqueFile deletable;
+      const DWORD reopenStatus = items::Reopen(frame.folder.handle.get(), kRemovalAccess,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                               FILE_DIRECTORY_FILE, deletable);
+      const DWORD status = reopenStatus != 0 ? reopenStatus : items::DeleteThrough(deletable.get(), frame.facts);
+      removed = status == 0;
+      if (!removed) ReportFailure(kFolderFailure, frame.folder.path, status);
     }
+    stack.pop_back();
+    if (!stack.empty() && !removed) stack.back().childFailed = true;
   }
-  return result;
-}
-
-bool TreeRemoval::RemoveItem(VMLib::ExactItem& item, const std::wstring& realPath, const wchar_t* format) {
-  // On Windows a link opens as itself and goes like any item. Wine 8 opens
-  // what a link leads to, whatever the flags, and a name can also reach
-  // another item through its short name: the handle is then not the named
-  // item's, and nothing is deleted through it.
-  if (item.GetMatch() == VMLib::ExactItem::Match::Elsewhere) {
-    log_.LogOtherItem(L"delete", realPath, item.FinalPath());
-    return false;
-  }
-  const uint32_t status = item.Delete();
-  if (status == 0) return true;
-  ReportFailure(format, realPath, status);
-  return false;
-}
-
-bool TreeRemoval::RemoveNamed(const std::wstring& realPath, const wchar_t* format) {
-  VMLib::ExactItem item;
-  const uint32_t status = item.Open(realPath, kRemovalAccess);
-  // A file that is already gone counts as removed; one whose folder is
-  // missing (code 3) does not, nor does a folder that is gone.
-  if (status == ERROR_FILE_NOT_FOUND && format == kFileFailure) return true;
-  if (status != 0) {
-    ReportFailure(format, realPath, status);
-    return false;
-  }
-  return RemoveItem(item, realPath, format);
+  // What the instance held of the tree goes with it. The walk above opened
+  // nothing through the held folders, so `top` is still held.
+  folders_.Forget(Child(*top, name));
+  if (removed) folders_.Unrecord(*top, name);
+  return removed ? StatusSuccess : StatusFailure;
 }
 
 uint32_t TreeRemoval::DeleteRealFile(const std::wstring& realPath) {
-  return RemoveNamed(realPath, kFileFailure) ? StatusSuccess : StatusFailure;
+  items::HeldFolder* folder = nullptr;
+  std::wstring name;
+  items::Refusal refusal;
+  const DWORD status = folders_.Parent(realPath, folder, name, refusal);
+  if (refusal) {
+    log_.LogRefused(L"delete", refusal.path, refusal.Reason());
+    return StatusFailure;
+  }
+  // A file whose folder is missing is not taken for removed (code 3).
+  if (status != 0) {
+    ReportFailure(kFileFailure, realPath, status);
+    return StatusFailure;
+  }
+  // Files only: a folder fails as a deletion of a file by name fails.
+  if (!RemoveEntry(*folder, name, FILE_NON_DIRECTORY_FILE)) return StatusFailure;
+  folders_.Unrecord(*folder, name);
+  return StatusSuccess;
 }

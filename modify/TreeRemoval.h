@@ -4,33 +4,40 @@
 #include <cstdint>
 #include <string>
 
+#include "items/HeldFolders.h"
 #include "logging/PluginBase.h"
-#include "vmlib/ExactItem.h"
 
 class TreeRemoval {
 public:
-  explicit TreeRemoval(PluginBase& log) : log_(log) {}
+  TreeRemoval(PluginBase& log, items::HeldFolders& folders) : log_(log), folders_(folders) {}
 
   // Removes the folder at the Windows path `realPath` and everything in it,
-  // children before their folder, in the order of the search, going on past
-  // items that stay. A link to a folder (junction or symbolic link), the
-  // folder itself included, is removed as a link: what it points at is never
-  // entered or changed. 0 when the folder is gone; 1 when something stayed,
-  // each item that stayed having reported why.
+  // children before their folder, in the order of the file system, going on
+  // past items that stay. Each folder is held open while what is in it is
+  // removed relative to it, and nothing in the tree is passed through a
+  // link: a link, the folder itself included, is removed as a link, or left
+  // and named where this system opens it as what it leads to. 0 when the
+  // folder is gone; 1 when something stayed, each item that stayed having
+  // reported why.
   uint32_t RemoveTree(const std::wstring& realPath);
 
-  // Clears the file's attributes and deletes it; a file that is already gone
-  // counts as removed. A link goes as a link; a name that reaches another
-  // item (a link this system opens as its target, a short name) is refused.
+  // Deletes the file; a file that is already gone counts as removed, a
+  // folder is not removed. A link goes as a link.
   uint32_t DeleteRealFile(const std::wstring& realPath);
 
 private:
-  // Opens the item for removal, checks it and removes it, or reports why not.
-  bool RemoveNamed(const std::wstring& realPath, const wchar_t* format);
-  // Deletes the checked item through its handle, or reports why not;
-  // `format` names what failed.
-  bool RemoveItem(VMLib::ExactItem& item, const std::wstring& realPath, const wchar_t* format);
+  struct Frame;
+  // Opens the folder `name` of `parent` as a frame of the walk, its entries
+  // read. False when it stays (or was a link and is gone: `gone`), having
+  // reported why.
+  bool Enter(items::HeldFolder& parent, const std::wstring& name, Frame& frame, bool& gone);
+  // Deletes the file or link `name` of `folder`, or reports why not.
+  bool RemoveEntry(items::HeldFolder& folder, const std::wstring& name, ULONG options);
+  // Deletes what `handle` holds: the item `path` names, with `facts`.
+  bool RemoveChecked(items::HeldFolder& folder, const std::wstring& name, HANDLE handle,
+                     const items::ItemFacts& facts, const wchar_t* format);
   void ReportFailure(const wchar_t* format, const std::wstring& realPath, uint32_t code);
 
   PluginBase& log_;
+  items::HeldFolders& folders_;
 };

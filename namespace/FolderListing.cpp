@@ -2,13 +2,7 @@
 
 #include <utility>
 
-#include "vmlib/DirectoryReader.h"
 #include "vmlib/VMLib.h"
-
-bool IsFolder(const std::wstring& realPath) {
-  const DWORD attributes = ::GetFileAttributesW(realPath.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
 
 void FolderListing::FillFileInfo(const WIN32_FIND_DATAW& data, FileInfo& info) {
   info.attributes = data.dwFileAttributes;
@@ -27,32 +21,59 @@ void FolderListing::ReadAclRights(const std::wstring& itemPath, FileInfo& info) 
   }
 }
 
-void FolderListing::ListDirectory(const std::wstring& realPath, FolderList& list) {
-  VMLib::DirectoryReader reader;
-  if (!reader.Open(realPath)) {
-    if (reader.Error() != 0) {
-      log_.LogSystemError(Critical, reader.Error(), L"Can't get folder listing (%s)", realPath.c_str());
-    }
-    return;
+void FolderListing::FillFileInfo(const items::FolderItem& item, FileInfo& info) {
+  WIN32_FIND_DATAW data = {};
+  data.dwFileAttributes = item.attributes;
+  data.ftCreationTime = item.creationTime;
+  data.ftLastAccessTime = item.lastAccessTime;
+  data.ftLastWriteTime = item.lastWriteTime;
+  data.nFileSizeHigh = static_cast<DWORD>(item.size >> 32);
+  data.nFileSizeLow = static_cast<DWORD>(item.size);
+  FillFileInfo(data, info);
+}
+
+uint32_t FolderListing::ListDirectory(const std::wstring& realPath, FolderList& list,
+                                      const std::function<void()>& reconnect) {
+  items::HeldFolder* folder = nullptr;
+  items::Refusal refusal;
+  DWORD status = folders_.Folder(realPath, folder, refusal);
+  if (status != 0 && !refusal) {
+    // The folder may sit on a network location whose connection dropped.
+    reconnect();
+    status = folders_.Folder(realPath, folder, refusal);
   }
-  // Folders go straight to the host's list, other items wait here so the
-  // listing shows all folders first, each group in enumeration order.
+  if (refusal) {
+    log_.LogMessage(Critical, L"Can't get folder listing (%s): %s", realPath.c_str(), refusal.Reason().c_str());
+    return StatusSuccess;
+  }
+  if (status != 0) return StatusNotFound;
+
+  // Read through the held folder, so what is listed is what later acts are
+  // checked against. Folders go straight to the host's list, other items
+  // wait here so the listing shows all folders first.
+  folders_.ClearEntries(*folder);
+  items::FolderReader reader(folder->handle.get(), folder->wideIds);
   FolderList files;
-  VMLib::DirectoryReader::Result result;
-  while ((result = reader.Next()) == VMLib::DirectoryReader::Result::Entry) {
-    std::wstring name = reader.Name();
+  items::FolderReader::Result result;
+  while ((result = reader.Next()) == items::FolderReader::Result::Entry) {
+    const items::FolderItem& item = reader.Item();
+    folders_.Record(*folder, item);
     FileInfo info;
-    FillFileInfo(reader.Entry(), info);
-    // The item's full path is built only for its descriptor: with ACL
-    // copying off, an entry costs no allocation beyond the entry itself.
-    if (acl_.copy) ReadAclRights(realPath + L"\\" + name, info);
-    FolderList& target = reader.IsFolder() ? list : files;
-    target.emplace_back(std::move(name), std::move(info));
+    FillFileInfo(item, info);
+    // The item's full path is built only for its descriptor, and only from
+    // a name that is one component.
+    if (acl_.copy && items::IsOneComponent(item.name)) ReadAclRights(realPath + L"\\" + item.name, info);
+    FolderList& target = item.IsFolder() ? list : files;
+    target.emplace_back(item.name, std::move(info));
   }
-  if (result == VMLib::DirectoryReader::Result::Error) {
-    log_.LogSystemError(Critical, reader.Error(), L"Can't get folder listing (%s)", realPath.c_str());
+  // The root of an empty volume shows no entry at all, where a search by
+  // name fails with "file not found": the same report.
+  const DWORD error = reader.Empty() ? ERROR_FILE_NOT_FOUND : reader.Error();
+  if (result == items::FolderReader::Result::Error || reader.Empty()) {
+    log_.LogSystemError(Critical, error, L"Can't get folder listing (%s)", realPath.c_str());
   }
   list.splice(list.end(), files);
+  return StatusSuccess;
 }
 
 uint32_t FolderListing::QueryFileInfo(const std::wstring& path, const std::wstring& realPath, FileInfo& info) {

@@ -5,11 +5,19 @@
 
 #include <string>
 
-#include "vmlib/ExactItem.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
 
 namespace VMLib {
+
+// True for what Windows treats as a link: a reparse point whose tag is a
+// name surrogate (symbolic links, junctions, mount points), or one without
+// a tag, which is how Wine 8 shows a link to a folder. Deduplicated files,
+// cloud placeholders and compressed (WOF) files are ordinary items.
+inline bool IsNameSurrogate(DWORD attributes, DWORD reparseTag) {
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
+  return reparseTag == 0 || IsReparseTagNameSurrogate(reparseTag);
+}
 
 class DirectoryReader {
 public:

@@ -20,10 +20,48 @@ std::wstring LastComponent(const std::wstring& path) {
   return path.substr(begin, end + 1 - begin);
 }
 
+// ERROR_REPARSE_POINT_ENCOUNTERED, which MinGW's headers lack.
+constexpr DWORD kErrorReachedOtherItem = 4395;
+
+// The attributes a program can change; the others describe the item.
+constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
 // Zero would mean "leave unchanged" to the file system; NORMAL clears all.
 DWORD SettableAttributes(DWORD attributes) {
   const DWORD settable = attributes & kSettableAttributes;
   return settable != 0 ? settable : FILE_ATTRIBUTE_NORMAL;
+}
+
+// "\\?\C:\\Users" as "\\?\C:\Users": Windows hands a "\\?\" path to the file
+// system unchanged, and a doubled separator after the root is no name there.
+std::wstring WithSingleRootSeparator(const std::wstring& path) {
+  if (path.size() <= 7 || path.compare(0, 4, L"\\\\?\\") != 0 || path[5] != L':' || path[6] != L'\\') return path;
+  size_t end = 7;
+  while (end < path.size() && path[end] == L'\\') ++end;
+  return path.substr(0, 7) + path.substr(end);
+}
+
+// Opens the item itself: Windows opens a link itself with the reparse-point
+// flag; Wine 8 opens what a link leads to and then shows the reparse bit
+// without a tag, which is refused rather than acted on.
+uint32_t OpenItself(const std::wstring& path, DWORD access, UniqueFile& item) {
+  item.reset(::CreateFileW(WithSingleRootSeparator(path).c_str(), access | FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, /*security=*/nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                           /*templateFile=*/nullptr));
+  if (!item) {
+    const DWORD error = ::GetLastError();
+    return error;
+  }
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
+  if (!::GetFileInformationByHandleEx(item.get(), FileAttributeTagInfo, &tag, sizeof(tag))) {
+    const DWORD error = ::GetLastError();
+    return error;
+  }
+  const bool followedLink = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && tag.ReparseTag == 0;
+  return followedLink ? kErrorReachedOtherItem : 0;
 }
 
 LARGE_INTEGER Ticks(const FILETIME& time) {
@@ -87,7 +125,7 @@ uint32_t GetFileInfo(const wchar_t* path, WIN32_FIND_DATAW& data) {
   if (path == nullptr) return ERROR_INVALID_PARAMETER;
   // Unlike FindFirstFileW this also answers for a drive root.
   WIN32_FILE_ATTRIBUTE_DATA attributes{};
-  if (!::GetFileAttributesExW(path, GetFileExInfoStandard, &attributes)) {
+  if (!::GetFileAttributesExW(WithSingleRootSeparator(path).c_str(), GetFileExInfoStandard, &attributes)) {
     const DWORD error = ::GetLastError();
     return error;
   }
@@ -106,33 +144,39 @@ uint32_t GetFileInfo(const wchar_t* path, WIN32_FIND_DATAW& data) {
   return 0;
 }
 
-uint32_t SetFileInfo(ExactItem& item, const WIN32_FIND_DATAW& data) {
-  // Attributes and times in one call on the checked handle: a restore does
-  // this for every item, and under Wine each extra open or path-based call
-  // is a round trip to the server. Opening for FILE_WRITE_ATTRIBUTES is
-  // allowed on a read-only item, so its bit needs no clearing first.
+uint32_t SetFileInfo(const wchar_t* path, const WIN32_FIND_DATAW& data) {
+  if (path == nullptr) return ERROR_INVALID_PARAMETER;
+  UniqueFile item;
+  const uint32_t openStatus = OpenItself(path, FILE_WRITE_ATTRIBUTES, item);
+  if (openStatus != 0) return openStatus;
+  // Attributes and times in one call on the handle. Opening for
+  // FILE_WRITE_ATTRIBUTES is allowed on a read-only item, so its bit needs
+  // no clearing first.
   FILE_BASIC_INFO basic = {};
   basic.CreationTime = Ticks(data.ftCreationTime);
   basic.LastAccessTime = Ticks(data.ftLastAccessTime);
   basic.LastWriteTime = Ticks(data.ftLastWriteTime);
   basic.FileAttributes = SettableAttributes(data.dwFileAttributes);
-  return item.SetBasicInfo(basic);
-}
-
-uint32_t SetFileInfo(const wchar_t* path, const WIN32_FIND_DATAW& data) {
-  if (path == nullptr) return ERROR_INVALID_PARAMETER;
-  ExactItem item;
-  const uint32_t status = item.Open(path, FILE_WRITE_ATTRIBUTES);
-  return status != 0 ? status : SetFileInfo(item, data);
+  if (!::SetFileInformationByHandle(item.get(), FileBasicInfo, &basic, sizeof(basic))) {
+    const DWORD error = ::GetLastError();
+    return error;
+  }
+  return 0;
 }
 
 namespace {
 
+// Read through a handle to the item itself, as SetAclRights writes: a read
+// by name would give what a link leads to.
 uint32_t ReadDescriptorText(const std::wstring& path, SECURITY_INFORMATION parts, std::wstring& descriptor) {
+  UniqueFile item;
+  const DWORD access = READ_CONTROL | ((parts & SACL_SECURITY_INFORMATION) ? ACCESS_SYSTEM_SECURITY : 0);
+  const uint32_t openStatus = OpenItself(path, access, item);
+  if (openStatus != 0) return openStatus;
   PSECURITY_DESCRIPTOR rawDescriptor = nullptr;
-  const DWORD readStatus = ::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, parts, /*owner=*/nullptr,
-                                                   /*group=*/nullptr, /*dacl=*/nullptr, /*sacl=*/nullptr,
-                                                   &rawDescriptor);
+  const DWORD readStatus = ::GetSecurityInfo(item.get(), SE_FILE_OBJECT, parts, /*owner=*/nullptr,
+                                             /*group=*/nullptr, /*dacl=*/nullptr, /*sacl=*/nullptr,
+                                             &rawDescriptor);
   UniqueLocalMemory securityDescriptor(rawDescriptor);
   if (readStatus != ERROR_SUCCESS) return readStatus;
 
@@ -181,17 +225,16 @@ uint32_t SetAclRights(const std::wstring& path, const std::wstring& descriptor,
   const uint32_t partsStatus = PresentParts(securityDescriptor.get(), selected, parts);
   if (partsStatus != 0 || parts == 0) return partsStatus;
 
-  ExactItem item;
-  const uint32_t openStatus = item.Open(path, AccessFor(parts));
+  UniqueFile item;
+  const uint32_t openStatus = OpenItself(path, AccessFor(parts), item);
   if (openStatus != 0) return openStatus;
-  if (item.GetMatch() == ExactItem::Match::Elsewhere) return kErrorReachedOtherItem;
   // Written as listed, through the checked handle: SetKernelObjectSecurity
   // stores the entries, inherited ones included, and the protection bit
   // ("P") as the text has them, and changes nothing below a folder.
   // SetNamedSecurityInfoW would rebuild the inherited entries from the new
   // parent and rewrite every item below a folder. Windows keeps what is
   // written; Wine keeps only what Unix mode bits express of a DACL.
-  if (!::SetKernelObjectSecurity(item.Get(), parts, securityDescriptor.get())) {
+  if (!::SetKernelObjectSecurity(item.get(), parts, securityDescriptor.get())) {
     const DWORD error = ::GetLastError();
     return error;
   }

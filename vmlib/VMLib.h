@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "vmlib/ExactItem.h"
 #include "vmlib/Export.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
@@ -23,14 +22,13 @@ namespace filesystem {
 VMLIB_API uint32_t GetFileInfo(const wchar_t* path, WIN32_FIND_DATAW& data);
 
 // Applies dwFileAttributes and the three times of `data` to the file or
-// folder, never to what a link leads to: kErrorReachedOtherItem
-// when the name reaches another item.
+// folder itself, never to what a link leads to: ERROR_REPARSE_POINT_ENCOUNTERED
+// (4395) where the system opens a link as its target.
 VMLIB_API uint32_t SetFileInfo(const wchar_t* path, const WIN32_FIND_DATAW& data);
-// The same through an item the caller opened with FILE_WRITE_ATTRIBUTES.
-VMLIB_API uint32_t SetFileInfo(ExactItem& item, const WIN32_FIND_DATAW& data);
 
-// Security descriptor of `path` as SDDL text, holding only the parts the flags
-// select. All flags false gives an empty text and status 0.
+// Security descriptor of the item itself at `path` as SDDL text, holding
+// only the parts the flags select. All flags false gives an empty text and
+// status 0.
 VMLIB_API uint32_t GetAclRights(const std::wstring& path, std::wstring& descriptor,
                                 bool dacl, bool owner, bool group, bool sacl);
 

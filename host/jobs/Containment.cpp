@@ -7,7 +7,7 @@
 #include "host/session/HostError.h"
 #include "host/session/LocalFile.h"
 #include "host/session/Text.h"
-#include "vmlib/ExactItem.h"
+#include "items/HandleActs.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
 
@@ -51,7 +51,7 @@ std::optional<FolderId> IdentityThrough(const VMLib::UniqueFile& item) {
 std::optional<FolderId> LocalIdentityOf(const std::wstring& path, std::wstring* resolved = nullptr) {
   const VMLib::UniqueFile item = OpenReached(path);
   const std::optional<FolderId> identity = IdentityThrough(item);
-  if (identity && resolved != nullptr) VMLib::FinalPathOf(item.get(), *resolved);
+  if (identity && resolved != nullptr) items::FinalPathOf(item.get(), *resolved);
   return identity;
 }
 
@@ -101,9 +101,9 @@ bool LeadsTo(const std::wstring& virtualPath, const std::optional<FolderId>& fol
   // The file index comes from the open folder itself; the volume's serial
   // number, which Wine asks its mount manager for (several requests to the
   // server each time), is read only to confirm a matching index.
-  ULONGLONG index = 0;
-  if (item && VMLib::FileIndexOf(item.get(), index) &&
-      index != ((static_cast<ULONGLONG>(folder->indexHigh) << 32) | folder->indexLow)) {
+  items::ItemId index;
+  if (item && items::ReadId(item.get(), /*wideIds=*/false, index) == 0 && index.Known() &&
+      index.low != ((static_cast<ULONGLONG>(folder->indexHigh) << 32) | folder->indexLow)) {
     return false;
   }
   return IdentityThrough(item) == folder;

@@ -180,32 +180,48 @@ uint32_t LocalFileReader::ReadSome(void* buffer, uint32_t size) {
 }
 
 LocalFileWriter::LocalFileWriter(std::wstring path) : path_(std::move(path)), temporary_(TemporaryPathFor(path_)) {
-  // One that a killed run left is removed, if it is that file itself.
-  VMLib::ExactItem stale;
-  if (stale.Open(temporary_, DELETE | FILE_WRITE_ATTRIBUTES) == ERROR_SUCCESS) stale.Delete();
-  // Under Wine, creating a file under the name of a dangling link creates
-  // the file it points to, wherever that is: what was created is removed
-  // again through the handle that created it.
-  const uint32_t error = file_.Adopt(temporary_, CreateLocalTemporary(temporary_));
-  if (error != ERROR_SUCCESS || file_.GetMatch() != VMLib::ExactItem::Match::Exact) {
-    file_.UndoCreation();
+  std::wstring name;
+  items::Refusal refusal;
+  DWORD error = folders_.Parent(temporary_, folder_, name, refusal);
+  if (error == 0) {
+    // One that a killed run left is removed through the handle that
+    // checked it, never written into: under that name may now stand a
+    // link, or another name of a file elsewhere.
+    items::OpenRequest stale;
+    stale.access = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+    VMLib::UniqueFile old;
+    items::ItemFacts facts;
+    if (folders_.OpenChild(*folder_, name, stale, old, facts, refusal) == 0 && !facts.IsLink()) {
+      items::DeleteThrough(old.get(), facts);
+    }
+    // FILE_CREATE refuses any name something answers to, a dangling link's
+    // included, which a creation by name would follow under Wine.
+    items::OpenRequest create;
+    create.access = GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES;
+    create.share = 0;
+    create.disposition = items::kCreateNew;
+    create.options = FILE_NON_DIRECTORY_FILE;
+    error = items::OpenRelative(folder_->handle.get(), name, create, file_);
+  }
+  if (error != 0) {
     throw HostError(L"cannot write beside " + Quoted(path_) + L": " + Quoted(temporary_) +
-                    (error != ERROR_SUCCESS ? L" cannot be checked: " + SystemErrorText(error)
-                                            : L" is a link to " + Quoted(file_.FinalPath())) +
+                    L" cannot be made: " + (refusal ? refusal.Reason() : SystemErrorText(error)) +
                     L"; nothing was written");
   }
 }
 
 LocalFileWriter::~LocalFileWriter() {
-  if (!committed_) file_.Delete();
+  if (!committed_ && file_) items::DeleteThrough(file_.get(), items::ItemFacts());
 }
 
 void LocalFileWriter::WriteAll(const void* data, uint32_t size) {
-  WriteLocal(file_.Get(), temporary_, data, size);
+  WriteLocal(file_.get(), temporary_, data, size);
 }
 
 void LocalFileWriter::Commit() {
-  const uint32_t error = file_.MoveTo(path_, /*replaceExisting=*/true);
+  const size_t separator = path_.rfind(L'\\');
+  const std::wstring name = separator == std::wstring::npos ? path_ : path_.substr(separator + 1);
+  const DWORD error = items::RenameThrough(file_.get(), folder_->handle.get(), name, /*replaceExisting=*/true);
   if (error != ERROR_SUCCESS) {
     throw HostError(L"cannot put the copy in place of " + Quoted(path_) + L": " + SystemErrorText(error));
   }

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "items/HeldFolders.h"
 #include "host/session/HostLog.h"
 #include "contract/IBackupData.h"
-#include "vmlib/ExactItem.h"
 #include "vmlib/ScopedHandle.h"
 
 namespace host {
@@ -159,7 +159,10 @@ public:
 private:
   std::wstring path_;
   std::wstring temporary_;
-  VMLib::ExactItem file_;
+  // The folder of `path`, held, and the temporary file made in it.
+  items::HeldFolders folders_;
+  items::HeldFolder* folder_ = nullptr;
+  VMLib::UniqueFile file_;
   bool committed_ = false;
 };
 

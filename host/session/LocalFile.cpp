@@ -4,7 +4,7 @@
 
 #include "host/session/HostError.h"
 #include "host/session/Text.h"
-#include "vmlib/ExactItem.h"
+#include "items/HeldFolders.h"
 
 namespace host {
 
@@ -46,16 +46,22 @@ std::wstring LocalPathOf(const std::wstring& virtualPath) {
 }
 
 std::wstring LinkAt(const std::wstring& virtualPath) {
-  VMLib::ExactItem item;
-  const uint32_t error = item.Open(LocalPathOf(virtualPath), /*access=*/0);
-  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return L"";
+  items::HeldFolders folders;
+  items::HeldFolder* folder = nullptr;
+  std::wstring name;
+  items::Refusal refusal;
+  VMLib::UniqueFile item;
+  items::ItemFacts facts;
+  DWORD error = folders.Parent(LocalPathOf(virtualPath), folder, name, refusal);
+  if (error == 0) error = folders.OpenChild(*folder, name, items::OpenRequest(), item, facts, refusal);
+  // A drive root has no folder above it to be a link in.
+  if (error == ERROR_INVALID_NAME || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return L"";
   if (error != ERROR_SUCCESS) return L"cannot tell whether " + Quoted(virtualPath) + L" is a link: " + SystemErrorText(error);
-  switch (item.GetMatch()) {
-  case VMLib::ExactItem::Match::Exact: return L"";
-  case VMLib::ExactItem::Match::Link: return Quoted(virtualPath) + L" is a link";
-  case VMLib::ExactItem::Match::Elsewhere: break;
-  }
-  return Quoted(virtualPath) + L" is a link to " + Quoted(item.FinalPath());
+  if (facts.HoldsLinkItself()) return Quoted(virtualPath) + L" is a link";
+  if (!facts.IsLink()) return L"";
+  std::wstring reached;
+  items::FinalPathOf(item.get(), reached);
+  return Quoted(virtualPath) + L" is a link to " + Quoted(reached);
 }
 
 bool HeldByAnotherProgram(const std::wstring& path) {

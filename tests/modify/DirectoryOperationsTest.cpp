@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "tests/support/PluginFixture.h"
-#include "vmlib/ExactItem.h"
 #include "vmlib/ScopedHandle.h"
 
 namespace test {
@@ -98,8 +97,8 @@ TEST_F(DirectoryOperations, LinksAreRemovedAsLinksAndWhatTheyPointAtIsNeverTouch
     EXPECT_TRUE(Exists(fixture + L"\\given"));
     const std::wstring refused = L"Computer: cannot delete '\\\\?\\" + fixture;
     ASSERT_EQ(log.messages.size(), 3u);
-    EXPECT_EQ(log.messages[0].text.rfind(refused + L"\\given': the name leads to '\\\\?\\" + fixture + L"\\givenTarget'", 0), 0u)
-        << log.messages[0].text;
+    EXPECT_EQ(log.messages[0].text.rfind(refused + L"\\given': '", 0), 0u) << log.messages[0].text;
+    EXPECT_TRUE(Contains(log.messages[0].text, L"reaches another item")) << log.messages[0].text;
     for (size_t i : {1, 2}) EXPECT_EQ(log.messages[i].text.rfind(refused + L"\\tree\\", 0), 0u) << i;
   } else {
     EXPECT_EQ(given, 0u);
@@ -130,16 +129,6 @@ TEST_F(DirectoryOperations, NamesThatLeadElsewhereChangeNothingThere) {
       writer->RemoveFolder(work(L"folder")),
   };
 
-  // A file index stands in for the final path check only while the name
-  // still reaches the file it was taken from.
-  WriteFileBytes(temp / L"made", "made");
-  VMLib::ExactItem made, link;
-  ULONGLONG madeIndex = 0;
-  ASSERT_EQ(made.Open(temp / L"made", 0), 0u);
-  ASSERT_TRUE(VMLib::FileIndexOf(made.Get(), madeIndex));
-  ASSERT_EQ(link.OpenMade(root + L"\\work\\filelink", 0, madeIndex), 0u);
-  EXPECT_NE(link.GetMatch(), VMLib::ExactItem::Match::Exact);
-
   const std::wstring target = root + L"\\outside\\target.txt";
   EXPECT_EQ(ReadFileBytes(target), "outside");
   EXPECT_TRUE(Attributes(target) & FILE_ATTRIBUTE_READONLY);
@@ -150,11 +139,11 @@ TEST_F(DirectoryOperations, NamesThatLeadElsewhereChangeNothingThere) {
   for (const wchar_t* link : {L"filelink", L"dirlink", L"folder\\inner-link"}) {
     EXPECT_TRUE(Exists(root + L"\\work\\" + link)) << link;
   }
-  // Each refusal is an error that names what the name reached outside, or
-  // for the dangling link, that its target is missing.
+  // Each refusal is an error that says the name reaches another item, or is
+  // a link, or for the dangling link, that its target is missing.
   ASSERT_EQ(log.messages.size(), statuses.size());
   for (const LoggedMessage& message : log.messages) {
-    EXPECT_TRUE(message.level == Error && (Contains(message.text, L"leads to '\\\\?\\" + root + L"\\outside\\") ||
+    EXPECT_TRUE(message.level == Error && (Contains(message.text, L"reaches another item") || Contains(message.text, L"it is a link") ||
                                            Contains(message.text, L"a link whose target is missing")))
         << message.text;
   }

@@ -82,17 +82,17 @@ TEST_F(AclRights, APartTheTextLacksIsLeftAsItIs) {
 
 // Windows refuses the SACL to a process without SeSecurityPrivilege, but Wine
 // refuses it only when it is asked for alone. For one test VMLib's import of
-// GetNamedSecurityInfoW is pointed at a stand-in that refuses like Windows.
-DWORD WINAPI RefuseSacl(LPCWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION parts, PSID* owner, PSID* group,
+// GetSecurityInfo is pointed at a stand-in that refuses like Windows.
+DWORD WINAPI RefuseSacl(HANDLE item, SE_OBJECT_TYPE type, SECURITY_INFORMATION parts, PSID* owner, PSID* group,
                         PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
   if (parts & SACL_SECURITY_INFORMATION) return ERROR_PRIVILEGE_NOT_HELD;
-  return ::GetNamedSecurityInfoW(name, type, parts, owner, group, dacl, sacl, descriptor);
+  return ::GetSecurityInfo(item, type, parts, owner, group, dacl, sacl, descriptor);
 }
 
 // The refusal is reported, but the owner and the DACL must not be lost with it.
 TEST_F(AclRights, GetKeepsTheOtherPartsWhenOnlyTheSaclIsRefused) {
   const std::wstring path = MakeFile(L"file");
-  const test::ImportReplacement refusal(::GetModuleHandleW(L"VMLib.dll"), "advapi32.dll", "GetNamedSecurityInfoW",
+  const test::ImportReplacement refusal(::GetModuleHandleW(L"VMLib.dll"), "advapi32.dll", "GetSecurityInfo",
                                        reinterpret_cast<void*>(&RefuseSacl));
   ASSERT_TRUE(refusal.active());
   std::wstring descriptor;
