@@ -214,7 +214,12 @@ DWORD HeldFolders::OpenLevel(HeldFolder& parent, const std::wstring& name, bool 
   // A level the folder showed as itself is opened as itself; one it showed
   // as a link, or never showed, is followed as the caller named it.
   request.linkItself = entry != nullptr && entry->kind == Entry::Kind::Plain;
-  const DWORD opened = OpenChild(parent, name, request, handle, facts, refusal);
+  DWORD opened = OpenChild(parent, name, request, handle, facts, refusal);
+  if (opened == ERROR_ACCESS_DENIED) {
+    // A folder that may be passed through but not listed.
+    request.access = FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+    opened = OpenChild(parent, name, request, handle, facts, refusal);
+  }
   DWORD status = opened;
   bool made = false;
   // A file in the way is tried as a new folder too, which fails with the

@@ -46,13 +46,29 @@ uint32_t FolderListing::ListDirectory(const std::wstring& realPath, FolderList& 
     log_.LogMessage(Critical, L"Can't get folder listing (%s): %s", realPath.c_str(), refusal.Reason().c_str());
     return StatusSuccess;
   }
+  // A folder that is there but cannot be opened is reported as one whose
+  // listing cannot start.
+  if (status == ERROR_ACCESS_DENIED) {
+    log_.LogSystemError(Critical, status, L"Can't get folder listing (%s)", realPath.c_str());
+    return StatusSuccess;
+  }
   if (status != 0) return StatusNotFound;
 
   // Read through the held folder, so what is listed is what later acts are
   // checked against. Folders go straight to the host's list, other items
   // wait here so the listing shows all folders first.
+  // Through a handle of its own: Wine 8 keeps what a handle listed first
+  // and answers every later listing, restarted or not, from that.
+  VMLib::UniqueFile listed;
+  const DWORD reopenStatus = items::Reopen(folder->handle.get(), items::kFolderAccess,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           FILE_DIRECTORY_FILE, listed);
+  if (reopenStatus != 0) {
+    log_.LogSystemError(Critical, reopenStatus, L"Can't get folder listing (%s)", realPath.c_str());
+    return StatusSuccess;
+  }
   folders_.ClearEntries(*folder);
-  items::FolderReader reader(folder->handle.get(), folder->wideIds);
+  items::FolderReader reader(listed.get(), folder->wideIds);
   FolderList files;
   items::FolderReader::Result result;
   while ((result = reader.Next()) == items::FolderReader::Result::Entry) {

@@ -30,8 +30,14 @@ info=$(capsh --drop=cap_dac_override,cap_dac_read_search -- -c \
   "WINEPREFIX='$2/wineprefix' WINEDEBUG=-all wine '$1' --data '$(printf 'Z:%s' "$tree/data" | tr / '\\')' info" 2>&1)
 printf '%s\n' "$info" | grep -q "^WARNING: Computer: cannot read the folder '.*hidden-locations' below the data folder" ||
   { printf 'no warning names the unreadable folder of the data folder:\n%s\n' "$info"; exit 1; }
-[ "$code" = 1 ] && [ "$(cat "$tree/dst/f.txt")" = old ] && [ "$(ls -A "$tree/dst")" = f.txt ] &&
-  printf '%s\n' "$output" | grep -q "^    f.txt" && printf '%s\n' "$output" | grep -q "cannot be listed" && exit 0
+# Wine opens a folder only where it may list it, so there the plug-in cannot
+# hold DST, and the job is refused at its start (2) with the reason; Windows
+# holds it for passing through, and the file fails (1).
+[ "$(cat "$tree/dst/f.txt")" = old ] && [ "$(ls -A "$tree/dst")" = f.txt ] &&
+  { { [ "$code" = 1 ] && printf '%s\n' "$output" | grep -q "^    f.txt" &&
+      printf '%s\n' "$output" | grep -q "cannot be listed"; } ||
+    { [ "$code" = 2 ] && printf '%s\n' "$output" | grep -q "^diskway-host: cannot create DST .*(0x00000005)"; }; } &&
+  exit 0
 printf 'exit code %s (1 expected); DST holds %s, f.txt "%s" ("old" expected)\n%s\n' \
   "$code" "$(ls -A "$tree/dst")" "$(cat "$tree/dst/f.txt")" "$output"
 exit 1
