@@ -122,18 +122,15 @@ void VSSWrapper::Load() {
     return;
   }
   ISnapshotProvider* candidate = getInterface();
-  // The sink comes first, so that the reason Initialize fails (access denied
-  // to a user who is not an administrator, above all) is heard: the stored
-  // text says no more than that the service cannot be used.
-  if (candidate != nullptr) {
-    candidate->SetMessageCallback(
-        SnapshotMessageCallback(boost::bind(&VSSWrapper::OnLibraryMessage, this, boost::placeholders::_1)));
-  }
   if (candidate == nullptr || candidate->Initialize() != 0) {
     SetError(L"Cannot load vssapi.dll. Shadow copying will be unavailable");
     if (candidate != nullptr) candidate->Destroy(1);
     return;
   }
+  // Only an initialised provider gets the sink: providers are written for
+  // this order and tell what fails inside Initialize on their own.
+  candidate->SetMessageCallback(
+      SnapshotMessageCallback(boost::bind(&VSSWrapper::OnLibraryMessage, this, boost::placeholders::_1)));
 
   module = loaded.release();
   provider = candidate;
