@@ -40,5 +40,25 @@ TEST_F(ProviderCalls, AProviderThatFailsToInitializeIsDestroyedWithoutASink) {
   EXPECT_EQ(::GetModuleHandleW(L"vsnp_2003.dll"), nullptr);
 }
 
+// The provider gives no snapshot root for the volume. The path below the
+// mount point alone would be relative, and the current folder holds a file
+// under it: nothing is opened, and the useless set is released.
+TEST_F(ProviderCalls, ASnapshotWithoutAnEntryForTheVolumeOpensNothing) {
+  const std::wstring current = temp / L"current";
+  const std::wstring decoy = current + L"\\" + (temp / L"held.txt").substr(3);
+  MakeFolder(decoy.substr(0, decoy.rfind(L'\\')));
+  WriteFileBytes(decoy, "another file");
+  wchar_t before[MAX_PATH] = {};
+  ASSERT_NE(::GetCurrentDirectoryW(MAX_PATH, before), 0u);
+  ASSERT_TRUE(::SetCurrentDirectoryW(current.c_str()));
+  OpenHeldFails();
+  ::SetCurrentDirectoryW(before);
+  ExpectLogged({{Info, LockedFileNotice(temp.Real(L"held.txt"))},
+                {Warning, ShadowCopyFailure(L"Cannot open file from VSS snapshot '" + temp.Real(L"held.txt") +
+                                            L"': the snapshot has no entry for volume '\\\\?\\C:\\'")}});
+  EXPECT_EQ(Recorded(), L"Initialize SetMessageCallback StartSnapshotSet AddVolume(\\\\?\\C:\\) CreateSnapshots "
+                        L"ReleaseSnapshots(0)");
+}
+
 } // namespace
 } // namespace test
