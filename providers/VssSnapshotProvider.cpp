@@ -10,6 +10,7 @@
 
 #include "providers/ComOwners.h"
 #include "providers/ComThread.h"
+#include "logging/PluginBase.h"
 #include "providers/ProviderException.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
@@ -365,8 +366,14 @@ private:
     if (FAILED(hr)) Fail(call, hr, detail);
   }
 
+  // The plug-in registers its sink only after Initialize succeeded, so what
+  // fails before then goes where the sink would write it: standard error.
   void Report(const std::wstring& text) {
-    if (callback_) callback_(text.c_str());
+    if (callback_) {
+      callback_(text.c_str());
+    } else {
+      WriteLine(stderr, text);
+    }
   }
 
   // Loaded at run time, from the system folder only, so that the provider

@@ -122,18 +122,15 @@ void VSSWrapper::Load() {
     return;
   }
   ISnapshotProvider* candidate = getInterface();
-  // The sink comes first, so that the reason Initialize fails (access denied
-  // to a user who is not an administrator, above all) is heard: the stored
-  // text says no more than that the service cannot be used.
-  if (candidate != nullptr) {
-    candidate->SetMessageCallback(
-        SnapshotMessageCallback(boost::bind(&VSSWrapper::OnLibraryMessage, this, boost::placeholders::_1)));
-  }
   if (candidate == nullptr || candidate->Initialize() != 0) {
     SetError(L"Cannot load vssapi.dll. Shadow copying will be unavailable");
     if (candidate != nullptr) candidate->Destroy(1);
     return;
   }
+  // Only an initialised provider gets the sink: providers are written for
+  // this order and tell what fails inside Initialize on their own.
+  candidate->SetMessageCallback(
+      SnapshotMessageCallback(boost::bind(&VSSWrapper::OnLibraryMessage, this, boost::placeholders::_1)));
 
   module = loaded.release();
   provider = candidate;
@@ -162,10 +159,19 @@ HANDLE VSSWrapper::OpenSnapshotFile(const std::wstring& path) {
     return INVALID_HANDLE_VALUE;
   }
 
-  // A provider that returned fewer roots than volumes leaves no entry: the
-  // open below then fails on a path that cannot exist.
+  // A provider that returned fewer roots than volumes leaves no entry. The
+  // part below the mount point alone is a relative path, which Windows would
+  // open in the current folder: some other file, or nothing.
   const auto snapshot = snapshots.find(volume);
-  std::wstring snapshotPath = snapshot != snapshots.end() ? snapshot->second : std::wstring();
+  if (snapshot == snapshots.end()) {
+    SetError(L"Cannot open file from VSS snapshot '%s': the snapshot has no entry for volume '%s'", path.c_str(),
+             volume.c_str());
+    // The set the provider made serves nothing; left unreleased, it would
+    // stand in the way of the next one.
+    DropSnapshots(false);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::wstring snapshotPath = snapshot->second;
   if (!snapshotPath.empty() && snapshotPath.back() != L'\\') snapshotPath += L'\\';
   snapshotPath += target.substr(volume.size());
 

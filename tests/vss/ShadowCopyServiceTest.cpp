@@ -125,7 +125,8 @@ TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWi
 }
 
 // No Open waits longer than the limit (1 s here) and a little more, and every
-// failure reaches the sink, naming the call and its result.
+// failure reaches standard error, naming the call and its result: through the
+// sink, or from the provider itself while Initialize runs, before it has one.
 TEST_F(ShadowCopyService, AfterAFailedSnapshotTheNextLockedFileIsReadFromAFreshOne) {
   const struct {
     const wchar_t* call;
