@@ -245,6 +245,16 @@ DWORD HeldFolders::OpenLevel(HeldFolder& parent, const std::wstring& name, bool 
   return 0;
 }
 
+bool HeldFolders::Removed(const HeldFolder& folder) {
+  // A removed folder keeps its handle: Windows shows it pending deletion,
+  // Wine as a folder without names.
+  FILE_STANDARD_INFO standard = {};
+  if (!::GetFileInformationByHandleEx(folder.handle.get(), FileStandardInfo, &standard, sizeof(standard))) {
+    return true;
+  }
+  return standard.DeletePending || standard.NumberOfLinks == 0;
+}
+
 DWORD HeldFolders::Walk(const std::wstring& realPath, bool make, const std::function<void()>* retry,
                         std::wstring* failed, HeldFolder*& folder, Refusal& refusal) {
   std::wstring root;
@@ -255,7 +265,13 @@ DWORD HeldFolders::Walk(const std::wstring& realPath, bool make, const std::func
   std::vector<std::wstring> keys{root};
   for (const std::wstring& component : components) keys.push_back(Join(keys.back(), component));
   size_t level = keys.size();
-  while (level > 0 && held_.count(keys[level - 1]) == 0) --level;
+  for (;;) {
+    while (level > 0 && held_.count(keys[level - 1]) == 0) --level;
+    if (level == 0 || !Removed(held_[keys[level - 1]])) break;
+    // Removed by something else since it was held (a folder of that name
+    // may stand there now): walked to again, like any folder not held.
+    Forget(keys[level - 1]);
+  }
 
   auto attempt = [&](auto&& step) {
     DWORD status = step();

@@ -102,6 +102,7 @@ private:
              HeldFolder*& folder, Refusal& refusal);
   DWORD OpenLevel(HeldFolder& parent, const std::wstring& name, bool make, VMLib::UniqueFile& handle,
                   ItemFacts& facts, Refusal& refusal);
+  static bool Removed(const HeldFolder& folder);
   HeldFolder& Hold(const std::wstring& key, VMLib::UniqueFile handle, bool wideIds);
   void Touch(HeldFolder& folder) { folder.used = ++clock_; }
 

@@ -16,10 +16,16 @@ run() { wine "$@" | tr -d '\r'; }
 
 (cd "$dist" && sha256sum --check --quiet SHA256SUMS) || fail "SHA256SUMS does not match the files in $dist"
 cd "$work" && cmake -E tar xf "$dist/$name.zip"
-folder="$work/$name"
+# What an application takes stands apart from the stand-ins for its own
+# libraries, which only the reference host uses.
+runtime="libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll"
+[ "$(ls "$work/$name" | xargs)" = "README.txt plugin reference" ] || fail "the package holds: $(ls "$work/$name" | xargs)"
+[ "$(ls "$work/$name/plugin" | sort | xargs)" = "$(printf '%s\n' Diskway.dll $runtime | sort | xargs)" ] ||
+  fail "plugin/ holds: $(ls "$work/$name/plugin" | xargs)"
+folder="$work/$name/reference"
 shipped="Diskway.dll VMLib.dll vsnp_2003.dll vsnp_xp.dll diskway-host.exe"
-expected="$(printf '%s\n' $shipped README.txt libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll | sort)"
-[ "$(ls "$folder" | sort)" = "$expected" ] || fail "the package holds: $(ls "$folder" | xargs)"
+expected="$(printf '%s\n' $shipped $runtime | sort)"
+[ "$(ls "$folder" | sort)" = "$expected" ] || fail "reference/ holds: $(ls "$folder" | xargs)"
 for file in $shipped; do
   if "$objdump" -h "$folder/$file" | grep -q '\.debug_'; then fail "$file ships its debug information"; fi
   "$objdump" -h "$dist/$name-debug/$file.debug" | grep -q '\.debug_info' || fail "no debug file beside the package for $file"
