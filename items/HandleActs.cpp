@@ -122,6 +122,7 @@ bool NeedsWideIds(HANDLE root) {
 }
 
 DWORD ReadId(HANDLE item, bool wideIds, ItemId& id) {
+  id.wide = wideIds;
   if (wideIds) {
     FileIdInformation info = {};
     if (!::GetFileInformationByHandleEx(item, kFileIdInfo, &info, sizeof(info))) {
@@ -155,24 +156,6 @@ DWORD ReadFacts(HANDLE item, bool wideIds, ItemFacts& facts) {
   facts.reparseTag = tag.ReparseTag;
   facts.links = standard.NumberOfLinks;
   return ReadId(item, wideIds, facts.id);
-}
-
-DWORD FinalPathOf(HANDLE item, std::wstring& path) {
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (;;) {
-    const DWORD length = ::GetFinalPathNameByHandleW(item, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0) {
-      const DWORD error = ::GetLastError();
-      return error;
-    }
-    // Too small a buffer gives the size needed, terminator included.
-    if (length < buffer.size()) {
-      path.assign(buffer.data(), length);
-      return 0;
-    }
-    buffer.resize(length);
-  }
 }
 
 DWORD PathOnVolume(HANDLE item, std::wstring& path) {

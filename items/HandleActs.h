@@ -9,6 +9,7 @@
 #include <string>
 
 #include "vmlib/DirectoryReader.h"
+#include "vmlib/FinalPath.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
 
@@ -37,6 +38,7 @@ bool IsOneComponent(const std::wstring& name);
 struct ItemId {
   uint64_t high = 0;
   uint64_t low = 0;
+  bool wide = false; // read in the 128-bit form
   // 0 and all-ones are what file systems without ids answer.
   bool Known() const { return (high | low) != 0 && !(high == ~0ull && low == ~0ull); }
   bool operator==(const ItemId& other) const { return high == other.high && low == other.low; }
@@ -87,8 +89,7 @@ DWORD Reopen(HANDLE item, ACCESS_MASK access, ULONG share, ULONG options, VMLib:
 bool NeedsWideIds(HANDLE root);
 DWORD ReadFacts(HANDLE item, bool wideIds, ItemFacts& facts);
 DWORD ReadId(HANDLE item, bool wideIds, ItemId& id);
-// The handle's path with every link resolved, in "\\?\" form.
-DWORD FinalPathOf(HANDLE item, std::wstring& path);
+using VMLib::FinalPathOf;
 // The handle's path below its volume's root: what stands in for the final
 // path where Wine 8 cannot give one (it fails with ERROR_MORE_DATA for a
 // path longer than MAX_PATH characters, whatever the buffer).

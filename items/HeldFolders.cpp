@@ -322,14 +322,25 @@ DWORD HeldFolders::MakeFolder(const std::wstring& realPath, const std::function<
   return Walk(realPath, /*make=*/true, &retry, &failed, folder, refusal);
 }
 
-DWORD HeldFolders::Parent(const std::wstring& realPath, HeldFolder*& parent, std::wstring& name, Refusal& refusal) {
-  std::wstring root;
+bool SplitParent(const std::wstring& realPath, std::wstring& folder, std::wstring& name) {
   std::vector<std::wstring> components;
-  if (!SplitRoot(realPath, root, components) || components.empty()) return ERROR_INVALID_NAME;
+  if (!SplitRoot(realPath, folder, components) || components.empty()) return false;
   name = components.back();
   components.pop_back();
-  std::wstring folderPath = root;
-  for (const std::wstring& component : components) folderPath = Join(folderPath, component);
+  for (const std::wstring& component : components) folder = Join(folder, component);
+  return true;
+}
+
+const HeldFolder* HeldFolders::HeldParent(const std::wstring& realPath, std::wstring& name) const {
+  std::wstring folder;
+  if (!SplitParent(realPath, folder, name)) return nullptr;
+  const auto held = held_.find(folder);
+  return held == held_.end() ? nullptr : &held->second;
+}
+
+DWORD HeldFolders::Parent(const std::wstring& realPath, HeldFolder*& parent, std::wstring& name, Refusal& refusal) {
+  std::wstring folderPath;
+  if (!SplitParent(realPath, folderPath, name)) return ERROR_INVALID_NAME;
   return Folder(folderPath, parent, refusal);
 }
 

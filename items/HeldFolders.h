@@ -70,6 +70,9 @@ public:
   // once more after `retry`; `failed` names the level that failed.
   DWORD MakeFolder(const std::wstring& realPath, const std::function<void()>& retry, std::wstring& failed,
                    Refusal& refusal);
+  // The folder of `realPath`, when it is held, and the name of the item in
+  // it; nothing is opened.
+  const HeldFolder* HeldParent(const std::wstring& realPath, std::wstring& name) const;
   // The folder holding the item `realPath` names, and its name there.
   // ERROR_INVALID_NAME for a root, which has none.
   DWORD Parent(const std::wstring& realPath, HeldFolder*& parent, std::wstring& name, Refusal& refusal);
@@ -111,6 +114,10 @@ private:
   uint64_t walkStart_ = 0;
   std::map<std::wstring, HeldFolder> held_;
 };
+
+// The key of the folder holding `realPath`'s last component, and that
+// component. False for a root or a path without one.
+bool SplitParent(const std::wstring& realPath, std::wstring& folder, std::wstring& name);
 
 // Splits a Windows path into its root ("\\?\C:\", "\\?\UNC\srv\share\",
 // "\\srv\share\") and the components below it, empty ones left out.

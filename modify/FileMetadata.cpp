@@ -91,8 +91,9 @@ DWORD ConfirmItem(PluginBase& log, items::HeldFolders& folders, const std::wstri
     // What this instance has just written is known by its id, which no link
     // or other name can take; no other item under the name is taken for it.
     status = items::OpenRelative(folder->handle.get(), name, request, item);
-    if (status == 0) status = items::ReadFacts(item.get(), folder->wideIds, facts);
-    if (status == 0 && *made != facts.id) refusal = items::Refusal{items::Refusal::Kind::Swapped, realPath};
+    if (status == 0 && (items::ReadId(item.get(), made->wide, facts.id) != 0 || facts.id != *made)) {
+      refusal = items::Refusal{items::Refusal::Kind::Swapped, realPath};
+    }
   } else if (status == 0) {
     status = folders.OpenChild(*folder, name, request, item, facts, refusal);
     if (status == 0 && facts.IsLink() && !facts.HoldsLinkItself()) {

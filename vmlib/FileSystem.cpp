@@ -1,9 +1,11 @@
 #include "vmlib/VMLib.h"
+#include "vmlib/FinalPath.h"
 
 #include <aclapi.h>
 #include <sddl.h>
 
 #include <cwchar>
+#include <vector>
 
 namespace VMLib {
 namespace filesystem {
@@ -43,10 +45,40 @@ std::wstring WithSingleRootSeparator(const std::wstring& path) {
   return path.substr(0, 7) + path.substr(end);
 }
 
+bool SameText(const std::wstring& a, const std::wstring& b) {
+  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                /*ignoreCase=*/TRUE) == CSTR_EQUAL;
+}
+
+// False when `item` is not what `path` names but what a link there leads to
+// (Wine 8 opens every link so, and shows a link to a file as that file), or
+// a long-named file reached through its short name: its final path is then
+// not its folder's final path and the name. A name keeps trailing periods
+// and blanks that Wine's final path drops; where the system gives no final
+// path, links open as themselves and the open stands.
+bool ReachedByName(HANDLE item, const std::wstring& path) {
+  const size_t separator = path.find_last_of(L'\\');
+  if (separator == std::wstring::npos || separator + 1 >= path.size() || separator < 6) return true;
+  const UniqueFile folder(::CreateFileW(path.substr(0, separator + 1).c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, /*security=*/nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, /*templateFile=*/nullptr));
+  std::wstring reached;
+  std::wstring folderPath;
+  if (!folder || FinalPathOf(item, reached) != 0 || FinalPathOf(folder.get(), folderPath) != 0) return true;
+  if (folderPath.back() != L'\\') folderPath += L'\\';
+  std::wstring name = path.substr(separator + 1);
+  if (SameText(reached, folderPath + name)) return true;
+  while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) name.pop_back();
+  return SameText(reached, folderPath + name);
+}
+
 // Opens the item itself: Windows opens a link itself with the reparse-point
 // flag; Wine 8 opens what a link leads to and then shows the reparse bit
-// without a tag, which is refused rather than acted on.
-uint32_t OpenItself(const std::wstring& path, DWORD access, UniqueFile& item) {
+// without a tag, which is refused rather than acted on. With `confirmName`
+// the final path must confirm it too (Wine shows a link to a file, and one
+// reached through a folder, without the bit), which costs requests that a
+// write of attributes and times, made for every file restored, does not pay.
+uint32_t OpenItself(const std::wstring& path, DWORD access, bool confirmName, UniqueFile& item) {
   item.reset(::CreateFileW(WithSingleRootSeparator(path).c_str(), access | FILE_READ_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, /*security=*/nullptr,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
@@ -61,7 +93,10 @@ uint32_t OpenItself(const std::wstring& path, DWORD access, UniqueFile& item) {
     return error;
   }
   const bool followedLink = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && tag.ReparseTag == 0;
-  return followedLink ? kErrorReachedOtherItem : 0;
+  if (followedLink || (confirmName && !ReachedByName(item.get(), WithSingleRootSeparator(path)))) {
+    return kErrorReachedOtherItem;
+  }
+  return 0;
 }
 
 LARGE_INTEGER Ticks(const FILETIME& time) {
@@ -147,7 +182,7 @@ uint32_t GetFileInfo(const wchar_t* path, WIN32_FIND_DATAW& data) {
 uint32_t SetFileInfo(const wchar_t* path, const WIN32_FIND_DATAW& data) {
   if (path == nullptr) return ERROR_INVALID_PARAMETER;
   UniqueFile item;
-  const uint32_t openStatus = OpenItself(path, FILE_WRITE_ATTRIBUTES, item);
+  const uint32_t openStatus = OpenItself(path, FILE_WRITE_ATTRIBUTES, /*confirmName=*/false, item);
   if (openStatus != 0) return openStatus;
   // Attributes and times in one call on the handle. Opening for
   // FILE_WRITE_ATTRIBUTES is allowed on a read-only item, so its bit needs
@@ -171,7 +206,7 @@ namespace {
 uint32_t ReadDescriptorText(const std::wstring& path, SECURITY_INFORMATION parts, std::wstring& descriptor) {
   UniqueFile item;
   const DWORD access = READ_CONTROL | ((parts & SACL_SECURITY_INFORMATION) ? ACCESS_SYSTEM_SECURITY : 0);
-  const uint32_t openStatus = OpenItself(path, access, item);
+  const uint32_t openStatus = OpenItself(path, access, /*confirmName=*/true, item);
   if (openStatus != 0) return openStatus;
   PSECURITY_DESCRIPTOR rawDescriptor = nullptr;
   const DWORD readStatus = ::GetSecurityInfo(item.get(), SE_FILE_OBJECT, parts, /*owner=*/nullptr,
@@ -226,7 +261,7 @@ uint32_t SetAclRights(const std::wstring& path, const std::wstring& descriptor,
   if (partsStatus != 0 || parts == 0) return partsStatus;
 
   UniqueFile item;
-  const uint32_t openStatus = OpenItself(path, AccessFor(parts), item);
+  const uint32_t openStatus = OpenItself(path, AccessFor(parts), /*confirmName=*/true, item);
   if (openStatus != 0) return openStatus;
   // Written as listed, through the checked handle: SetKernelObjectSecurity
   // stores the entries, inherited ones included, and the protection bit

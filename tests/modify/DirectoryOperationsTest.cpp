@@ -29,7 +29,7 @@ TEST_F(DirectoryOperations, FileInTheWayFailsThatLevelAfterOneReconnect) {
   EXPECT_FALSE(Exists(temp / L"blocker\\c"));
 }
 
-TEST_F(DirectoryOperations, RemoveFileClearsAttributesToleratesAMissingFileAndRefusesShortPaths) {
+TEST_F(DirectoryOperations, RemoveFileClearsAttributesToleratesAMissingFileAndRefusesShortPathsAndFolders) {
   const std::wstring file = temp / L"guarded";
   WriteFileBytes(file, "x");
   ASSERT_TRUE(::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
@@ -42,6 +42,12 @@ TEST_F(DirectoryOperations, RemoveFileClearsAttributesToleratesAMissingFileAndRe
     EXPECT_EQ(writer->RemoveFile(path), 1u);
   }
   EXPECT_TRUE(log.messages.empty());
+  // A folder fails as a deletion of a file by name fails, and stays.
+  MakeFolder(temp / L"folder");
+  const uint32_t code = FailureCode(::DeleteFileW(temp.Real(L"folder").c_str()));
+  EXPECT_EQ(writer->RemoveFile(temp.Virtual(L"folder")), 1u);
+  EXPECT_TRUE(IsFolder(temp / L"folder"));
+  ExpectLogged({{Error, WithErrorCode(L"Computer: cannot delete file '" + temp.Real(L"folder") + L"'", code)}});
 }
 
 TEST_F(DirectoryOperations, RemoveFolderKeepsOnlyTheLockedFileAndItsFoldersThenRemovesAll) {

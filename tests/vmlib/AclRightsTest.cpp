@@ -7,10 +7,13 @@
 
 
 #include "tests/support/ImportReplacement.h"
+#include "tests/support/NativeShell.h"
 #include "tests/support/TempFolder.h"
 #include "vmlib/VMLib.h"
 
 #include <aclapi.h>
+
+#include <cwchar>
 
 namespace {
 
@@ -103,6 +106,47 @@ TEST_F(AclRights, GetKeepsTheOtherPartsWhenOnlyTheSaclIsRefused) {
   EXPECT_EQ(GetAclRights(path, saclOnly, false, false, false, /*sacl=*/true),
             static_cast<uint32_t>(ERROR_PRIVILEGE_NOT_HELD));
   EXPECT_EQ(saclOnly, L"");
+}
+
+// Windows hands a \\?\ path to the file system as it is, where a doubled
+// separator after the root names nothing; Wine takes it. For one test
+// VMLib's opens by name refuse it as Windows does.
+bool DoubledAfterRoot(LPCWSTR path) {
+  return std::wcslen(path) > 7 && std::wcsncmp(path, L"\\\\?\\", 4) == 0 && path[6] == L'\\' && path[7] == L'\\';
+}
+HANDLE WINAPI StrictCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                               DWORD disposition, DWORD flags, HANDLE templateFile) {
+  if (!DoubledAfterRoot(path)) return ::CreateFileW(path, access, share, security, disposition, flags, templateFile);
+  ::SetLastError(ERROR_INVALID_NAME);
+  return INVALID_HANDLE_VALUE;
+}
+DWORD WINAPI StrictNamedSecurity(LPCWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION parts, PSID* owner,
+                                 PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
+  if (DoubledAfterRoot(name)) return ERROR_INVALID_NAME;
+  return ::GetNamedSecurityInfoW(name, type, parts, owner, group, dacl, sacl, descriptor);
+}
+
+// A listing under a drive root passes the root, a separator and the name.
+TEST_F(AclRights, AnItemDirectlyUnderADriveRootIsReadThroughTheRootsDoubledSeparator) {
+  const HMODULE vmlib = ::GetModuleHandleW(L"VMLib.dll");
+  const test::ImportReplacement create(vmlib, "kernel32.dll", "CreateFileW", reinterpret_cast<void*>(&StrictCreateFile));
+  const test::ImportReplacement named(vmlib, "advapi32.dll", "GetNamedSecurityInfoW",
+                                      reinterpret_cast<void*>(&StrictNamedSecurity));
+  ASSERT_TRUE(create.active());
+  std::wstring descriptor;
+  EXPECT_EQ(GetAclRights(L"\\\\?\\C:\\\\users", descriptor, true, true, true, false), 0u);
+  EXPECT_TRUE(Has(descriptor, L"D:") && Has(descriptor, L"O:")) << descriptor;
+}
+
+// Read as SetAclRights writes: from the item itself. Wine opens a link as
+// what it leads to, which is refused rather than read as the link's.
+TEST_F(AclRights, ALinkIsNeverReadAsWhatItLeadsTo) {
+  if (test::RunNative(temp_.path(), "mkdir target && ln -s target link") != 0) {
+    GTEST_SKIP() << "links are made on the Linux side of Wine";
+  }
+  std::wstring descriptor = kLeftOver;
+  EXPECT_EQ(GetAclRights(Long(L"link"), descriptor, true, true, true, false), 4395u);
+  EXPECT_EQ(descriptor, L"");
 }
 
 } // namespace
