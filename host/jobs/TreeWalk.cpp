@@ -16,6 +16,18 @@ int CompareNames(const std::wstring& a, const std::wstring& b) {
                                 /*ignoreCase=*/TRUE);
 }
 
+// The root of an empty volume has no entry at all, not even "." and "..",
+// so the search the plug-in lists it with fails with ERROR_FILE_NOT_FOUND;
+// it reports that as a failed listing ("Can't get folder listing (...)") and
+// answers success with no entries. A freshly formatted drive is such a root.
+bool IsEmptyDriveAnswer(const std::wstring& path, const std::vector<FolderEntry>& entries,
+                        const std::wstring& problem) {
+  const std::wstring start = L"Can't get folder listing (";
+  const std::wstring end = L"(0x00000002)";
+  return path.size() == 2 && entries.empty() && problem.compare(0, start.size(), start) == 0 &&
+         problem.size() >= end.size() && problem.compare(problem.size() - end.size(), end.size(), end) == 0;
+}
+
 class Counter final : public TreeVisitor {
 public:
   bool EnterFolder(const std::wstring& relative, const FileInfo&) override {
@@ -104,6 +116,12 @@ bool ListSorted(IBackupDataRead& data, const HostLog& log, const std::wstring& p
     problem = PluginFailure(log, mark, L"cannot list " + Quoted(path), status).message();
   } else {
     problem = log.LastProblemSince(mark, Error);
+  }
+  if (IsEmptyDriveAnswer(path, entries, problem)) {
+    log.Note(Quoted(path) + L" is an empty drive, taken as an empty folder: the listing of a drive's root that "
+                            L"holds nothing at all fails as above",
+             /*onConsole=*/true);
+    problem.clear();
   }
   return problem.empty();
 }

@@ -498,6 +498,23 @@ TEST_F(MainJob, DriveLetterForAFolderInsideTheOtherTreeIsFoundWhileCopying) {
   EXPECT_EQ(ReadFileBytes(nest + L"\\sub\\sub\\c.txt"), "c");
 }
 
+// The root of an empty drive (E:, made by the entry script) has no entry at
+// all, which the plug-in reports as a listing that failed: each job takes it
+// for an empty folder, on either side.
+TEST_F(MainJob, EmptyDriveRootIsAnEmptyFolder) {
+  if (!test::IsFolder(L"E:\\")) GTEST_SKIP() << "no drive E: (the entry script makes it before the tests)";
+  const auto empty = [] {
+    for (const WIN32_FIND_DATAW& item : test::FolderItems(L"E:")) test::RemoveAll(L"E:\\" + std::wstring(item.cFileName));
+  };
+  empty();
+  Expect({L"restore", L"E$", ToVirtual(dst)}, 0, {L"Copying 0 files and 0 folders", L"Failed:    0 items"});
+  Expect({L"verify", ToVirtual(dst), L"E$"}, 0, {L"'E$' is an empty drive, taken as an empty folder"});
+  MakeTree(src);
+  Expect({L"backup", ToVirtual(src), L"E$"}, 0, {L"Failed:    0 items"});
+  EXPECT_EQ(Describe(L"E:"), Describe(src));
+  empty();
+}
+
 // Wine gives every long name a hashed 8.3 short name that opens the
 // long-named file: a SRC file named as another's short name is not written
 // over that other file in DST.
