@@ -1,10 +1,15 @@
 #!/bin/sh
 # Links made natively before the tests run: Wine cannot make junctions or
 # links to folders itself, but shows a Unix symbolic link to a folder as one.
-# The tests reach this folder through drive Z:.
+# The tests reach this folder through drive Z:, and as the network share
+# \\srv\share, which a link in the Wine prefix ($2) makes without a server;
+# a test maps a persistent network drive to it as Windows keeps one
+# (RegistryOverride::AddNetworkDrive).
 set -e
 root="$1"
 rm -rf "$root"
+mkdir -p "$2/dosdevices/unc/srv"
+ln -sfn "$root" "$2/dosdevices/unc/srv/share"
 mkdir -p "$root/tree/sub" "$root/outside" "$root/emptytarget" "$root/givenTarget" "$root/locations/nested" "$root/other"
 echo keep > "$root/outside/keep.txt"
 echo keep > "$root/givenTarget/keep.txt"

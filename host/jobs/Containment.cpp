@@ -34,25 +34,37 @@ std::wstring Parent(const std::wstring& path) {
 }
 
 // Nothing when the item cannot be opened (it does not exist, or Windows
-// does not reach it under this name). `resolved` receives the path with
-// every link resolved, when asked for.
-VMLib::UniqueFile OpenReached(const std::wstring& path) {
-  return VMLib::UniqueFile(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, /*security=*/nullptr,
-                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, /*templateFile=*/nullptr));
+// does not reach it under this name), with the reason in `error`.
+VMLib::UniqueFile OpenReached(const std::wstring& path, DWORD& error) {
+  VMLib::UniqueFile item(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, /*security=*/nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, /*templateFile=*/nullptr));
+  error = item ? ERROR_SUCCESS : ::GetLastError();
+  return item;
 }
 
-std::optional<FolderId> IdentityThrough(const VMLib::UniqueFile& item) {
+
+std::optional<FolderId> IdentityThrough(const VMLib::UniqueFile& item, DWORD& error) {
   BY_HANDLE_FILE_INFORMATION info;
-  if (!item || !::GetFileInformationByHandle(item.get(), &info)) return std::nullopt;
+  if (!item) return std::nullopt;
+  if (!::GetFileInformationByHandle(item.get(), &info)) {
+    error = ::GetLastError();
+    return std::nullopt;
+  }
   return FolderId{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
 }
 
-std::optional<FolderId> LocalIdentityOf(const std::wstring& path, std::wstring* resolved = nullptr) {
-  const VMLib::UniqueFile item = OpenReached(path);
-  const std::optional<FolderId> identity = IdentityThrough(item);
+// `resolved` receives the path with every link resolved, when asked for.
+std::optional<FolderId> LocalIdentityOf(const std::wstring& path, DWORD& error, std::wstring* resolved = nullptr) {
+  const VMLib::UniqueFile item = OpenReached(path, error);
+  const std::optional<FolderId> identity = IdentityThrough(item, error);
   if (identity && resolved != nullptr) VMLib::FinalPathOf(item.get(), *resolved);
   return identity;
+}
+
+std::optional<FolderId> LocalIdentityOf(const std::wstring& path) {
+  DWORD error = ERROR_SUCCESS;
+  return LocalIdentityOf(path, error);
 }
 
 // `path` and every folder above it, as spelled and as resolved from its
@@ -62,7 +74,8 @@ std::vector<FolderId> FoldersUpFrom(const std::wstring& path) {
   std::vector<FolderId> folders;
   std::wstring resolved;
   for (std::wstring level = path; !level.empty(); level = Parent(level)) {
-    const std::optional<FolderId> id = LocalIdentityOf(level, resolved.empty() ? &resolved : nullptr);
+    DWORD error = ERROR_SUCCESS;
+    const std::optional<FolderId> id = LocalIdentityOf(level, error, resolved.empty() ? &resolved : nullptr);
     if (id) folders.push_back(*id);
   }
   for (std::wstring level = resolved; !level.empty(); level = Parent(level)) {
@@ -97,7 +110,8 @@ std::optional<FolderId> IdentityOf(const std::wstring& virtualPath) {
 
 bool LeadsTo(const std::wstring& virtualPath, const std::optional<FolderId>& folder) {
   if (!folder) return false;
-  const VMLib::UniqueFile item = OpenReached(LocalPathOf(virtualPath));
+  DWORD error = ERROR_SUCCESS;
+  const VMLib::UniqueFile item = OpenReached(LocalPathOf(virtualPath), error);
   // The file index comes from the open folder itself; the volume's serial
   // number, which Wine asks its mount manager for (several requests to the
   // server each time), is read only to confirm a matching index.
@@ -106,14 +120,23 @@ bool LeadsTo(const std::wstring& virtualPath, const std::optional<FolderId>& fol
       index != ((static_cast<ULONGLONG>(folder->indexHigh) << 32) | folder->indexLow)) {
     return false;
   }
-  return IdentityThrough(item) == folder;
+  return IdentityThrough(item, error) == folder;
 }
 
 void RequireSeparateTrees(const std::wstring& from, const std::wstring& to) {
   if (from.size() < 2 || to.size() < 2) return;
   const std::wstring source = LocalPathOf(from);
   const std::wstring target = LocalPathOf(to);
-  const std::optional<FolderId> sourceId = LocalIdentityOf(source);
+  DWORD error = ERROR_SUCCESS;
+  const std::optional<FolderId> sourceId = LocalIdentityOf(source, error);
+  // What the host cannot reach it cannot tell apart. DST may not exist yet,
+  // and one that cannot be reached is checked where the copy would write
+  // into it (under Wine a folder that cannot be read cannot be opened at
+  // all, though files can be written into it).
+  if (!sourceId) {
+    throw HostError(L"SRC " + Quoted(from) + L" cannot be reached at " + Quoted(source) +
+                    L" to tell it apart from DST: " + SystemErrorText(error));
+  }
   const std::optional<FolderId> targetId = LocalIdentityOf(target);
   if ((sourceId && targetId && *sourceId == *targetId) || (SpelledWithin(to, from) && SpelledWithin(from, to))) {
     throw HostError(L"SRC " + Quoted(from) + L" and DST " + Quoted(to) + L" are the same folder");

@@ -20,8 +20,7 @@ struct FolderId {
 };
 
 // The identity of what the virtual path leads to, links resolved; nothing
-// when it does not exist or the host cannot reach it under its drive letter
-// (a network drive the plug-in maps to its share).
+// when it does not exist or cannot be reached.
 std::optional<FolderId> IdentityOf(const std::wstring& virtualPath);
 
 // Whether the virtual path leads to `folder` (as IdentityOf would tell), at
@@ -34,6 +33,7 @@ bool LeadsTo(const std::wstring& virtualPath, const std::optional<FolderId>& fol
 // Folders are compared by what Windows identifies them with (the volume
 // serial number and file index of GetFileInformationByHandle) all the way up
 // from each, along the path as spelled and along the path Windows resolves.
+// A SRC that the host cannot reach is refused too.
 void RequireSeparateTrees(const std::wstring& from, const std::wstring& to);
 
 } // namespace host

@@ -21,6 +21,7 @@
 #include "host/session/LoadedPlugin.h"
 #include "host/session/Text.h"
 #include "tests/host/CapturedOutput.h"
+#include "tests/support/RegistryOverride.h"
 #include "tests/support/TempFolder.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
@@ -443,40 +444,44 @@ TEST_P(TreeJob, FullDiskLeavesNoPartialFileAndStops) {
   test::RemoveAll(target);
 }
 
-// Links made natively (links.sh) on both sides of every command that writes:
-// what lies outside the target keeps its bytes and its mode, and each item
-// left alone is named with its reason.
+// Links made natively (links.sh) on both sides of every command that writes,
+// reached through Z: and through a network drive that only the plug-in's
+// mapping makes (N$, the share links.sh makes): what lies outside the target
+// keeps its bytes and its mode, and each item left alone is named with its
+// reason.
 TEST_F(MainJob, LinksOnEitherSideNeverChangeWhatLiesOutside) {
   const std::wstring root = LINK_FIXTURE L"\\hostile";
   const std::wstring from = root + L"\\src", to = root + L"\\dst", outside = root + L"\\outside";
   ASSERT_TRUE(test::Exists(host::TemporaryPathFor(to + L"\\c.txt"))) << "links.sh plants its link under another name";
-  const auto outsideKept = [&] {
+  const test::RegistryOverride registry;
+  test::RegistryOverride::AddNetworkDrive(L"N", L"\\\\srv\\share");
+  const std::wstring link = L"DST holds a link under this name: ";
+  WriteFileBytes(temp / L"put.txt", "put");
+  for (const std::wstring& tree : {ToVirtual(root), std::wstring(L"N$\\hostile")}) {
+    const std::wstring source = tree + L"\\src", target = tree + L"\\dst";
+    Expect({L"backup", source, target}, 1,
+           {L"045b179ae3dab8f4.partial\n      named as a partial copy of a run that did not finish, but not removed",
+            L"    a.txt\n      " + link, L"    b.txt\n", L"    c.txt\n      its copy would be written under ",
+            L"    d.txt\n      " + link, L"    zero\n"});
+    EXPECT_EQ(ReadFileBytes(to + L"\\c.txt"), "old-c");
+    EXPECT_FALSE(test::Exists(to + L"\\zero")) << "what was read from /dev/zero was kept";
+    // A link back to the SRC file has its size and time, but is no copy.
+    Expect({L"backup", source, target, L"--incremental"}, 1, {L"    d.txt\n      " + link});
+    Expect({L"verify", source, target}, 1, {L"type: a.txt: a file in SRC, in DST ", L"type: d.txt: "});
+    Expect({L"put", temp / L"put.txt", target + L"\\a.txt"}, 1, {L"a.txt' is a link to "});
+    Expect({L"put", temp / L"put.txt", target + L"\\b.txt"}, 1); // dangling
+    // A local link is replaced by the file, never written through.
+    for (const wchar_t* local : {L"\\local\\link.txt", L"\\local\\dangling.txt"}) {
+      Expect({L"get", source + L"\\c.txt", root + local}, 0);
+      EXPECT_EQ(ReadFileBytes(root + local), "new-c");
+    }
     EXPECT_EQ(ReadFileBytes(outside + L"\\ro.txt"), "read-only outside");
     EXPECT_TRUE(test::Attributes(outside + L"\\ro.txt") & FILE_ATTRIBUTE_READONLY) << "made writable";
     EXPECT_EQ(ReadFileBytes(outside + L"\\planted.txt"), "planted");
     EXPECT_EQ(test::FolderItems(outside).size(), 2u) << "created through a dangling link";
-  };
-  const std::wstring link = L"DST holds a link under this name: ";
-  Expect({L"backup", ToVirtual(from), ToVirtual(to)}, 1,
-         {L"045b179ae3dab8f4.partial\n      named as a partial copy of a run that did not finish, but not removed",
-          L"    a.txt\n      " + link, L"    b.txt\n", L"    c.txt\n      its copy would be written under ",
-          L"    d.txt\n      " + link, L"    zero\n"});
-  outsideKept();
-  EXPECT_EQ(ReadFileBytes(to + L"\\c.txt"), "old-c");
-  EXPECT_FALSE(test::Exists(to + L"\\zero")) << "what was read from /dev/zero was kept";
-  // A link back to the SRC file has its size and time, but is no copy.
-  Expect({L"backup", ToVirtual(from), ToVirtual(to), L"--incremental"}, 1, {L"    d.txt\n      " + link});
-  Expect({L"verify", ToVirtual(from), ToVirtual(to)}, 1, {L"type: a.txt: a file in SRC, in DST ", L"type: d.txt: "});
-
-  WriteFileBytes(temp / L"put.txt", "put");
-  Expect({L"put", temp / L"put.txt", ToVirtual(to + L"\\a.txt")}, 1, {L"a.txt' is a link to "});
-  Expect({L"put", temp / L"put.txt", ToVirtual(to + L"\\b.txt")}, 1); // dangling
-  // A local link is replaced by the file, never written through.
-  for (const wchar_t* local : {L"\\local\\link.txt", L"\\local\\dangling.txt"}) {
-    Expect({L"get", ToVirtual(from + L"\\c.txt"), root + local}, 0);
-    EXPECT_EQ(ReadFileBytes(root + local), "new-c");
   }
-  outsideKept();
+  // DST inside SRC, spelled through the share and through Z:.
+  Expect({L"backup", L"N$\\hostile\\src", ToVirtual(from + L"\\copy"), L"--dry-run"}, 2, {L"lies inside SRC"});
 }
 
 // A drive letter for a folder inside SRC (Q:, made by the entry script)
