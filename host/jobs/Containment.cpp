@@ -43,21 +43,36 @@ VMLib::UniqueFile OpenReached(const std::wstring& path, DWORD& error) {
   return item;
 }
 
+// Wine cannot read the serial number of most drives and gives each drive
+// letter a stand-in of its own, the letter in the top byte, so one item
+// reached under two letters differs in its serial alone (see FolderId).
+bool IsStandIn(DWORD serial) {
+  const DWORD letter = serial >> 24;
+  return (serial & 0xFFFFFF) == 0 && letter >= L'A' && letter <= L'Z';
+}
 
-std::optional<FolderId> IdentityThrough(const VMLib::UniqueFile& item, DWORD& error) {
+// The item opened as `item` from `path`.
+std::optional<FolderId> IdentityThrough(const VMLib::UniqueFile& item, const std::wstring& path, DWORD& error) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!item) return std::nullopt;
   if (!::GetFileInformationByHandle(item.get(), &info)) {
     error = ::GetLastError();
     return std::nullopt;
   }
-  return FolderId{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  FolderId identity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  // Asked of a folder: the volume under it, a mount point's included.
+  ULARGE_INTEGER total{};
+  const std::wstring folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? path : Parent(path);
+  if (IsStandIn(identity.volume) && ::GetDiskFreeSpaceExW(folder.c_str(), nullptr, &total, nullptr)) {
+    identity.volumeBytes = total.QuadPart;
+  }
+  return identity;
 }
 
 // `resolved` receives the path with every link resolved, when asked for.
 std::optional<FolderId> LocalIdentityOf(const std::wstring& path, DWORD& error, std::wstring* resolved = nullptr) {
   const VMLib::UniqueFile item = OpenReached(path, error);
-  const std::optional<FolderId> identity = IdentityThrough(item, error);
+  const std::optional<FolderId> identity = IdentityThrough(item, path, error);
   if (identity && resolved != nullptr) VMLib::FinalPathOf(item.get(), *resolved);
   return identity;
 }
@@ -93,16 +108,91 @@ bool Contains(const std::vector<FolderId>& folders, const std::optional<FolderId
   return false;
 }
 
-// By name alone, for what Windows does not reach under the drive letter (a
-// network drive the plug-in maps to its share): the drive letter and the
-// names without regard to case, whatever stands in the place holder.
+// By name as well, where no identity tells: the drive letter and the names
+// without regard to case, whatever stands in the place holder.
 bool SpelledWithin(const std::wstring& inner, const std::wstring& outer) {
   if (inner.size() < outer.size() || !SameName(inner.substr(0, 1), outer.substr(0, 1))) return false;
   if (!SameName(inner.substr(2, outer.size() - 2), outer.substr(2))) return false;
   return inner.size() == outer.size() || inner[outer.size()] == L'\\';
 }
 
+// Opens `path` into `item` and reads the file index alone: no request for
+// the volume's serial number, so cheap enough to ask of every folder.
+std::optional<ULONGLONG> IndexAt(const std::wstring& path, VMLib::UniqueFile& item, DWORD& error) {
+  item = OpenReached(path, error);
+  ULONGLONG index = 0;
+  if (item && VMLib::FileIndexOf(item.get(), index)) return index;
+  const std::optional<FolderId> identity = IdentityThrough(item, path, error);
+  if (!identity) return std::nullopt;
+  return (static_cast<ULONGLONG>(identity->indexHigh) << 32) | identity->indexLow;
+}
+
+std::wstring CannotTell(const std::wstring& what, DWORD error) {
+  return L"cannot tell whether " + what + L": " + SystemErrorText(error);
+}
+
 } // namespace
+
+bool FolderId::operator==(const FolderId& other) const {
+  if (indexHigh != other.indexHigh || indexLow != other.indexLow) return false;
+  if (volumeBytes != 0 || other.volumeBytes != 0) return volumeBytes == other.volumeBytes;
+  return volume == other.volume;
+}
+
+std::wstring NotACopy(const std::wstring& original, const std::wstring& copy) {
+  const std::wstring link = LinkAt(copy);
+  if (!link.empty()) return link;
+  const std::wstring copyPath = LocalPathOf(copy);
+  const std::wstring originalPath = LocalPathOf(original);
+  DWORD error = ERROR_SUCCESS;
+  VMLib::UniqueFile copied;
+  VMLib::UniqueFile source;
+  const std::optional<ULONGLONG> copyIndex = IndexAt(copyPath, copied, error);
+  const std::optional<ULONGLONG> originalIndex = copyIndex ? IndexAt(originalPath, source, error) : std::nullopt;
+  const std::wstring what = Quoted(copy) + L" is SRC's file " + Quoted(original) + L" under a second name";
+  if (!originalIndex) return CannotTell(what, error);
+  if (*copyIndex != *originalIndex) return L"";
+  const std::optional<FolderId> copyId = IdentityThrough(copied, copyPath, error);
+  const std::optional<FolderId> originalId = IdentityThrough(source, originalPath, error);
+  if (!copyId || !originalId) return CannotTell(what, error);
+  return *copyId == *originalId ? what + L" (a hard link)" : L"";
+}
+
+void SourceFolders::Add(const std::wstring& relative) {
+  DWORD error = ERROR_SUCCESS;
+  VMLib::UniqueFile folder;
+  const std::optional<ULONGLONG> index = IndexAt(LocalPathOf(ChildPath(from_, relative)), folder, error);
+  if (index) {
+    byIndex_.emplace(*index, relative);
+  } else {
+    unreached_[relative] = CannotTell(L"a folder of DST is this folder under another name", error) +
+                           L"; it is not copied";
+  }
+}
+
+const std::wstring* SourceFolders::Unreached(const std::wstring& relative) const {
+  const auto found = unreached_.find(relative);
+  return found == unreached_.end() ? nullptr : &found->second;
+}
+
+std::optional<std::wstring> SourceFolders::Find(const std::wstring& virtualPath, std::wstring& problem) const {
+  const std::wstring path = LocalPathOf(virtualPath);
+  DWORD error = ERROR_SUCCESS;
+  VMLib::UniqueFile folder;
+  const std::optional<ULONGLONG> index = IndexAt(path, folder, error);
+  std::optional<FolderId> identity;
+  const auto [first, last] = byIndex_.equal_range(index.value_or(0));
+  if (index && first == last) return std::nullopt;
+  if (index) identity = IdentityThrough(folder, path, error);
+  if (!identity) {
+    problem = CannotTell(Quoted(virtualPath) + L" is a folder of SRC under another name", error);
+    return std::nullopt;
+  }
+  for (auto match = first; match != last; ++match) {
+    if (LocalIdentityOf(LocalPathOf(ChildPath(from_, match->second))) == identity) return match->second;
+  }
+  return std::nullopt;
+}
 
 std::optional<FolderId> IdentityOf(const std::wstring& virtualPath) {
   return LocalIdentityOf(LocalPathOf(virtualPath));
@@ -111,7 +201,8 @@ std::optional<FolderId> IdentityOf(const std::wstring& virtualPath) {
 bool LeadsTo(const std::wstring& virtualPath, const std::optional<FolderId>& folder) {
   if (!folder) return false;
   DWORD error = ERROR_SUCCESS;
-  const VMLib::UniqueFile item = OpenReached(LocalPathOf(virtualPath), error);
+  const std::wstring path = LocalPathOf(virtualPath);
+  const VMLib::UniqueFile item = OpenReached(path, error);
   // The file index comes from the open folder itself; the volume's serial
   // number, which Wine asks its mount manager for (several requests to the
   // server each time), is read only to confirm a matching index.
@@ -120,7 +211,7 @@ bool LeadsTo(const std::wstring& virtualPath, const std::optional<FolderId>& fol
       index != ((static_cast<ULONGLONG>(folder->indexHigh) << 32) | folder->indexLow)) {
     return false;
   }
-  return IdentityThrough(item, error) == folder;
+  return IdentityThrough(item, path, error) == folder;
 }
 
 void RequireSeparateTrees(const std::wstring& from, const std::wstring& to) {

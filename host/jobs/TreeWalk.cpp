@@ -30,8 +30,11 @@ bool IsEmptyDriveAnswer(const std::wstring& path, const std::vector<FolderEntry>
 
 class Counter final : public TreeVisitor {
 public:
+  explicit Counter(const std::function<void(const std::wstring&)>& onFolder) : onFolder_(onFolder) {}
+
   bool EnterFolder(const std::wstring& relative, const FileInfo&) override {
     if (!relative.empty()) ++totals.folders;
+    if (onFolder_) onFolder_(relative);
     return true;
   }
   void VisitFile(const std::wstring&, const FileInfo& info) override {
@@ -50,6 +53,9 @@ public:
   }
 
   TreeTotals totals;
+
+private:
+  const std::function<void(const std::wstring&)>& onFolder_;
 };
 
 } // namespace
@@ -201,8 +207,9 @@ void WalkTree(IBackupDataRead& data, const HostLog& log, const std::wstring& roo
   }
 }
 
-TreeTotals CountTree(IBackupDataRead& data, const HostLog& log, const std::wstring& root, const FileInfo& rootInfo) {
-  Counter counter;
+TreeTotals CountTree(IBackupDataRead& data, const HostLog& log, const std::wstring& root, const FileInfo& rootInfo,
+                     const std::function<void(const std::wstring& relative)>& onFolder) {
+  Counter counter(onFolder);
   WalkTree(data, log, root, rootInfo, counter);
   return counter.totals;
 }

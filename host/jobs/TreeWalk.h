@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -102,7 +103,9 @@ void WalkTree(IBackupDataRead& data, const HostLog& log, const std::wstring& roo
               TreeVisitor& visitor);
 
 // Files, folders and bytes below `root`; name clashes count as the items
-// they are, links to folders not at all.
-TreeTotals CountTree(IBackupDataRead& data, const HostLog& log, const std::wstring& root, const FileInfo& rootInfo);
+// they are, links to folders not at all. `onFolder` hears each folder
+// walked, the root ("") first.
+TreeTotals CountTree(IBackupDataRead& data, const HostLog& log, const std::wstring& root, const FileInfo& rootInfo,
+                     const std::function<void(const std::wstring& relative)>& onFolder = nullptr);
 
 } // namespace host

@@ -462,12 +462,15 @@ TEST_F(MainJob, LinksOnEitherSideNeverChangeWhatLiesOutside) {
     Expect({L"backup", source, target}, 1,
            {L"045b179ae3dab8f4.partial\n      named as a partial copy of a run that did not finish, but not removed",
             L"    a.txt\n      " + link, L"    b.txt\n", L"    c.txt\n      its copy would be written under ",
-            L"    d.txt\n      " + link, L"    zero\n"});
+            L"    d.txt\n      " + link, L"    f.txt\n      " + link, L"    zero\n"});
     EXPECT_EQ(ReadFileBytes(to + L"\\c.txt"), "old-c");
     EXPECT_FALSE(test::Exists(to + L"\\zero")) << "what was read from /dev/zero was kept";
-    // A link back to the SRC file has its size and time, but is no copy.
-    Expect({L"backup", source, target, L"--incremental"}, 1, {L"    d.txt\n      " + link});
-    Expect({L"verify", source, target}, 1, {L"type: a.txt: a file in SRC, in DST ", L"type: d.txt: "});
+    // A link back to the SRC file, or a second name of it, has its size and
+    // time, but is no copy.
+    Expect({L"backup", source, target, L"--incremental"}, 1,
+           {L"    d.txt\n      " + link, L"f.txt' under a second name (a hard link)"});
+    Expect({L"verify", source, target}, 1,
+           {L"type: a.txt: a file in SRC, in DST ", L"type: d.txt: ", L"type: f.txt: "});
     Expect({L"put", temp / L"put.txt", target + L"\\a.txt"}, 1, {L"a.txt' is a link to "});
     Expect({L"put", temp / L"put.txt", target + L"\\b.txt"}, 1); // dangling
     // A local link is replaced by the file, never written through.
@@ -493,6 +496,12 @@ TEST_F(MainJob, DriveLetterForAFolderInsideTheOtherTreeIsFoundWhileCopying) {
   for (const wchar_t* made : {L"\\dst", L"\\sub\\dst", L"\\sub\\sub"}) test::RemoveAll(nest + made);
   test::MakeFolder(nest + L"\\sub\\sub");
   WriteFileBytes(nest + L"\\sub\\sub\\c.txt", "c");
+  // DST is a folder of SRC's: checked against every one before anything is written.
+  WriteFileBytes(nest + L"\\c.txt", "top");
+  Expect({L"backup", ToVirtual(nest), L"Q$"}, 2,
+         {L"DST 'Q$' is SRC's folder '" + ToVirtual(nest) + L"\\sub', reached under another name"});
+  EXPECT_FALSE(test::Exists(L"Q:\\c.txt")) << "written into a folder of SRC";
+  ::DeleteFileW((nest + L"\\c.txt").c_str());
   Expect({L"backup", ToVirtual(nest), L"Q$\\dst", L"--threads", L"1"}, 1,
          {L"    sub\\dst\n      this folder is DST 'Q$\\dst' itself, reached under another name"});
   EXPECT_EQ(ReadFileBytes(L"Q:\\dst\\sub\\sub\\c.txt"), "c");

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include "host/jobs/Containment.h"
 #include "host/jobs/Progress.h"
 #include "host/jobs/Sha256.h"
 #include "host/jobs/TimePrecision.h"
@@ -125,7 +126,9 @@ private:
     if (found != listing.end()) {
       const FileInfo& other = found->second.info;
       namesake = TargetEntry{found->first, other,
-                             IsFolder(other) ? L"" : LinkAt(ChildPath(to_, WithLeaf(relative, found->first)))};
+                             IsFolder(other) ? L""
+                                             : NotACopy(ChildPath(from_, relative),
+                                                        ChildPath(to_, WithLeaf(relative, found->first)))};
       listing.erase(found);
     }
     VerifyDecision decision = DecideVerify(relative, info, namesake ? &*namesake : nullptr, rules_);
