@@ -79,17 +79,20 @@ void WriteSparse(const std::wstring& path, int64_t bytes) {
 // steps of 2 s and creation times in steps of 10 ms, its listing shows them
 // `shift` later (as after a change of daylight-saving time, FAT keeping
 // local time), and with `warn` the plug-in warns while it applies an item's
-// information, as it does of an ACL it could not set.
+// information, as it does of an ACL it could not set. Without `keepsTimes`
+// it sets times of its own instead, as some WebDAV and NAS drives do.
 class FatDrive final : public IBackupDataWrite {
 public:
   FatDrive(IBackupDataWrite& real, IPluginLog& log) : real_(real), log_(log) {}
   int64_t shift = 0;
   bool warn = false;
+  bool keepsTimes = true;
 
   uint32_t ApplyFileInfo(const std::wstring& path, const FileInfo& info) override {
     FileInfo kept = info;
     kept.lastWriteTime -= kept.lastWriteTime % static_cast<int64_t>(2 * kSecond);
     kept.creationTime -= kept.creationTime % 100000;
+    if (!keepsTimes) kept.validFields &= ~static_cast<uint32_t>(FieldCreationTime | FieldLastWriteTime);
     if (warn) log_.Log(Warning, (L"Can't set file ACL rights for '" + path + L"'").c_str());
     return real_.ApplyFileInfo(path, kept);
   }
@@ -362,7 +365,7 @@ TEST_P(TreeJob, AclsComeBackAsListedAndVerifyNamesTheItemsACopyWithoutThemLost) 
 
 // FAT32 simulated over C:: the host learns its steps by reading a time back,
 // skips and verifies copies whose times it rounded, also an hour off, but
-// not five seconds more; refuses a file of 4 GiB before copying it; and a
+// not five seconds more, nor where times are not kept at all; refuses a file of 4 GiB before copying it; and a
 // warning while an item's information is applied leaves it copied, on a
 // line and count of its own, the job incomplete.
 TEST_F(MainJob, FatDriveRoundsTimesRefusesLargeFilesAndMetadataWarningsAreCounted) {
@@ -383,12 +386,14 @@ TEST_F(MainJob, FatDriveRoundsTimesRefusesLargeFilesAndMetadataWarningsAreCounte
   EXPECT_NE(Describe(dst)[L"odd.txt"].find("written " + std::to_string(kJanuary2024) + ","), std::string::npos);
   // Rounded, and also an hour off, the copies are unchanged (only huge.bin
   // is missing); five seconds more and their write times differ.
+  const auto verify = [&] {
+    return host::VerifyTrees(plugin.Reader(), fat, log, out, ToVirtual(src), ToVirtual(dst), 1 << 20, false);
+  };
   for (const auto& [shift, skipped, differences] : {std::tuple{int64_t{0}, 1u, 1u}, {int64_t{kHour}, 1u, 1u},
                                                     {int64_t{kHour + 5 * kSecond}, 0u, 2u}}) {
     fat.shift = shift;
     EXPECT_EQ(copy(true).skippedFiles, skipped) << shift;
-    EXPECT_EQ(host::VerifyTrees(plugin.Reader(), fat, log, out, ToVirtual(src), ToVirtual(dst), 1 << 20, false)
-                  .differences.size(), differences) << shift;
+    EXPECT_EQ(verify().differences.size(), differences) << shift;
   }
   fat.warn = true;
   const std::wstring summary = host::CopySummary(copy(false), L"Backup", {});
@@ -396,6 +401,16 @@ TEST_F(MainJob, FatDriveRoundsTimesRefusesLargeFilesAndMetadataWarningsAreCounte
               Contains(summary, L"Metadata:  2 items copied, metadata not applied\n") &&
               Contains(summary, L"    odd.txt\n      copied, metadata not applied: Can't set file ACL rights for "))
       << summary;
+  // Times a drive does not keep (it sets its own) are never trusted: the
+  // file is copied again, and verify goes by its contents, each saying so.
+  ::DeleteFileW((src + L"\\huge.bin").c_str()); // no longer refused: the drive is no FAT
+  fat.warn = fat.keepsTimes = false;
+  EXPECT_EQ(copy(true).skippedFiles, 0u);
+  EXPECT_TRUE(verify().differences.empty());
+  EXPECT_TRUE(Contains(out.text(), L" does not keep last write times (one set there came back far from it), so "
+                                   L"--incremental cannot tell an unchanged file by it: every file is copied again\n") &&
+              Contains(out.text(), L"they are not compared, the contents of every file are\n"))
+      << out.text();
 }
 
 TEST_P(TreeJob, FullDiskLeavesNoPartialFileAndStops) {

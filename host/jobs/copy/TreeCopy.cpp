@@ -233,6 +233,10 @@ CopyReport CopyTree(IBackupDataRead& source, IBackupDataWrite& target, const Hos
   if (status != StatusSuccess) throw PluginFailure(log, mark, L"cannot create DST " + Quoted(to), status);
 
   const TimePrecision precision = Coarser(byName, LearnPrecision(target, log, to));
+  const std::wstring timesNotKept = WriteTimesNotKept(precision, to);
+  if (settings.incremental && !timesNotKept.empty()) {
+    out.Write(timesNotKept + L", so --incremental cannot tell an unchanged file by it: every file is copied again\n");
+  }
   ProgressMeter progress(out, report.total.items(), report.total.bytes);
   TreeCopier copier(source, target, log, out, from, to, settings, precision, sources, targetExisted, &progress,
                     workers, report);

@@ -202,6 +202,8 @@ VerifyReport VerifyTrees(IBackupDataRead& source, IBackupDataWrite& target, cons
             FormatSize(total.bytes) + L") in " + Quoted(from) + L" with " + Quoted(to) + WorkersText(workers) +
             L"\n");
   const TimePrecision precision = Coarser(PrecisionByName(from), PrecisionOf(target, log, to));
+  const std::wstring timesNotKept = WriteTimesNotKept(precision, to);
+  if (!timesNotKept.empty()) out.Write(timesNotKept + L": they are not compared, the contents of every file are\n");
   VerifyReport report;
   ProgressMeter progress(out, total.items(), total.bytes);
   TreeComparer comparer(source, target, log, from, to, bufferSize, {compareAcl, precision}, progress, workers, report);
