@@ -133,6 +133,14 @@ void WriteLocal(HANDLE file, const std::wstring& path, const void* data, size_t 
   }
 }
 
+std::optional<uint64_t> FreeSpaceOf(const std::wstring& virtualFolder) {
+  ULARGE_INTEGER available{};
+  if (!::GetDiskFreeSpaceExW(LocalPathOf(virtualFolder).c_str(), &available, /*total=*/nullptr, /*free=*/nullptr)) {
+    return std::nullopt;
+  }
+  return available.QuadPart;
+}
+
 void CreateLocalFolder(const std::wstring& path) {
   // Levels that exist, or cannot be made (a drive, a server), fail here
   // harmlessly; only the last one decides.

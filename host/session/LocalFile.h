@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "vmlib/ScopedHandle.h"
@@ -46,6 +47,11 @@ bool HeldByAnotherProgram(const std::wstring& path);
 // system the shadow copy service does not serve (FAT, exFAT). True where it
 // cannot tell.
 bool ShadowCopiesPossibleOn(const std::wstring& virtualPath);
+
+// The bytes this user may still write on the volume that holds the folder
+// at the virtual path: asked of the folder itself, so a volume mounted in a
+// folder counts, not its drive's root. Nothing when it cannot be asked.
+std::optional<uint64_t> FreeSpaceOf(const std::wstring& virtualFolder);
 
 // Creates the folder and its missing parents; an existing folder is fine.
 void CreateLocalFolder(const std::wstring& path);
