@@ -44,7 +44,7 @@ public:
   void LeaveFolder(const std::wstring&, const FileInfo&) override {}
   void ListingFailed(const std::wstring&, const std::wstring&) override {}
   void VisitLink(const std::wstring&, const FileInfo&) override {}
-  void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring&, bool) override {
+  void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring&, NameClash) override {
     if (IsFolder(info)) {
       ++totals.folders;
     } else {
@@ -150,9 +150,8 @@ void WalkTree(IBackupDataRead& data, const HostLog& log, const std::wstring& roo
     std::wstring relative;
     FileInfo info;
     std::vector<FolderEntry> entries;
-    // Per entry: why its name is not its own (empty when it is), and whether
-    // that is because it could not be read exactly.
-    std::vector<std::pair<std::wstring, bool>> clashes;
+    // Per entry: why its name is not its own (empty when it is), and how.
+    std::vector<std::pair<std::wstring, NameClash>> clashes;
     size_t next = 0;
   };
   std::vector<Frame> stack;
@@ -163,21 +162,27 @@ void WalkTree(IBackupDataRead& data, const HostLog& log, const std::wstring& roo
     if (!ListSorted(data, log, ChildPath(root, relative), frame.entries, problem)) {
       visitor.ListingFailed(relative, problem);
     }
-    frame.clashes.resize(frame.entries.size());
+    frame.clashes.resize(frame.entries.size(), {L"", NameClash::Case});
     std::map<std::wstring, std::wstring, NameLess> firsts;
     std::map<std::wstring, size_t> exact;
     for (const FolderEntry& entry : frame.entries) ++exact[entry.name];
     for (size_t i = 0; i < frame.entries.size(); ++i) {
       const std::wstring& name = frame.entries[i].name;
-      if (exact[name] > 1) {
+      const size_t separator = name.find_first_of(L"\\/");
+      if (separator != std::wstring::npos) {
+        frame.clashes[i] = {L"its name holds '" + name.substr(separator, 1) +
+                                L"', which Windows takes for a separator between folders, so no path names it; "
+                                L"rename it to copy it",
+                            NameClash::Separator};
+      } else if (exact[name] > 1) {
         frame.clashes[i] = {L"the name could not be read exactly: SRC gave " + std::to_wstring(exact[name]) +
                                 L" items this one name (a name that is not valid text there, such as one not in "
                                 L"UTF-8 on a Linux share), so none of them can be told apart; rename them to copy them",
-                            true};
-        continue;
+                            NameClash::Inexact};
+      } else if (const auto [first, isNew] = firsts.emplace(name, name); !isNew) {
+        frame.clashes[i] = {L"its name differs only in case from " + first->second + L"; DST cannot hold both",
+                            NameClash::Case};
       }
-      const auto [first, isNew] = firsts.emplace(name, name);
-      if (!isNew) frame.clashes[i] = {L"its name differs only in case from " + first->second + L"; DST cannot hold both", false};
     }
     stack.push_back(std::move(frame));
   };
@@ -187,7 +192,7 @@ void WalkTree(IBackupDataRead& data, const HostLog& log, const std::wstring& roo
     Frame& frame = stack.back();
     if (frame.next < frame.entries.size() && !visitor.Stopped()) {
       // A copy: entering a folder grows the stack and moves the frames.
-      const std::pair<std::wstring, bool> clash = frame.clashes[frame.next];
+      const std::pair<std::wstring, NameClash> clash = frame.clashes[frame.next];
       const FolderEntry entry = frame.entries[frame.next++];
       const std::wstring relative = ChildPath(frame.relative, entry.name);
       if (!clash.first.empty()) {

@@ -158,6 +158,12 @@ std::map<std::wstring, std::string> Describe(const std::wstring& root, const std
   return items;
 }
 
+// Drive T: is a 1 MiB tmpfs where ./diskway test could mount one.
+bool HaveSmallDrive() {
+  ULARGE_INTEGER total{};
+  return ::GetDiskFreeSpaceExW(L"T:\\", nullptr, &total, nullptr) && total.QuadPart <= (4u << 20);
+}
+
 bool Contains(const std::wstring& text, const std::wstring& part) {
   return text.find(part) != std::wstring::npos;
 }
@@ -408,16 +414,13 @@ TEST_F(MainJob, FatDriveRoundsTimesRefusesLargeFilesAndMetadataWarningsAreCounte
   EXPECT_EQ(copy(true).skippedFiles, 0u);
   EXPECT_TRUE(verify().differences.empty());
   EXPECT_TRUE(Contains(out.text(), L" does not keep last write times (one set there came back far from it), so "
-                                   L"--incremental cannot tell an unchanged file by it: every file is copied again\n") &&
+                                   L"--incremental cannot tell an unchanged file by it: every file is copied again") &&
               Contains(out.text(), L"they are not compared, the contents of every file are\n"))
       << out.text();
 }
 
 TEST_P(TreeJob, FullDiskLeavesNoPartialFileAndStops) {
-  ULARGE_INTEGER total{};
-  if (!::GetDiskFreeSpaceExW(L"T:\\", nullptr, &total, nullptr) || total.QuadPart > (4u << 20)) {
-    GTEST_SKIP() << "no small drive T: (./diskway test mounts a 1 MiB tmpfs there when run as root)";
-  }
+  if (!HaveSmallDrive()) GTEST_SKIP() << "no small drive T: (./diskway test mounts a 1 MiB tmpfs there as root)";
   test::MakeFolder(src);
   for (const wchar_t* big : {L"a", L"c", L"e", L"f"}) WriteFileBytes(src + L"\\" + big + L"-big.bin", Pattern(1536 << 10, 2));
   WriteFileBytes(src + L"\\b-small.txt", "fits");
@@ -480,15 +483,22 @@ TEST_F(MainJob, LinksOnEitherSideNeverChangeWhatLiesOutside) {
     Expect({L"backup", source, target}, 1,
            {L"045b179ae3dab8f4.partial\n      named as a partial copy of a run that did not finish, but not removed",
             L"    a.txt\n      " + link, L"    b.txt\n", L"    c.txt\n      its copy would be written under ",
-            L"    d.txt\n      " + link, L"    f.txt\n      " + link, L"    zero\n"});
+            L"    d.txt\n      " + link, L"    f.txt\n      " + link, L"    zero\n",
+            L"    sep\\b\n      its name holds '\\', which Windows takes for a separator"});
     EXPECT_EQ(ReadFileBytes(to + L"\\c.txt"), "old-c");
     EXPECT_FALSE(test::Exists(to + L"\\zero")) << "what was read from /dev/zero was kept";
+    // Into the 1 MiB drive, where a read without its bound would end too.
+    if (HaveSmallDrive()) {
+      Expect({L"get", source + L"\\zero", L"T:\\zero"}, 1, {L"zero', which bounds the read"});
+      EXPECT_FALSE(test::Exists(L"T:\\zero"));
+    }
     // A link back to the SRC file, or a second name of it, has its size and
     // time, but is no copy.
     Expect({L"backup", source, target, L"--incremental"}, 1,
            {L"    d.txt\n      " + link, L"f.txt' under a second name (a hard link)"});
     Expect({L"verify", source, target}, 1,
-           {L"type: a.txt: a file in SRC, in DST ", L"type: d.txt: ", L"type: f.txt: "});
+           {L"type: a.txt: a file in SRC, in DST ", L"type: d.txt: ", L"type: f.txt: ", L"unreadable: sep\\b: its"});
+    EXPECT_EQ(ReadFileBytes(to + L"\\sep\\b"), "good");
     Expect({L"put", temp / L"put.txt", target + L"\\a.txt"}, 1, {L"a.txt' is a link to "});
     Expect({L"put", temp / L"put.txt", target + L"\\b.txt"}, 1); // dangling
     // A local link is replaced by the file, never written through.
@@ -511,7 +521,9 @@ TEST_F(MainJob, LinksOnEitherSideNeverChangeWhatLiesOutside) {
 TEST_F(MainJob, DriveLetterForAFolderInsideTheOtherTreeIsFoundWhileCopying) {
   const std::wstring nest = NEST_FOLDER;
   if (!test::IsFolder(L"Q:\\")) GTEST_SKIP() << "no drive Q: (the entry script makes it before the tests)";
-  for (const wchar_t* made : {L"\\dst", L"\\sub\\dst", L"\\sub\\sub"}) test::RemoveAll(nest + made);
+  for (const wchar_t* made : {L"\\dst", L"\\sub\\dst", L"\\sub\\sub", L"\\sub\\c.txt"}) {
+    test::RemoveAll(nest + made);
+  }
   test::MakeFolder(nest + L"\\sub\\sub");
   WriteFileBytes(nest + L"\\sub\\sub\\c.txt", "c");
   // DST is a folder of SRC's: checked against every one before anything is written.
@@ -536,7 +548,9 @@ TEST_F(MainJob, DriveLetterForAFolderInsideTheOtherTreeIsFoundWhileCopying) {
 TEST_F(MainJob, EmptyDriveRootIsAnEmptyFolder) {
   if (!test::IsFolder(L"E:\\")) GTEST_SKIP() << "no drive E: (the entry script makes it before the tests)";
   const auto empty = [] {
-    for (const WIN32_FIND_DATAW& item : test::FolderItems(L"E:")) test::RemoveAll(L"E:\\" + std::wstring(item.cFileName));
+    for (const WIN32_FIND_DATAW& item : test::FolderItems(L"E:")) {
+      test::RemoveAll(L"E:\\" + std::wstring(item.cFileName));
+    }
   };
   empty();
   Expect({L"restore", L"E$", ToVirtual(dst)}, 0, {L"Copying 0 files and 0 folders", L"Failed:    0 items"});

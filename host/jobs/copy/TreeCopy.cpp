@@ -98,7 +98,8 @@ public:
     if (settings_.dryRun) out_.Write(L"would not follow the link to a folder " + relative + L"\n");
   }
 
-  void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring& reason, bool) override {
+  void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring& reason,
+                      NameClash) override {
     const ProgressMeter::Item item(progress_, relative, IsFolder(info) ? 0 : info.size);
     work_.Fail(relative, reason);
     work_.ItemDone();
@@ -220,11 +221,15 @@ CopyReport CopyTree(IBackupDataRead& source, IBackupDataWrite& target, const Hos
   }
 
   out.ShowStatus(L"Counting what is in " + Quoted(from) + L"...");
-  report.total = CountTree(source, log, from, rootInfo, [&sources](const std::wstring& relative) { sources.Add(relative); });
+  report.total =
+      CountTree(source, log, from, rootInfo, [&sources](const std::wstring& relative) { sources.Add(relative); });
   // DST, written into from the start, checked before anything is.
   std::wstring unreached;
   const std::optional<std::wstring> inSource = targetExisted ? sources.Find(to, unreached) : std::nullopt;
-  if (inSource) throw HostError(L"DST " + Quoted(to) + L" is " + SourceFolderName(from, *inSource) + L", reached under another name");
+  if (inSource) {
+    throw HostError(L"DST " + Quoted(to) + L" is " + SourceFolderName(from, *inSource) +
+                    L", reached under another name");
+  }
   out.Write(L"Copying " + CountOf(report.total.files, L"file") + L" and " + CountOf(report.total.folders, L"folder") +
             L" (" + FormatSize(report.total.bytes) + L") from " + Quoted(from) + L" to " + Quoted(to) +
             WorkersText(workers) + L"\n");

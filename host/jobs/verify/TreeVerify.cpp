@@ -103,12 +103,13 @@ public:
   }
 
   void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring& reason,
-                      bool inexact) override {
+                      NameClash clash) override {
     IsFolder(info) ? ++report_.checked.folders : ++report_.checked.files;
-    differences_.Add({inexact ? DifferenceKind::Unreadable : DifferenceKind::NameCase, FolderName(relative, info), reason});
+    differences_.Add({clash == NameClash::Case ? DifferenceKind::NameCase : DifferenceKind::Unreadable,
+                      FolderName(relative, info), reason});
     // What DST holds under such a name is a copy of none of them in
     // particular: neither a match nor an extra.
-    if (inexact) listings_.back().erase(LeafName(relative));
+    if (clash == NameClash::Inexact) listings_.back().erase(LeafName(relative));
   }
 
   // Once the walk is over and every file is compared: the differences in
