@@ -1,10 +1,15 @@
 #!/bin/sh
 # Links made natively before the tests run: Wine cannot make junctions or
 # links to folders itself, but shows a Unix symbolic link to a folder as one.
-# The tests reach this folder through drive Z:.
+# The tests reach this folder through drive Z:, and as the network share
+# \\srv\share, which a link in the Wine prefix ($2) makes without a server;
+# a test maps a persistent network drive to it as Windows keeps one
+# (RegistryOverride::AddNetworkDrive).
 set -e
 root="$1"
 rm -rf "$root"
+mkdir -p "$2/dosdevices/unc/srv"
+ln -sfn "$root" "$2/dosdevices/unc/srv/share"
 mkdir -p "$root/tree/sub" "$root/outside" "$root/emptytarget" "$root/givenTarget" "$root/locations/nested" "$root/other"
 echo keep > "$root/outside/keep.txt"
 echo keep > "$root/givenTarget/keep.txt"
@@ -47,15 +52,21 @@ ln -s ../../outside/target.txt "$through/work/folder/inner-link"
 # Hostile trees for the main job end to end: links on both sides to files
 # outside the target, dangling links, a link planted under the name the host
 # writes c.txt's replacement under (TemporaryPathFor; the test checks the
-# name), a DST link back to its own SRC file and a source entry that never
-# ends. What lies in outside/ must stay as it is, bytes and mode.
+# name), a DST link back to its own SRC file, a DST file that is its SRC file
+# under a second name (a hard link), a source entry that never ends, and a
+# name holding a backslash beside the folder and file it would spell. What
+# lies in outside/ must stay as it is, bytes and mode.
 h="$root/hostile"
 mkdir -p "$h/src" "$h/dst" "$h/outside" "$h/local"
 printf 'read-only outside' > "$h/outside/ro.txt"
 chmod 444 "$h/outside/ro.txt"
 printf planted > "$h/outside/planted.txt"
-for f in a b c d; do printf "new-$f" > "$h/src/$f.txt"; done
+for f in a b c d f; do printf "new-$f" > "$h/src/$f.txt"; done
 printf old-c > "$h/dst/c.txt"
+ln "$h/src/f.txt" "$h/dst/f.txt"
+mkdir "$h/src/sep"
+printf good > "$h/src/sep/b"
+printf bad > "$h/src/sep\\b"
 while read -r target name; do ln -s "$target" "$h/$name"; done <<LINKS
 /dev/zero src/zero
 ../outside/planted.txt src/e.txt

@@ -5,6 +5,7 @@
 #include "host/jobs/Transfer.h"
 #include "host/jobs/TreeWalk.h"
 #include "host/session/LocalFile.h"
+#include "host/session/Text.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
 
@@ -92,6 +93,11 @@ TimePrecision LearnPrecision(IBackupDataWrite& target, const HostLog& log, const
 
 TimePrecision PrecisionOf(IBackupDataWrite& target, const HostLog& log, const std::wstring& folder) {
   return Coarser(PrecisionByName(folder), LearnPrecision(target, log, folder));
+}
+
+std::wstring WriteTimesNotKept(const TimePrecision& precision, const std::wstring& folder) {
+  if (precision.write != 0) return L"";
+  return L"DST " + Quoted(folder) + L" does not keep last write times (one set there came back far from it)";
 }
 
 } // namespace host

@@ -39,4 +39,9 @@ TimePrecision LearnPrecision(IBackupDataWrite& target, const HostLog& log, const
 // Both: what the name says and what the probe found.
 TimePrecision PrecisionOf(IBackupDataWrite& target, const HostLog& log, const std::wstring& folder);
 
+// Where `precision` keeps no last write time (some WebDAV, NAS and
+// user-mode file systems set their own), the start of a job's line that
+// says so of `folder`; empty where write times are kept.
+std::wstring WriteTimesNotKept(const TimePrecision& precision, const std::wstring& folder);
+
 } // namespace host

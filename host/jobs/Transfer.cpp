@@ -247,10 +247,18 @@ uint64_t Pump(ByteSource& from, ByteSink& to, std::vector<char>& buffer,
 TransferResult CopyToLocal(IBackupDataRead& reader, const HostLog& log, const std::wstring& source,
                            const std::wstring& target, uint32_t bufferSize) {
   PluginFileReader from(reader, log, source);
+  // The read stops a little past the size listed, as the tree jobs' do: a
+  // source that never ends (a device, a link to one) would fill the disk.
+  const uint64_t mark = log.MessageCount();
+  FileInfo listed;
+  const uint32_t status = reader.QueryFileInfo(source, listed);
+  if (status != StatusSuccess) {
+    throw PluginFailure(log, mark, L"cannot learn the size of " + Quoted(source) + L", which bounds the read", status);
+  }
   LocalFileWriter to(target);
   std::vector<char> buffer(bufferSize);
   TransferResult result;
-  result.bytes = Pump(from, to, buffer);
+  result.bytes = Pump(from, to, buffer, nullptr, listed.size);
   to.Commit();
   result.fromShadowCopy = from.fromShadowCopy();
   return result;

@@ -187,8 +187,9 @@ struct TransferResult {
   bool fromShadowCopy = false; // the plug-in read a locked file from a shadow copy
 };
 
-// Reads `source` (virtual) into the local file `target`, replacing it. On
-// failure throws HostError and leaves no `target` behind.
+// Reads `source` (virtual) into the local file `target`, replacing it; a
+// read that passes the size `source` is listed with by kGrowthMargin stops
+// there and fails. On failure throws HostError and leaves `target` as it was.
 TransferResult CopyToLocal(IBackupDataRead& reader, const HostLog& log, const std::wstring& source,
                            const std::wstring& target, uint32_t bufferSize);
 

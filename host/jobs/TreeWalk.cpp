@@ -16,10 +16,25 @@ int CompareNames(const std::wstring& a, const std::wstring& b) {
                                 /*ignoreCase=*/TRUE);
 }
 
+// The root of an empty volume has no entry at all, not even "." and "..",
+// so the search the plug-in lists it with fails with ERROR_FILE_NOT_FOUND;
+// it reports that as a failed listing ("Can't get folder listing (...)") and
+// answers success with no entries. A freshly formatted drive is such a root.
+bool IsEmptyDriveAnswer(const std::wstring& path, const std::vector<FolderEntry>& entries,
+                        const std::wstring& problem) {
+  const std::wstring start = L"Can't get folder listing (";
+  const std::wstring end = L"(0x00000002)";
+  return path.size() == 2 && entries.empty() && problem.compare(0, start.size(), start) == 0 &&
+         problem.size() >= end.size() && problem.compare(problem.size() - end.size(), end.size(), end) == 0;
+}
+
 class Counter final : public TreeVisitor {
 public:
+  explicit Counter(const std::function<void(const std::wstring&)>& onFolder) : onFolder_(onFolder) {}
+
   bool EnterFolder(const std::wstring& relative, const FileInfo&) override {
     if (!relative.empty()) ++totals.folders;
+    if (onFolder_) onFolder_(relative);
     return true;
   }
   void VisitFile(const std::wstring&, const FileInfo& info) override {
@@ -29,7 +44,7 @@ public:
   void LeaveFolder(const std::wstring&, const FileInfo&) override {}
   void ListingFailed(const std::wstring&, const std::wstring&) override {}
   void VisitLink(const std::wstring&, const FileInfo&) override {}
-  void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring&, bool) override {
+  void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring&, NameClash) override {
     if (IsFolder(info)) {
       ++totals.folders;
     } else {
@@ -38,6 +53,9 @@ public:
   }
 
   TreeTotals totals;
+
+private:
+  const std::function<void(const std::wstring&)>& onFolder_;
 };
 
 } // namespace
@@ -105,6 +123,12 @@ bool ListSorted(IBackupDataRead& data, const HostLog& log, const std::wstring& p
   } else {
     problem = log.LastProblemSince(mark, Error);
   }
+  if (IsEmptyDriveAnswer(path, entries, problem)) {
+    log.Note(Quoted(path) + L" is an empty drive, taken as an empty folder: the listing of a drive's root that "
+                            L"holds nothing at all fails as above",
+             /*onConsole=*/true);
+    problem.clear();
+  }
   return problem.empty();
 }
 
@@ -126,9 +150,8 @@ void WalkTree(IBackupDataRead& data, const HostLog& log, const std::wstring& roo
     std::wstring relative;
     FileInfo info;
     std::vector<FolderEntry> entries;
-    // Per entry: why its name is not its own (empty when it is), and whether
-    // that is because it could not be read exactly.
-    std::vector<std::pair<std::wstring, bool>> clashes;
+    // Per entry: why its name is not its own (empty when it is), and how.
+    std::vector<std::pair<std::wstring, NameClash>> clashes;
     size_t next = 0;
   };
   std::vector<Frame> stack;
@@ -139,21 +162,27 @@ void WalkTree(IBackupDataRead& data, const HostLog& log, const std::wstring& roo
     if (!ListSorted(data, log, ChildPath(root, relative), frame.entries, problem)) {
       visitor.ListingFailed(relative, problem);
     }
-    frame.clashes.resize(frame.entries.size());
+    frame.clashes.resize(frame.entries.size(), {L"", NameClash::Case});
     std::map<std::wstring, std::wstring, NameLess> firsts;
     std::map<std::wstring, size_t> exact;
     for (const FolderEntry& entry : frame.entries) ++exact[entry.name];
     for (size_t i = 0; i < frame.entries.size(); ++i) {
       const std::wstring& name = frame.entries[i].name;
-      if (exact[name] > 1) {
+      const size_t separator = name.find_first_of(L"\\/");
+      if (separator != std::wstring::npos) {
+        frame.clashes[i] = {L"its name holds '" + name.substr(separator, 1) +
+                                L"', which Windows takes for a separator between folders, so no path names it; "
+                                L"rename it to copy it",
+                            NameClash::Separator};
+      } else if (exact[name] > 1) {
         frame.clashes[i] = {L"the name could not be read exactly: SRC gave " + std::to_wstring(exact[name]) +
                                 L" items this one name (a name that is not valid text there, such as one not in "
                                 L"UTF-8 on a Linux share), so none of them can be told apart; rename them to copy them",
-                            true};
-        continue;
+                            NameClash::Inexact};
+      } else if (const auto [first, isNew] = firsts.emplace(name, name); !isNew) {
+        frame.clashes[i] = {L"its name differs only in case from " + first->second + L"; DST cannot hold both",
+                            NameClash::Case};
       }
-      const auto [first, isNew] = firsts.emplace(name, name);
-      if (!isNew) frame.clashes[i] = {L"its name differs only in case from " + first->second + L"; DST cannot hold both", false};
     }
     stack.push_back(std::move(frame));
   };
@@ -163,7 +192,7 @@ void WalkTree(IBackupDataRead& data, const HostLog& log, const std::wstring& roo
     Frame& frame = stack.back();
     if (frame.next < frame.entries.size() && !visitor.Stopped()) {
       // A copy: entering a folder grows the stack and moves the frames.
-      const std::pair<std::wstring, bool> clash = frame.clashes[frame.next];
+      const std::pair<std::wstring, NameClash> clash = frame.clashes[frame.next];
       const FolderEntry entry = frame.entries[frame.next++];
       const std::wstring relative = ChildPath(frame.relative, entry.name);
       if (!clash.first.empty()) {
@@ -183,8 +212,9 @@ void WalkTree(IBackupDataRead& data, const HostLog& log, const std::wstring& roo
   }
 }
 
-TreeTotals CountTree(IBackupDataRead& data, const HostLog& log, const std::wstring& root, const FileInfo& rootInfo) {
-  Counter counter;
+TreeTotals CountTree(IBackupDataRead& data, const HostLog& log, const std::wstring& root, const FileInfo& rootInfo,
+                     const std::function<void(const std::wstring& relative)>& onFolder) {
+  Counter counter(onFolder);
   WalkTree(data, log, root, rootInfo, counter);
   return counter.totals;
 }

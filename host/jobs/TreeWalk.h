@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,20 @@ bool ListSorted(IBackupDataRead& data, const HostLog& log, const std::wstring& p
 // ("SRC", "DST") when it is missing or not a folder.
 FileInfo RequireFolder(IBackupDataRead& data, const HostLog& log, const std::wstring& path, const wchar_t* role);
 
+// Why an item's name does not tell it from the others of its folder.
+enum class NameClash {
+  // It differs only in case from an earlier item (possible on
+  // case-sensitive file systems, such as shares served from Linux).
+  Case,
+  // The source gave several items this one name, as Wine gives a name that
+  // is not valid UTF-8 on Linux, with U+FFFD in place of the bytes it could
+  // not convert.
+  Inexact,
+  // It holds "\" or "/", which Windows takes for separators (possible on
+  // Linux), so no path names it.
+  Separator,
+};
+
 // What a walk calls, in the order of a recursive walk. `relative` is the
 // item's path below the root: "" for the root itself, "a\b" below it.
 class TreeVisitor {
@@ -80,13 +95,11 @@ public:
   // A link to a folder below the root: never entered.
   virtual void VisitLink(const std::wstring& relative, const FileInfo& info) = 0;
   // An item whose name does not tell it from another of the same folder,
-  // never entered: one that differs only in case from an earlier item
-  // (possible on case-sensitive file systems, such as shares served from
-  // Linux), or (`inexact`) every item of a name the source gave more than
-  // once, as Wine gives a name that is not valid UTF-8 on Linux, with U+FFFD
-  // in place of the bytes it could not convert.
+  // never entered: every item of a name the source gave more than once, and
+  // every other item `clash` names. `relative` of a Separator item is for
+  // showing only: joined with its own name, it is no path to it.
   virtual void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring& reason,
-                              bool inexact) = 0;
+                              NameClash clash) = 0;
   // Asked before each entry: true ends the walk, though the folders already
   // entered are still left.
   virtual bool Stopped() const { return false; }
@@ -102,7 +115,9 @@ void WalkTree(IBackupDataRead& data, const HostLog& log, const std::wstring& roo
               TreeVisitor& visitor);
 
 // Files, folders and bytes below `root`; name clashes count as the items
-// they are, links to folders not at all.
-TreeTotals CountTree(IBackupDataRead& data, const HostLog& log, const std::wstring& root, const FileInfo& rootInfo);
+// they are, links to folders not at all. `onFolder` hears each folder
+// walked, the root ("") first.
+TreeTotals CountTree(IBackupDataRead& data, const HostLog& log, const std::wstring& root, const FileInfo& rootInfo,
+                     const std::function<void(const std::wstring& relative)>& onFolder = nullptr);
 
 } // namespace host

@@ -54,9 +54,10 @@ uint32_t HostLog::Log(uint32_t level, const wchar_t* text) {
   return 0;
 }
 
-void HostLog::Note(const std::wstring& text) const noexcept {
+void HostLog::Note(const std::wstring& text, bool onConsole) const noexcept {
   try {
-    Emit(text + L"\n", Info, /*show=*/false);
+    // Critical: shown whatever the console's level.
+    Emit(text + L"\n", Critical, onConsole);
   } catch (...) {
   }
 }

@@ -38,8 +38,10 @@ public:
   void OpenFile(const std::wstring& path);
   // Messages below `level` go to the log file only (all are shown by default).
   void SetConsoleLevel(uint32_t level) { consoleLevel_ = level; }
-  // The host's own lines, timestamped, into the log file only; never throws.
-  void Note(const std::wstring& text) const noexcept;
+  // The host's own lines, timestamped, into the log file; never throws.
+  // `onConsole`: shown too, whatever the console's level (a line that
+  // explains a plug-in message shown there).
+  void Note(const std::wstring& text, bool onConsole = false) const noexcept;
 
   // Never throws: an exception must not unwind through the plug-in's frames.
   // A log file that cannot be written is a warning on the console, once.

@@ -1,10 +1,12 @@
 #include "host/session/LocalFile.h"
 
 #include <algorithm>
+#include <cwctype>
 
 #include "host/session/HostError.h"
 #include "host/session/Text.h"
 #include "items/HeldFolders.h"
+#include "vmlib/VMLib.h"
 
 namespace host {
 
@@ -31,6 +33,22 @@ VMLib::UniqueFile OpenLocal(const std::wstring& path, DWORD access, DWORD share,
   return file;
 }
 
+// The share a persistent network drive stands for (its "RemotePath" below
+// HKCU\Network), found as the plug-in finds it: the subkey's name in upper
+// case against the letter as given. Empty for any other drive.
+std::wstring RemotePathOf(wchar_t letter) {
+  VMLib::system::CRegistry registry(HKEY_CURRENT_USER);
+  for (std::wstring name : registry.EnumSubKeys(L"Network")) {
+    for (wchar_t& c : name) c = static_cast<wchar_t>(std::towupper(c));
+    if (name.size() != 1 || name[0] != letter || !registry.Open(std::wstring(L"Network\\") + letter)) continue;
+    std::wstring remote;
+    const bool found = registry.Read(L"RemotePath", remote);
+    registry.Close();
+    if (found) return remote;
+  }
+  return {};
+}
+
 } // namespace
 
 VMLib::UniqueFile OpenLocalForReading(const std::wstring& path) {
@@ -39,10 +57,13 @@ VMLib::UniqueFile OpenLocalForReading(const std::wstring& path) {
 
 std::wstring LocalPathOf(const std::wstring& virtualPath) {
   if (virtualPath.size() < 2) return {};
-  std::wstring path = L"\\\\?\\" + virtualPath;
-  path[5] = L':';
-  if (virtualPath.size() == 2) path += L'\\';
-  return path;
+  // The second character is only a place holder ("C$", "C:" alike).
+  const std::wstring rest = virtualPath.size() == 2 ? L"\\" : virtualPath.substr(2);
+  const std::wstring remote = RemotePathOf(virtualPath[0]);
+  if (remote.empty()) return L"\\\\?\\" + virtualPath.substr(0, 1) + L":" + rest;
+  // "\\server\share" in its long form, which reaches the same folder and
+  // takes paths of any length.
+  return remote.rfind(L"\\\\", 0) == 0 ? L"\\\\?\\UNC\\" + remote.substr(2) + rest : remote + rest;
 }
 
 std::wstring LinkAt(const std::wstring& virtualPath) {
@@ -116,6 +137,14 @@ void WriteLocal(HANDLE file, const std::wstring& path, const void* data, size_t 
     bytes += written;
     size -= written;
   }
+}
+
+std::optional<uint64_t> FreeSpaceOf(const std::wstring& virtualFolder) {
+  ULARGE_INTEGER available{};
+  if (!::GetDiskFreeSpaceExW(LocalPathOf(virtualFolder).c_str(), &available, /*total=*/nullptr, /*free=*/nullptr)) {
+    return std::nullopt;
+  }
+  return available.QuadPart;
 }
 
 void CreateLocalFolder(const std::wstring& path) {

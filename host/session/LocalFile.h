@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "vmlib/ScopedHandle.h"
@@ -22,16 +23,17 @@ VMLib::UniqueFile OpenLocalForAppending(const std::wstring& path);
 uint32_t ReadLocal(const VMLib::UniqueFile& file, const std::wstring& path, void* buffer, uint32_t size);
 void WriteLocal(HANDLE file, const std::wstring& path, const void* data, size_t size);
 
-// The Windows path ("\\?\C:\...") of a virtual path ("C$\..."), as the
-// plug-in maps a drive's; empty for the root, which is no path.
+// The Windows path of a virtual path, reaching what the plug-in reaches:
+// "\\?\C:\..." for "C$\...", and for a persistent network drive (which
+// may be no drive letter of this process) the share of the plug-in's own
+// mapping, "\\?\UNC\server\share\..."; empty for the root, which is no path.
 std::wstring LocalPathOf(const std::wstring& virtualPath);
 
 // Empty when the virtual path names the item itself, as told through a
 // handle to it: under Wine a link to a file has no reparse bit and opens as
 // its target, so neither its attributes nor its name tell. Else why not:
-// "'C$\x' is a link to '\\?\Z:\y'". Empty too when nothing answers to the
-// name, or the host cannot reach it under its drive letter (a network drive
-// the plug-in maps to its share, where the plug-in's own checks stand).
+// "'C$\x' is a link to '\\?\Z:\y'", or why it could not be told. Empty too
+// when nothing answers to the name.
 std::wstring LinkAt(const std::wstring& virtualPath);
 
 // True when another program holds the file so that the plug-in's plain read
@@ -45,6 +47,11 @@ bool HeldByAnotherProgram(const std::wstring& path);
 // system the shadow copy service does not serve (FAT, exFAT). True where it
 // cannot tell.
 bool ShadowCopiesPossibleOn(const std::wstring& virtualPath);
+
+// The bytes this user may still write on the volume that holds the folder
+// at the virtual path: asked of the folder itself, so a volume mounted in a
+// folder counts, not its drive's root. Nothing when it cannot be asked.
+std::optional<uint64_t> FreeSpaceOf(const std::wstring& virtualFolder);
 
 // Creates the folder and its missing parents; an existing folder is fine.
 void CreateLocalFolder(const std::wstring& path);

@@ -21,6 +21,7 @@
 #include "host/session/LoadedPlugin.h"
 #include "host/session/Text.h"
 #include "tests/host/CapturedOutput.h"
+#include "tests/support/RegistryOverride.h"
 #include "tests/support/TempFolder.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
@@ -78,17 +79,20 @@ void WriteSparse(const std::wstring& path, int64_t bytes) {
 // steps of 2 s and creation times in steps of 10 ms, its listing shows them
 // `shift` later (as after a change of daylight-saving time, FAT keeping
 // local time), and with `warn` the plug-in warns while it applies an item's
-// information, as it does of an ACL it could not set.
+// information, as it does of an ACL it could not set. Without `keepsTimes`
+// it sets times of its own instead, as some WebDAV and NAS drives do.
 class FatDrive final : public IBackupDataWrite {
 public:
   FatDrive(IBackupDataWrite& real, IPluginLog& log) : real_(real), log_(log) {}
   int64_t shift = 0;
   bool warn = false;
+  bool keepsTimes = true;
 
   uint32_t ApplyFileInfo(const std::wstring& path, const FileInfo& info) override {
     FileInfo kept = info;
     kept.lastWriteTime -= kept.lastWriteTime % static_cast<int64_t>(2 * kSecond);
     kept.creationTime -= kept.creationTime % 100000;
+    if (!keepsTimes) kept.validFields &= ~static_cast<uint32_t>(FieldCreationTime | FieldLastWriteTime);
     if (warn) log_.Log(Warning, (L"Can't set file ACL rights for '" + path + L"'").c_str());
     return real_.ApplyFileInfo(path, kept);
   }
@@ -152,6 +156,12 @@ std::map<std::wstring, std::string> Describe(const std::wstring& root, const std
     items[item] = text;
   }
   return items;
+}
+
+// Drive T: is a 1 MiB tmpfs where ./diskway test could mount one.
+bool HaveSmallDrive() {
+  ULARGE_INTEGER total{};
+  return ::GetDiskFreeSpaceExW(L"T:\\", nullptr, &total, nullptr) && total.QuadPart <= (4u << 20);
 }
 
 bool Contains(const std::wstring& text, const std::wstring& part) {
@@ -361,7 +371,7 @@ TEST_P(TreeJob, AclsComeBackAsListedAndVerifyNamesTheItemsACopyWithoutThemLost) 
 
 // FAT32 simulated over C:: the host learns its steps by reading a time back,
 // skips and verifies copies whose times it rounded, also an hour off, but
-// not five seconds more; refuses a file of 4 GiB before copying it; and a
+// not five seconds more, nor where times are not kept at all; refuses a file of 4 GiB before copying it; and a
 // warning while an item's information is applied leaves it copied, on a
 // line and count of its own, the job incomplete.
 TEST_F(MainJob, FatDriveRoundsTimesRefusesLargeFilesAndMetadataWarningsAreCounted) {
@@ -382,12 +392,14 @@ TEST_F(MainJob, FatDriveRoundsTimesRefusesLargeFilesAndMetadataWarningsAreCounte
   EXPECT_NE(Describe(dst)[L"odd.txt"].find("written " + std::to_string(kJanuary2024) + ","), std::string::npos);
   // Rounded, and also an hour off, the copies are unchanged (only huge.bin
   // is missing); five seconds more and their write times differ.
+  const auto verify = [&] {
+    return host::VerifyTrees(plugin.Reader(), fat, log, out, ToVirtual(src), ToVirtual(dst), 1 << 20, false);
+  };
   for (const auto& [shift, skipped, differences] : {std::tuple{int64_t{0}, 1u, 1u}, {int64_t{kHour}, 1u, 1u},
                                                     {int64_t{kHour + 5 * kSecond}, 0u, 2u}}) {
     fat.shift = shift;
     EXPECT_EQ(copy(true).skippedFiles, skipped) << shift;
-    EXPECT_EQ(host::VerifyTrees(plugin.Reader(), fat, log, out, ToVirtual(src), ToVirtual(dst), 1 << 20, false)
-                  .differences.size(), differences) << shift;
+    EXPECT_EQ(verify().differences.size(), differences) << shift;
   }
   fat.warn = true;
   const std::wstring summary = host::CopySummary(copy(false), L"Backup", {});
@@ -395,18 +407,28 @@ TEST_F(MainJob, FatDriveRoundsTimesRefusesLargeFilesAndMetadataWarningsAreCounte
               Contains(summary, L"Metadata:  2 items copied, metadata not applied\n") &&
               Contains(summary, L"    odd.txt\n      copied, metadata not applied: Can't set file ACL rights for "))
       << summary;
+  // Times a drive does not keep (it sets its own) are never trusted: the
+  // file is copied again, and verify goes by its contents, each saying so.
+  ::DeleteFileW((src + L"\\huge.bin").c_str()); // no longer refused: the drive is no FAT
+  fat.warn = fat.keepsTimes = false;
+  EXPECT_EQ(copy(true).skippedFiles, 0u);
+  EXPECT_TRUE(verify().differences.empty());
+  EXPECT_TRUE(Contains(out.text(), L" does not keep last write times (one set there came back far from it), so "
+                                   L"--incremental cannot tell an unchanged file by it: every file is copied again") &&
+              Contains(out.text(), L"they are not compared, the contents of every file are\n"))
+      << out.text();
 }
 
 TEST_P(TreeJob, FullDiskLeavesNoPartialFileAndStops) {
-  ULARGE_INTEGER total{};
-  if (!::GetDiskFreeSpaceExW(L"T:\\", nullptr, &total, nullptr) || total.QuadPart > (4u << 20)) {
-    GTEST_SKIP() << "no small drive T: (./diskway test mounts a 1 MiB tmpfs there when run as root)";
-  }
+  if (!HaveSmallDrive()) GTEST_SKIP() << "no small drive T: (./diskway test mounts a 1 MiB tmpfs there as root)";
   test::MakeFolder(src);
   for (const wchar_t* big : {L"a", L"c", L"e", L"f"}) WriteFileBytes(src + L"\\" + big + L"-big.bin", Pattern(1536 << 10, 2));
   WriteFileBytes(src + L"\\b-small.txt", "fits");
   WriteFileBytes(src + L"\\d-small.txt", "never tried");
-  const std::wstring target = L"T:\\e2e-" + std::to_wstring(::GetCurrentProcessId());
+  // With several threads as the folder of Z: that the drive is mounted on:
+  // a full volume there is full too, whatever Z: has free.
+  const std::wstring target = (threads == 1 ? L"T:" : TINY_FOLDER) + std::wstring(L"\\e2e-") +
+                              std::to_wstring(::GetCurrentProcessId());
 
   const HostRun full = Expect({L"backup", ToVirtual(src), ToVirtual(target)}, 1,
                               {L"    a-big.bin\n      the disk holding", L"Stopped early: the disk holding"});
@@ -443,40 +465,54 @@ TEST_P(TreeJob, FullDiskLeavesNoPartialFileAndStops) {
   test::RemoveAll(target);
 }
 
-// Links made natively (links.sh) on both sides of every command that writes:
-// what lies outside the target keeps its bytes and its mode, and each item
-// left alone is named with its reason.
+// Links made natively (links.sh) on both sides of every command that writes,
+// reached through Z: and through a network drive that only the plug-in's
+// mapping makes (N$, the share links.sh makes): what lies outside the target
+// keeps its bytes and its mode, and each item left alone is named with its
+// reason.
 TEST_F(MainJob, LinksOnEitherSideNeverChangeWhatLiesOutside) {
   const std::wstring root = LINK_FIXTURE L"\\hostile";
   const std::wstring from = root + L"\\src", to = root + L"\\dst", outside = root + L"\\outside";
   ASSERT_TRUE(test::Exists(host::TemporaryPathFor(to + L"\\c.txt"))) << "links.sh plants its link under another name";
-  const auto outsideKept = [&] {
+  const test::RegistryOverride registry;
+  test::RegistryOverride::AddNetworkDrive(L"N", L"\\\\srv\\share");
+  const std::wstring link = L"DST holds a link under this name: ";
+  WriteFileBytes(temp / L"put.txt", "put");
+  for (const std::wstring& tree : {ToVirtual(root), std::wstring(L"N$\\hostile")}) {
+    const std::wstring source = tree + L"\\src", target = tree + L"\\dst";
+    Expect({L"backup", source, target}, 1,
+           {L"045b179ae3dab8f4.partial\n      named as a partial copy of a run that did not finish, but not removed",
+            L"    a.txt\n      " + link, L"    b.txt\n", L"    c.txt\n      its copy would be written under ",
+            L"    d.txt\n      " + link, L"    f.txt\n      " + link, L"    zero\n",
+            L"    sep\\b\n      its name holds '\\', which Windows takes for a separator"});
+    EXPECT_EQ(ReadFileBytes(to + L"\\c.txt"), "old-c");
+    EXPECT_FALSE(test::Exists(to + L"\\zero")) << "what was read from /dev/zero was kept";
+    // Into the 1 MiB drive, where a read without its bound would end too.
+    if (HaveSmallDrive()) {
+      Expect({L"get", source + L"\\zero", L"T:\\zero"}, 1, {L"zero', which bounds the read"});
+      EXPECT_FALSE(test::Exists(L"T:\\zero"));
+    }
+    // A link back to the SRC file, or a second name of it, has its size and
+    // time, but is no copy.
+    Expect({L"backup", source, target, L"--incremental"}, 1,
+           {L"    d.txt\n      " + link, L"f.txt' under a second name (a hard link)"});
+    Expect({L"verify", source, target}, 1,
+           {L"type: a.txt: a file in SRC, in DST ", L"type: d.txt: ", L"type: f.txt: ", L"unreadable: sep\\b: its"});
+    EXPECT_EQ(ReadFileBytes(to + L"\\sep\\b"), "good");
+    Expect({L"put", temp / L"put.txt", target + L"\\a.txt"}, 1, {L"a.txt' is a link to "});
+    Expect({L"put", temp / L"put.txt", target + L"\\b.txt"}, 1); // dangling
+    // A local link is replaced by the file, never written through.
+    for (const wchar_t* local : {L"\\local\\link.txt", L"\\local\\dangling.txt"}) {
+      Expect({L"get", source + L"\\c.txt", root + local}, 0);
+      EXPECT_EQ(ReadFileBytes(root + local), "new-c");
+    }
     EXPECT_EQ(ReadFileBytes(outside + L"\\ro.txt"), "read-only outside");
     EXPECT_TRUE(test::Attributes(outside + L"\\ro.txt") & FILE_ATTRIBUTE_READONLY) << "made writable";
     EXPECT_EQ(ReadFileBytes(outside + L"\\planted.txt"), "planted");
     EXPECT_EQ(test::FolderItems(outside).size(), 2u) << "created through a dangling link";
-  };
-  const std::wstring link = L"DST holds a link under this name: ";
-  Expect({L"backup", ToVirtual(from), ToVirtual(to)}, 1,
-         {L"045b179ae3dab8f4.partial\n      named as a partial copy of a run that did not finish, but not removed",
-          L"    a.txt\n      " + link, L"    b.txt\n", L"    c.txt\n      its copy would be written under ",
-          L"    d.txt\n      " + link, L"    zero\n"});
-  outsideKept();
-  EXPECT_EQ(ReadFileBytes(to + L"\\c.txt"), "old-c");
-  EXPECT_FALSE(test::Exists(to + L"\\zero")) << "what was read from /dev/zero was kept";
-  // A link back to the SRC file has its size and time, but is no copy.
-  Expect({L"backup", ToVirtual(from), ToVirtual(to), L"--incremental"}, 1, {L"    d.txt\n      " + link});
-  Expect({L"verify", ToVirtual(from), ToVirtual(to)}, 1, {L"type: a.txt: a file in SRC, in DST ", L"type: d.txt: "});
-
-  WriteFileBytes(temp / L"put.txt", "put");
-  Expect({L"put", temp / L"put.txt", ToVirtual(to + L"\\a.txt")}, 1, {L"a.txt' is a link to "});
-  Expect({L"put", temp / L"put.txt", ToVirtual(to + L"\\b.txt")}, 1); // dangling
-  // A local link is replaced by the file, never written through.
-  for (const wchar_t* local : {L"\\local\\link.txt", L"\\local\\dangling.txt"}) {
-    Expect({L"get", ToVirtual(from + L"\\c.txt"), root + local}, 0);
-    EXPECT_EQ(ReadFileBytes(root + local), "new-c");
   }
-  outsideKept();
+  // DST inside SRC, spelled through the share and through Z:.
+  Expect({L"backup", L"N$\\hostile\\src", ToVirtual(from + L"\\copy"), L"--dry-run"}, 2, {L"lies inside SRC"});
 }
 
 // A drive letter for a folder inside SRC (Q:, made by the entry script)
@@ -485,9 +521,17 @@ TEST_F(MainJob, LinksOnEitherSideNeverChangeWhatLiesOutside) {
 TEST_F(MainJob, DriveLetterForAFolderInsideTheOtherTreeIsFoundWhileCopying) {
   const std::wstring nest = NEST_FOLDER;
   if (!test::IsFolder(L"Q:\\")) GTEST_SKIP() << "no drive Q: (the entry script makes it before the tests)";
-  for (const wchar_t* made : {L"\\dst", L"\\sub\\dst", L"\\sub\\sub"}) test::RemoveAll(nest + made);
+  for (const wchar_t* made : {L"\\dst", L"\\sub\\dst", L"\\sub\\sub", L"\\sub\\c.txt"}) {
+    test::RemoveAll(nest + made);
+  }
   test::MakeFolder(nest + L"\\sub\\sub");
   WriteFileBytes(nest + L"\\sub\\sub\\c.txt", "c");
+  // DST is a folder of SRC's: checked against every one before anything is written.
+  WriteFileBytes(nest + L"\\c.txt", "top");
+  Expect({L"backup", ToVirtual(nest), L"Q$"}, 2,
+         {L"DST 'Q$' is SRC's folder '" + ToVirtual(nest) + L"\\sub', reached under another name"});
+  EXPECT_FALSE(test::Exists(L"Q:\\c.txt")) << "written into a folder of SRC";
+  ::DeleteFileW((nest + L"\\c.txt").c_str());
   Expect({L"backup", ToVirtual(nest), L"Q$\\dst", L"--threads", L"1"}, 1,
          {L"    sub\\dst\n      this folder is DST 'Q$\\dst' itself, reached under another name"});
   EXPECT_EQ(ReadFileBytes(L"Q:\\dst\\sub\\sub\\c.txt"), "c");
@@ -496,6 +540,25 @@ TEST_F(MainJob, DriveLetterForAFolderInsideTheOtherTreeIsFoundWhileCopying) {
   Expect({L"backup", L"Q$", ToVirtual(nest), L"--threads", L"1"}, 1,
          {L"    sub\n      DST '" + ToVirtual(nest) + L"\\sub' is SRC 'Q$' itself", L"Stopped early: "});
   EXPECT_EQ(ReadFileBytes(nest + L"\\sub\\sub\\c.txt"), "c");
+}
+
+// The root of an empty drive (E:, made by the entry script) has no entry at
+// all, which the plug-in reports as a listing that failed: each job takes it
+// for an empty folder, on either side.
+TEST_F(MainJob, EmptyDriveRootIsAnEmptyFolder) {
+  if (!test::IsFolder(L"E:\\")) GTEST_SKIP() << "no drive E: (the entry script makes it before the tests)";
+  const auto empty = [] {
+    for (const WIN32_FIND_DATAW& item : test::FolderItems(L"E:")) {
+      test::RemoveAll(L"E:\\" + std::wstring(item.cFileName));
+    }
+  };
+  empty();
+  Expect({L"restore", L"E$", ToVirtual(dst)}, 0, {L"Copying 0 files and 0 folders", L"Failed:    0 items"});
+  Expect({L"verify", ToVirtual(dst), L"E$"}, 0, {L"'E$' is an empty drive, taken as an empty folder"});
+  MakeTree(src);
+  Expect({L"backup", ToVirtual(src), L"E$"}, 0, {L"Failed:    0 items"});
+  EXPECT_EQ(Describe(L"E:"), Describe(src));
+  empty();
 }
 
 // Wine gives every long name a hashed 8.3 short name that opens the

@@ -11,8 +11,10 @@ namespace {
 // FAT32 keeps a file's size in 32 bits.
 constexpr uint64_t kFatFileLimit = 1ull << 32;
 
+// A write time the drive does not keep tells nothing: every pair would be
+// the same.
 bool Unchanged(const FileInfo& existing, const FileInfo& info, const TimePrecision& precision) {
-  return existing.size == info.size && (existing.validFields & FieldLastWriteTime) &&
+  return precision.write != 0 && existing.size == info.size && (existing.validFields & FieldLastWriteTime) &&
          (info.validFields & FieldLastWriteTime) &&
          SameTime(existing.lastWriteTime, info.lastWriteTime, precision.write, precision.fat);
 }

@@ -3,6 +3,7 @@
 #include "host/jobs/Transfer.h"
 #include "host/jobs/TreeWalk.h"
 #include "host/session/Format.h"
+#include "host/session/LocalFile.h"
 #include "host/session/Text.h"
 
 namespace host {
@@ -85,17 +86,17 @@ FileCopyResult CopyOneFile(IBackupDataRead& source, IBackupDataWrite& target, co
   } catch (const DiskFullError& failure) {
     // Taken now that the partial copy is gone. FAT32 refuses a file that
     // reaches 4 GiB as a full disk (ERROR_DISK_FULL), with room to spare.
-    uint64_t total = 0;
-    uint64_t free = 0;
-    const bool room = !failure.quota() &&
-                      target.GetFreeSpace(TrimmedPath(WithLeaf(file.to, L"")), total, free) == StatusSuccess &&
-                      free >= file.info.size;
+    // Asked of the folder, not of the drive: a full volume may be mounted
+    // in a folder of one that has room.
+    const std::optional<uint64_t> free =
+        failure.quota() ? std::nullopt : FreeSpaceOf(TrimmedPath(WithLeaf(file.to, L"")));
+    const bool room = free && *free >= file.info.size;
     result.diskFull = !room;
     result.quota = failure.quota();
     // With several workers a small file can meet a disk that others' copies
     // fill for a moment: that one is not counted either.
     const std::wstring reason =
-        room ? L"DST refused it as if its disk were full, yet the drive has " + FormatSize(free) +
+        room ? L"DST refused it as if its disk were full, yet its folder's volume has " + FormatSize(*free) +
                    L" free, room for the whole file (not counted as a full disk): " + failure.message()
              : failure.message();
     result.failure = ItemFailure{L"", reason + (file.existing ? L"; the old copy is kept" : L""),

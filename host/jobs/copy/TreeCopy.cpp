@@ -18,30 +18,48 @@ namespace host {
 
 namespace {
 
+std::wstring SourceFolderName(const std::wstring& from, const std::wstring& relative) {
+  return relative.empty() ? L"SRC " + Quoted(from) + L" itself" : L"SRC's folder " + Quoted(ChildPath(from, relative));
+}
+
 // Walks SRC and does with each item what DecideCopy says: makes DST's
 // folders on the walk's thread, hands files to CopyWork, and names every
 // item it leaves out.
 class TreeCopier final : public TreeVisitor {
 public:
+  // `sources`: SRC's folders as the counting walk found them; `targetExisted`:
+  // DST was there before the job.
   TreeCopier(IBackupDataRead& source, IBackupDataWrite& target, const HostLog& log, TextOutput& out,
              const std::wstring& from, const std::wstring& to, const CopySettings& settings,
-             const TimePrecision& precision, ProgressMeter* progress, WorkerPool* workers, CopyReport& report)
+             const TimePrecision& precision, const SourceFolders& sources, bool targetExisted,
+             ProgressMeter* progress, WorkerPool* workers, CopyReport& report)
       : target_(target), log_(log), out_(out), from_(from), to_(to), settings_(settings),
-        rules_{to, settings.incremental, precision}, progress_(progress), report_(report),
-        sourceRoot_(IdentityOf(from)), targetRoot_(IdentityOf(to)),
+        rules_{to, settings.incremental, precision}, sources_(sources), targetExisted_(targetExisted),
+        progress_(progress), report_(report), targetRoot_(IdentityOf(to)),
         work_(source, target, log, from, to, settings, workers, report),
         targets_(target, log, to, settings.dryRun,
                  [this](const std::wstring& relative, const std::wstring& reason) { work_.Fail(relative, reason); }) {}
 
   bool EnterFolder(const std::wstring& relative, const FileInfo& info) override {
     const bool made = targets_.Unlisted().empty();
+    bool existed = relative.empty() && targetExisted_;
     if (!relative.empty()) {
       const ProgressMeter::Item item(progress_, relative, 0);
-      const bool entered = MakeFolder(relative, info);
+      const bool entered = MakeFolder(relative, info, existed);
       work_.ItemDone();
       if (!entered) return false;
     }
+    // A folder that DST had already may be one of SRC's under another name,
+    // which nothing may be written into. One the host cannot reach to tell
+    // is failed only if its listing shows that the copy would write into it.
+    std::wstring unreached;
+    if (existed && !ApartFromSource(relative, unreached)) return false;
     targets_.Enter(relative);
+    if (!unreached.empty() && targets_.Unlisted().empty()) {
+      work_.Fail(relative, unreached + L"; nothing is written into it");
+      targets_.Leave();
+      return false;
+    }
     work_.EnterFolder(relative, info, made);
     return true;
   }
@@ -80,7 +98,8 @@ public:
     if (settings_.dryRun) out_.Write(L"would not follow the link to a folder " + relative + L"\n");
   }
 
-  void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring& reason, bool) override {
+  void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring& reason,
+                      NameClash) override {
     const ProgressMeter::Item item(progress_, relative, IsFolder(info) ? 0 : info.size);
     work_.Fail(relative, reason);
     work_.ItemDone();
@@ -106,7 +125,7 @@ private:
     facts.namesake = TargetEntry{existing->first, existing->second, L""};
     if (!IsFolder(info) && !IsFolder(existing->second)) {
       const std::wstring path = ChildPath(to_, WithLeaf(relative, existing->first));
-      facts.namesake->link = LinkAt(path);
+      facts.namesake->link = NotACopy(ChildPath(from_, relative), path);
       facts.item.replacementTaken = targets_.Taken(LeafName(TemporaryPathFor(path)));
     }
     return facts;
@@ -117,13 +136,18 @@ private:
   }
 
   // DST's folder for a folder of SRC, made as DecideCopy says; true when the
-  // walk goes into it.
-  bool MakeFolder(const std::wstring& relative, const FileInfo& info) {
+  // walk goes into it. `existed`: DST had it already.
+  bool MakeFolder(const std::wstring& relative, const FileInfo& info, bool& existed) {
+    if (const std::wstring* unreached = sources_.Unreached(relative)) {
+      work_.Fail(relative, *unreached);
+      return false;
+    }
     const CopyDecision decision = Decide(Gather(relative, info));
     if (decision.action != CopyAction::New && decision.action != CopyAction::Merge) {
       work_.Fail(relative, decision.reason);
       return decision.action == CopyAction::Unlisted;
     }
+    existed = decision.action == CopyAction::Merge;
     const std::wstring path = ChildPath(to_, relative);
     if (settings_.dryRun) {
       out_.Write(L"would copy " + relative + L"\\\n");
@@ -135,17 +159,22 @@ private:
         return false;
       }
     }
-    // As DST can be a folder inside SRC where no name shows it, so can SRC
-    // be one inside DST. A folder DST's listing did not have is new, so it
-    // is not SRC, which exists, under another name.
-    if (decision.action == CopyAction::Merge && LeadsTo(path, sourceRoot_)) {
-      work_.Fail(relative, L"DST " + Quoted(path) + L" is SRC " + Quoted(from_) +
-                               L" itself, reached under another name; nothing is written into it");
-      work_.Stop(L"DST leads back into SRC, so copying on would write SRC over itself");
-      return false;
-    }
     work_.FolderMade();
     return true;
+  }
+
+  // False, with the folder failed, when DST's folder `relative` is one of
+  // SRC's (where no name shows it: a second drive letter, a share, a folder
+  // mounted twice), which also stops the job, since copying on would write
+  // SRC over itself. When it cannot be reached to tell, `unreached` says why.
+  bool ApartFromSource(const std::wstring& relative, std::wstring& unreached) {
+    const std::wstring path = ChildPath(to_, relative);
+    const std::optional<std::wstring> source = sources_.Find(path, unreached);
+    if (!source) return true;
+    work_.Fail(relative, L"DST " + Quoted(path) + L" is " + SourceFolderName(from_, *source) +
+                             L", reached under another name; nothing is written into it");
+    work_.Stop(L"DST leads back into SRC, so copying on would write SRC over itself");
+    return false;
   }
 
   IBackupDataWrite& target_;
@@ -155,9 +184,10 @@ private:
   const std::wstring& to_;
   const CopySettings& settings_;
   const CopyRules rules_;
+  const SourceFolders& sources_;
+  const bool targetExisted_;
   ProgressMeter* progress_;
   CopyReport& report_;
-  const std::optional<FolderId> sourceRoot_;
   const std::optional<FolderId> targetRoot_;
   CopyWork work_;
   TargetFolders targets_; // the walk's own, on its thread
@@ -176,9 +206,12 @@ CopyReport CopyTree(IBackupDataRead& source, IBackupDataWrite& target, const Hos
   CopyReport report;
   // A dry run writes nothing, not even the probe.
   const TimePrecision byName = Coarser(PrecisionByName(from), PrecisionByName(to));
+  SourceFolders sources(from);
+  FileInfo existing;
+  const bool targetExisted = target.QueryFileInfo(to, existing) == StatusSuccess;
   if (settings.dryRun) {
-    TreeCopier copier(source, target, log, out, from, to, settings, byName, /*progress=*/nullptr,
-                      /*workers=*/nullptr, report);
+    TreeCopier copier(source, target, log, out, from, to, settings, byName, sources, targetExisted,
+                      /*progress=*/nullptr, /*workers=*/nullptr, report);
     WalkTree(source, log, from, rootInfo, copier);
     copier.work().Finish();
     report.total = report.copied;
@@ -188,7 +221,15 @@ CopyReport CopyTree(IBackupDataRead& source, IBackupDataWrite& target, const Hos
   }
 
   out.ShowStatus(L"Counting what is in " + Quoted(from) + L"...");
-  report.total = CountTree(source, log, from, rootInfo);
+  report.total =
+      CountTree(source, log, from, rootInfo, [&sources](const std::wstring& relative) { sources.Add(relative); });
+  // DST, written into from the start, checked before anything is.
+  std::wstring unreached;
+  const std::optional<std::wstring> inSource = targetExisted ? sources.Find(to, unreached) : std::nullopt;
+  if (inSource) {
+    throw HostError(L"DST " + Quoted(to) + L" is " + SourceFolderName(from, *inSource) +
+                    L", reached under another name");
+  }
   out.Write(L"Copying " + CountOf(report.total.files, L"file") + L" and " + CountOf(report.total.folders, L"folder") +
             L" (" + FormatSize(report.total.bytes) + L") from " + Quoted(from) + L" to " + Quoted(to) +
             WorkersText(workers) + L"\n");
@@ -197,8 +238,13 @@ CopyReport CopyTree(IBackupDataRead& source, IBackupDataWrite& target, const Hos
   if (status != StatusSuccess) throw PluginFailure(log, mark, L"cannot create DST " + Quoted(to), status);
 
   const TimePrecision precision = Coarser(byName, LearnPrecision(target, log, to));
+  const std::wstring timesNotKept = WriteTimesNotKept(precision, to);
+  if (settings.incremental && !timesNotKept.empty()) {
+    out.Write(timesNotKept + L", so --incremental cannot tell an unchanged file by it: every file is copied again\n");
+  }
   ProgressMeter progress(out, report.total.items(), report.total.bytes);
-  TreeCopier copier(source, target, log, out, from, to, settings, precision, &progress, workers, report);
+  TreeCopier copier(source, target, log, out, from, to, settings, precision, sources, targetExisted, &progress,
+                    workers, report);
   WalkTree(source, log, from, rootInfo, copier);
   if (workers != nullptr) workers->Wait();
   copier.work().Finish();

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include "host/jobs/Containment.h"
 #include "host/jobs/Progress.h"
 #include "host/jobs/Sha256.h"
 #include "host/jobs/TimePrecision.h"
@@ -102,12 +103,13 @@ public:
   }
 
   void VisitNameClash(const std::wstring& relative, const FileInfo& info, const std::wstring& reason,
-                      bool inexact) override {
+                      NameClash clash) override {
     IsFolder(info) ? ++report_.checked.folders : ++report_.checked.files;
-    differences_.Add({inexact ? DifferenceKind::Unreadable : DifferenceKind::NameCase, FolderName(relative, info), reason});
+    differences_.Add({clash == NameClash::Case ? DifferenceKind::NameCase : DifferenceKind::Unreadable,
+                      FolderName(relative, info), reason});
     // What DST holds under such a name is a copy of none of them in
     // particular: neither a match nor an extra.
-    if (inexact) listings_.back().erase(LeafName(relative));
+    if (clash == NameClash::Inexact) listings_.back().erase(LeafName(relative));
   }
 
   // Once the walk is over and every file is compared: the differences in
@@ -125,7 +127,9 @@ private:
     if (found != listing.end()) {
       const FileInfo& other = found->second.info;
       namesake = TargetEntry{found->first, other,
-                             IsFolder(other) ? L"" : LinkAt(ChildPath(to_, WithLeaf(relative, found->first)))};
+                             IsFolder(other) ? L""
+                                             : NotACopy(ChildPath(from_, relative),
+                                                        ChildPath(to_, WithLeaf(relative, found->first)))};
       listing.erase(found);
     }
     VerifyDecision decision = DecideVerify(relative, info, namesake ? &*namesake : nullptr, rules_);
@@ -199,6 +203,8 @@ VerifyReport VerifyTrees(IBackupDataRead& source, IBackupDataWrite& target, cons
             FormatSize(total.bytes) + L") in " + Quoted(from) + L" with " + Quoted(to) + WorkersText(workers) +
             L"\n");
   const TimePrecision precision = Coarser(PrecisionByName(from), PrecisionOf(target, log, to));
+  const std::wstring timesNotKept = WriteTimesNotKept(precision, to);
+  if (!timesNotKept.empty()) out.Write(timesNotKept + L": they are not compared, the contents of every file are\n");
   VerifyReport report;
   ProgressMeter progress(out, total.items(), total.bytes);
   TreeComparer comparer(source, target, log, from, to, bufferSize, {compareAcl, precision}, progress, workers, report);
