@@ -70,6 +70,7 @@ uint32_t FolderListing::ListDirectory(const std::wstring& realPath, FolderList& 
   folders_.ClearEntries(*folder);
   items::FolderReader reader(listed.get(), folder->wideIds);
   FolderList files;
+  const size_t listedBefore = list.size();
   items::FolderReader::Result result;
   while ((result = reader.Next()) == items::FolderReader::Result::Entry) {
     const items::FolderItem& item = reader.Item();
@@ -82,10 +83,14 @@ uint32_t FolderListing::ListDirectory(const std::wstring& realPath, FolderList& 
     FolderList& target = item.IsFolder() ? list : files;
     target.emplace_back(item.name, std::move(info));
   }
-  // The root of an empty volume shows no entry at all, where a search by
-  // name fails with "file not found": the same report.
-  const DWORD error = reader.Empty() ? ERROR_FILE_NOT_FOUND : reader.Error();
-  if (result == items::FolderReader::Result::Error || reader.Empty()) {
+  // The root of an empty volume has no entry at all, not even "." and ".."
+  // (Wine shows those two through a handle all the same), and a search by
+  // name there fails with "file not found": the same report.
+  const bool root = folder->path.back() == L'\\';
+  const bool emptyRoot = reader.Empty() || (root && result == items::FolderReader::Result::Done &&
+                                            list.size() == listedBefore && files.empty());
+  const DWORD error = emptyRoot ? ERROR_FILE_NOT_FOUND : reader.Error();
+  if (result == items::FolderReader::Result::Error || emptyRoot) {
     log_.LogSystemError(Critical, error, L"Can't get folder listing (%s)", realPath.c_str());
   }
   list.splice(list.end(), files);
