@@ -83,20 +83,23 @@ PluginFileWriter::~PluginFileWriter() {
 void PluginFileWriter::Commit() {
   Close();
   if (existing_) {
-    // Windows refuses to move a file over a read-only one; the old copy is
-    // made writable for the move and gets its attributes back if it fails.
+    const uint64_t mark = log_.MessageCount();
+    uint32_t status = writer_.MoveItem(path_, target_);
+    // The plug-in replaces a read-only file where the system lets a rename
+    // ignore it (Windows 10 1809 and later; Wine). Elsewhere the old copy
+    // is made writable for a second try, through the plug-in, which refuses
+    // a file with other names, and gets its attributes back if that fails.
     FileInfo old = *existing_;
     old.aclRights.clear();
-    const bool readOnly = (old.attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (readOnly) {
+    if (status != StatusSuccess && (old.attributes & FILE_ATTRIBUTE_READONLY) != 0) {
       FileInfo writable = old;
       writable.attributes &= ~static_cast<uint32_t>(FILE_ATTRIBUTE_READONLY);
-      writer_.ApplyFileInfo(target_, writable);
+      if (writer_.ApplyFileInfo(target_, writable) == StatusSuccess) {
+        status = writer_.MoveItem(path_, target_);
+        if (status != StatusSuccess) writer_.ApplyFileInfo(target_, old);
+      }
     }
-    const uint64_t mark = log_.MessageCount();
-    const uint32_t status = writer_.MoveItem(path_, target_);
     if (status != StatusSuccess) {
-      if (readOnly) writer_.ApplyFileInfo(target_, old);
       throw PluginFailure(log_, mark, L"cannot put the new copy in place of " + Quoted(target_), status);
     }
   }
