@@ -53,7 +53,9 @@ ln -s ../../outside/target.txt "$through/work/folder/inner-link"
 # outside the target, dangling links, a link planted under the name the host
 # writes c.txt's replacement under (TemporaryPathFor; the test checks the
 # name), a DST link back to its own SRC file, a DST file that is its SRC file
-# under a second name (a hard link), a source entry that never ends, and a
+# under a second name (a hard link), a DST file that is another name of the
+# read-only file outside (its replacement must leave that file as it is), a
+# source entry that never ends, and a
 # name holding a backslash beside the folder and file it would spell. What
 # lies in outside/ must stay as it is, bytes and mode.
 h="$root/hostile"
@@ -64,6 +66,8 @@ printf planted > "$h/outside/planted.txt"
 for f in a b c d f; do printf "new-$f" > "$h/src/$f.txt"; done
 printf old-c > "$h/dst/c.txt"
 ln "$h/src/f.txt" "$h/dst/f.txt"
+printf new-g > "$h/src/g.txt"
+ln "$h/outside/ro.txt" "$h/dst/g.txt"
 mkdir "$h/src/sep"
 printf good > "$h/src/sep/b"
 printf bad > "$h/src/sep\\b"

@@ -21,6 +21,7 @@
 #include "host/session/LoadedPlugin.h"
 #include "host/session/Text.h"
 #include "tests/host/CapturedOutput.h"
+#include "tests/support/NativeShell.h"
 #include "tests/support/RegistryOverride.h"
 #include "tests/support/TempFolder.h"
 #include "vmlib/ScopedHandle.h"
@@ -474,6 +475,8 @@ TEST_F(MainJob, LinksOnEitherSideNeverChangeWhatLiesOutside) {
   const std::wstring root = LINK_FIXTURE L"\\hostile";
   const std::wstring from = root + L"\\src", to = root + L"\\dst", outside = root + L"\\outside";
   ASSERT_TRUE(test::Exists(host::TemporaryPathFor(to + L"\\c.txt"))) << "links.sh plants its link under another name";
+  const std::wstring planted = host::TemporaryPathFor(to + L"\\p.txt");
+  ASSERT_EQ(test::RunNative(to, "printf old-p > p.txt && ln ../outside/planted.txt '" + test::UnixPathOf(planted) + "'"), 0);
   const test::RegistryOverride registry;
   test::RegistryOverride::AddNetworkDrive(L"N", L"\\\\srv\\share");
   const std::wstring link = L"DST holds a link under this name: ";
@@ -486,6 +489,7 @@ TEST_F(MainJob, LinksOnEitherSideNeverChangeWhatLiesOutside) {
             L"    d.txt\n      " + link, L"    f.txt\n      " + link, L"    zero\n",
             L"    sep\\b\n      its name holds '\\', which Windows takes for a separator"});
     EXPECT_EQ(ReadFileBytes(to + L"\\c.txt"), "old-c");
+    EXPECT_EQ(ReadFileBytes(to + L"\\g.txt"), "new-g");
     EXPECT_FALSE(test::Exists(to + L"\\zero")) << "what was read from /dev/zero was kept";
     // Into the 1 MiB drive, where a read without its bound would end too.
     if (HaveSmallDrive()) {
@@ -501,6 +505,9 @@ TEST_F(MainJob, LinksOnEitherSideNeverChangeWhatLiesOutside) {
     EXPECT_EQ(ReadFileBytes(to + L"\\sep\\b"), "good");
     Expect({L"put", temp / L"put.txt", target + L"\\a.txt"}, 1, {L"a.txt' is a link to "});
     Expect({L"put", temp / L"put.txt", target + L"\\b.txt"}, 1); // dangling
+    // The replacement's temporary name planted as another name of a file outside.
+    Expect({L"put", temp / L"put.txt", target + L"\\p.txt"}, 0);
+    EXPECT_EQ(ReadFileBytes(to + L"\\p.txt"), "put");
     // A local link is replaced by the file, never written through.
     for (const wchar_t* local : {L"\\local\\link.txt", L"\\local\\dangling.txt"}) {
       Expect({L"get", source + L"\\c.txt", root + local}, 0);
