@@ -1,4 +1,7 @@
 // The open-file table and the transfer of file contents.
+#include <tuple>
+
+#include "tests/support/ImportReplacement.h"
 #include "tests/support/PluginFixture.h"
 
 namespace test {
@@ -97,6 +100,32 @@ TEST_F(OpenFiles, FailedOpensSetIdZeroWithOneMessageAndAnInvalidPathLeavesTheId)
   EXPECT_EQ(Open(L"bad|name", OpenRead, id), 1u);
   EXPECT_EQ(id, 42u);
   EXPECT_EQ(log.messages.size(), 1u);
+}
+
+// A full disk answers in two codes. Wine's files give only the second
+// (ERROR_DISK_FULL), so the plug-in's import of WriteFile answers both here.
+DWORD fullDiskCode = 0;
+BOOL WINAPI WriteToFullDisk(HANDLE, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED) {
+  *written = 0;
+  ::SetLastError(fullDiskCode);
+  return FALSE;
+}
+
+TEST_F(OpenFiles, AFullDiskIsStatusSevenOnlyWhenTheHandleSaysSo) {
+  const ImportReplacement full(::GetModuleHandleW(L"Diskway.dll"), "kernel32.dll", "WriteFile",
+                               reinterpret_cast<void*>(&WriteToFullDisk));
+  ASSERT_TRUE(full.active());
+  uint32_t id = 0;
+  ASSERT_EQ(Open(L"full", OpenWrite, id), 0u);
+  for (const auto& [code, status, messages] :
+       {std::tuple{DWORD{ERROR_HANDLE_DISK_FULL}, 7u, size_t{0}}, {DWORD{ERROR_DISK_FULL}, 1u, size_t{1}}}) {
+    fullDiskCode = code;
+    uint32_t size = 4;
+    EXPECT_EQ(writer->Write("data", size, id), status) << code;
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(log.messages.size(), messages) << code;
+  }
+  writer->Close(id);
 }
 
 } // namespace
