@@ -20,6 +20,8 @@
 #include "tests/support/ImportReplacement.h"
 #include "tests/support/PluginFixture.h"
 
+#include <tlhelp32.h>
+
 namespace test {
 namespace {
 
@@ -38,11 +40,11 @@ std::string OwnApartment() {
 class ShadowCopyService : public PluginTest {
 protected:
   void SetUp() override {
-    ASSERT_TRUE(module_ && service.Resolved()) << "the service double must be loaded (WINEDLLOVERRIDES=vssapi=n)";
+    ASSERT_NE(service, nullptr) << "the service double must be loaded (WINEDLLOVERRIDES=vssapi=n)";
     // Every wait ends after a second, so a step that never finishes ends soon.
     ::SetEnvironmentVariableW(L"DISKWAY_VSS_TIMEOUT", L"1");
-    service.Reset();
-    service.SetImage(L"C:\\", image.c_str());
+    service->Reset();
+    service->SetImage(L"C:\\", image.c_str());
   }
 
   // The file as a program holds it (share mode 0), and as the snapshot of C:
@@ -63,7 +65,7 @@ protected:
   }
 
   VMLib::UniqueModule module_ = LoadServiceDouble();
-  const VssServiceDouble service{module_.get()};
+  VssServiceControl* const service = VssServiceControlOf(module_.get());
   const std::wstring image = temp / L"image-c";
   IBackupDataRead* reader = MakeReader();
 };
@@ -77,8 +79,8 @@ TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWi
 
   // Writers take part in a copy backup that declares no system state. One
   // that fails, or whose metadata cannot be read, is named; the snapshot is used.
-  service.AddWriter(L"Frozen Writer", S_OK, VSS_E_WRITERERROR_TIMEOUT);
-  service.AddWriter(L"Mute Writer", E_OUTOFMEMORY, S_OK);
+  service->AddWriter(L"Frozen Writer", S_OK, VSS_E_WRITERERROR_TIMEOUT);
+  service->AddWriter(L"Mute Writer", E_OUTOFMEMORY, S_OK);
   std::string bytes(100000, '\0');
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 256);
   const VMLib::UniqueFile one = Hold(L"one.bin", bytes), two = Hold(L"two.txt", "second");
@@ -89,13 +91,13 @@ TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWi
   EXPECT_NE(printed.find("Snapshot for \\\\?\\C:\\ already created. Reuse it.\n"), std::string::npos);
   EXPECT_NE(printed.find("GetWriterMetadata failed (0x8007000E): writer 2 of 2 skipped\n"), std::string::npos);
   EXPECT_NE(printed.find("Warning: writer 'Frozen Writer' failed (state 9, 0x800423F2)"), std::string::npos);
-  EXPECT_EQ(service.Argument(L"SetBackupState", 1), 0) << "a bootable system-state backup was declared";
+  EXPECT_EQ(service->Argument(L"SetBackupState", 1), 0) << "a bootable system-state backup was declared";
   EXPECT_TRUE(ReadAll(*reader, id) == bytes);
   EXPECT_EQ(ReadAll(*reader, second), "second");
-  EXPECT_EQ(service.Calls(L"DoSnapshotSet"), 1);
-  EXPECT_EQ(service.LiveSnapshots(), 1);
+  EXPECT_EQ(service->Calls(L"DoSnapshotSet"), 1);
+  EXPECT_EQ(service->LiveSnapshots(), 1);
   ReleaseInstance(reader);
-  EXPECT_EQ(service.LiveSnapshots(), 0);
+  EXPECT_EQ(service->LiveSnapshots(), 0);
 
   // The main job as the host runs it, with four workers: every held file
   // arrives whole, all from one snapshot, and the summary counts them. The
@@ -107,7 +109,7 @@ TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWi
     WriteFileBytes(temp / (L"src\\free" + std::to_wstring(i) + L".txt"), "free");
     held.push_back(Hold(L"src\\held" + std::to_wstring(i) + L".db", bytes, std::string(bytes.size(), 'L')));
   }
-  const int setsBefore = service.Calls(L"DoSnapshotSet");
+  const int setsBefore = service->Calls(L"DoSnapshotSet");
   hosttest::CapturedOutput out;
   hosttest::CapturedOutput err;
   EXPECT_EQ(host::Run({L"--data", temp / L"data", L"backup", temp.Virtual(L"src"), temp.Virtual(L"dst"), L"--threads",
@@ -116,12 +118,12 @@ TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWi
             0)
       << out.text() << err.text();
   EXPECT_NE(out.text().find(L"Snapshot:  8 locked files read from a shadow copy"), std::wstring::npos) << out.text();
-  EXPECT_EQ(service.Calls(L"DoSnapshotSet") - setsBefore, 1) << "one snapshot of the volume, not one per worker";
+  EXPECT_EQ(service->Calls(L"DoSnapshotSet") - setsBefore, 1) << "one snapshot of the volume, not one per worker";
   for (int i = 0; i < 8; ++i) {
     EXPECT_TRUE(ReadFileBytes(temp / (L"dst\\held" + std::to_wstring(i) + L".db")) == bytes) << "not the snapshot's bytes";
     EXPECT_EQ(ReadFileBytes(temp / (L"dst\\free" + std::to_wstring(i) + L".txt")), "free");
   }
-  EXPECT_EQ(service.LiveSnapshots(), 0);
+  EXPECT_EQ(service->LiveSnapshots(), 0);
 }
 
 // No Open waits longer than the limit (1 s here) and a little more, and every
@@ -155,10 +157,10 @@ TEST_F(ShadowCopyService, AfterAFailedSnapshotTheNextLockedFileIsReadFromAFreshO
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(std::wstring(c.call)) + " " + std::to_string(c.result));
-    service.Reset();
-    service.SetImage(L"C:\\", image.c_str());
-    for (int nth = 1; nth <= c.times; ++nth) service.Fail(c.call, nth, c.result);
-    for (const wchar_t* call : {L"GatherWriterMetadata", c.call}) service.Slow(call, c.times == 0 ? 700 : 0);
+    service->Reset();
+    service->SetImage(L"C:\\", image.c_str());
+    for (int nth = 1; nth <= c.times; ++nth) service->Fail(c.call, nth, c.result);
+    for (const wchar_t* call : {L"GatherWriterMetadata", c.call}) service->Slow(call, c.times == 0 ? 700 : 0);
     IBackupDataRead* instance = MakeReader();
     const VMLib::UniqueFile first = Hold(L"first.txt", "first"), next = Hold(L"next.txt", "next");
     uint32_t id = 0;
@@ -178,11 +180,57 @@ TEST_F(ShadowCopyService, AfterAFailedSnapshotTheNextLockedFileIsReadFromAFreshO
     }
     ASSERT_EQ(Open(instance, L"next.txt", id), 0u);
     EXPECT_EQ(ReadAll(*instance, id), "next");
-    EXPECT_EQ(service.Calls(L"DoSnapshotSet"), c.snapshotSets);
-    EXPECT_EQ(service.LiveSnapshots(), 1);
+    EXPECT_EQ(service->Calls(L"DoSnapshotSet"), c.snapshotSets);
+    EXPECT_EQ(service->LiveSnapshots(), 1);
     ReleaseInstance(instance);
-    EXPECT_EQ(service.LiveSnapshots(), 0);
+    EXPECT_EQ(service->LiveSnapshots(), 0);
   }
+}
+
+// Threads of this process. A provider serves from a thread of its own, which
+// only destroying it ends: one never destroyed outlives the library's unload.
+size_t ThreadCount() {
+  // INVALID_HANDLE_VALUE on failure, as for files.
+  const VMLib::UniqueFile threads(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  size_t count = 0;
+  for (BOOL more = ::Thread32First(threads.get(), &entry); more; more = ::Thread32Next(threads.get(), &entry)) {
+    count += entry.th32OwnerProcessID == ::GetCurrentProcessId() ? 1 : 0;
+  }
+  return count;
+}
+
+// A snapshot that cannot serve a file is dropped, even when the service fails
+// while it is dropped: the open fails with its own reason, the service's
+// failure reaches no host, and the next locked file gets a fresh snapshot
+// rather than the one that failed.
+TEST_F(ShadowCopyService, ASnapshotWithoutTheFileIsDroppedAndTheNextLockedFileGetsAFreshOne) {
+  service->Fail(L"AbortBackup", 1, VSS_E_UNEXPECTED);
+  WriteFileBytes(temp / L"gone.txt", "live");
+  const VMLib::UniqueFile held = HoldExclusively(temp / L"gone.txt");
+  const std::wstring inImage = image + L"\\" + (temp / L"gone.txt").substr(3);
+  const uint32_t code = FailureCode(VMLib::UniqueFile(::CreateFileW(inImage.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                                    nullptr, OPEN_EXISTING, 0, nullptr)).valid());
+  const size_t threadsBefore = ThreadCount();
+  ASSERT_GT(threadsBefore, 0u) << "this system lists no threads of ours";
+  uint32_t id = 8;
+  CaptureStderr();
+  EXPECT_EQ(Open(reader, L"gone.txt", id), 1u);
+  EXPECT_EQ(id, 0u);
+  ExpectLogged({{Info, LockedFileNotice(temp.Real(L"gone.txt"))},
+                {Warning, ShadowCopyFailure(WithErrorCode(
+                              L"Cannot open file from VSS snapshot '" + temp.Real(L"gone.txt") + L"'", code))}});
+  EXPECT_NE(GetCapturedStderr().find("\nAbortBackup failed (0x80042302)\n"), std::string::npos);
+  EXPECT_EQ(service->LiveSnapshots(), 0);
+
+  WriteImage(inImage, "copy");
+  ASSERT_EQ(Open(reader, L"gone.txt", id), 0u);
+  EXPECT_EQ(ReadAll(*reader, id), "copy");
+  EXPECT_EQ(service->Calls(L"DoSnapshotSet"), 2) << "a dropped snapshot was reused";
+  ReleaseInstance(reader);
+  EXPECT_EQ(service->LiveSnapshots(), 0);
+  EXPECT_EQ(ThreadCount(), threadsBefore) << "the provider was not destroyed";
 }
 
 // The host may release an instance from a thread of its own apartment, and
@@ -190,7 +238,7 @@ TEST_F(ShadowCopyService, AfterAFailedSnapshotTheNextLockedFileIsReadFromAFreshO
 // apartment stays as it was, and the snapshot still ends.
 TEST_F(ShadowCopyService, ReleaseFromAnotherThreadWithBackupCompleteFailingLeavesApartmentsAndNoSnapshot) {
   ASSERT_EQ(OwnApartment(), "none");
-  service.Fail(L"BackupComplete", 1, VSS_E_UNEXPECTED);
+  service->Fail(L"BackupComplete", 1, VSS_E_UNEXPECTED);
   const VMLib::UniqueFile held = Hold(L"held.txt", "copy");
   uint32_t id = 0;
   ASSERT_EQ(Open(reader, L"held.txt", id), 0u);
@@ -207,7 +255,7 @@ TEST_F(ShadowCopyService, ReleaseFromAnotherThreadWithBackupCompleteFailingLeave
   EXPECT_EQ(GetCapturedStderr(), "BackupComplete failed (0x80042302)\n");
   EXPECT_EQ(releasing, "STA");
   EXPECT_EQ(OwnApartment(), "none");
-  EXPECT_EQ(service.LiveSnapshots(), 0);
+  EXPECT_EQ(service->LiveSnapshots(), 0);
 }
 
 // The snapshot of C: shows the link again, leading off the snapshot, so a file
@@ -219,7 +267,7 @@ TEST_F(ShadowCopyService, FileBehindALinkToAnotherVolumeIsReadFromThatVolumesSna
   }
   const std::wstring name = L"held-" + std::to_wstring(::GetCurrentProcessId()) + L".txt";
   const std::wstring imageOfZ = temp / L"image-z";
-  service.SetImage(L"Z:\\", imageOfZ.c_str());
+  service->SetImage(L"Z:\\", imageOfZ.c_str());
   WriteImage(image + L"\\" + link.substr(3) + L"\\" + name, "from the snapshot of C:");
   WriteImage(imageOfZ + std::wstring(VSS_LINK_TARGET).substr(2) + L"\\" + name, "from the snapshot of Z:");
   WriteFileBytes(link + L"\\" + name, "live");
@@ -231,7 +279,7 @@ TEST_F(ShadowCopyService, FileBehindALinkToAnotherVolumeIsReadFromThatVolumesSna
   reader->Close(id);
   ASSERT_EQ(reader->Open(ToVirtual(link + L"\\" + name), OpenRead, id), 0u);
   EXPECT_EQ(ReadAll(*reader, id), "from the snapshot of Z:");
-  EXPECT_EQ(service.LiveSnapshots(), 1) << "the snapshot of C: is released for the one of Z:";
+  EXPECT_EQ(service->LiveSnapshots(), 1) << "the snapshot of C: is released for the one of Z:";
   reader->Close(id);
   held.reset();
   ::DeleteFileW((link + L"\\" + name).c_str());
@@ -240,7 +288,7 @@ TEST_F(ShadowCopyService, FileBehindALinkToAnotherVolumeIsReadFromThatVolumesSna
 // A user who is not an administrator is refused every components object: the
 // host's summary names the rights it takes.
 TEST_F(ShadowCopyService, AccessDeniedIsNamedInTheHostsSummary) {
-  service.Fail(L"CreateVssBackupComponents", 0, E_ACCESSDENIED);
+  service->Fail(L"CreateVssBackupComponents", 0, E_ACCESSDENIED);
   MakeFolder(temp / L"src");
   const VMLib::UniqueFile held = Hold(L"src\\held.db", "copy");
   hosttest::CapturedOutput out;
@@ -262,7 +310,7 @@ TEST_F(ShadowCopyService, AccessDeniedIsNamedInTheHostsSummary) {
 // authentication and impersonation levels asked for.
 std::vector<std::array<DWORD, 3>> securityRequests;
 HRESULT securityAnswer = S_OK;
-const VssServiceDouble* securityService = nullptr;
+VssServiceControl* securityService = nullptr;
 
 HRESULT WINAPI AnswerComSecurity(PSECURITY_DESCRIPTOR, LONG, SOLE_AUTHENTICATION_SERVICE*, void*,
                                  DWORD authentication, DWORD impersonation, void*, DWORD, void*) {
@@ -279,13 +327,13 @@ TEST_F(ShadowCopyService, ComSecurityIsSetBeforeTheServiceIsCalledUnlessTheHostS
   const test::ImportReplacement answering(library.get(), "ole32.dll", "CoInitializeSecurity",
                                          reinterpret_cast<void*>(&AnswerComSecurity));
   ASSERT_TRUE(answering.active());
-  securityService = &service;
+  securityService = service;
   const VMLib::UniqueFile held = Hold(L"held.txt", "copy");
   for (const HRESULT answer : {S_OK, RPC_E_TOO_LATE, E_OUTOFMEMORY}) {
     SCOPED_TRACE(answer);
     securityAnswer = answer;
     securityRequests.clear();
-    const DWORD before = static_cast<DWORD>(service.Calls(L"CreateVssBackupComponents"));
+    const DWORD before = static_cast<DWORD>(service->Calls(L"CreateVssBackupComponents"));
     ::SetEnvironmentVariableW(L"DISKWAY_VSS_WRITERS", answer == E_OUTOFMEMORY ? L"0" : nullptr);
     IBackupDataRead* instance = MakeReader();
     uint32_t id = 0;
@@ -301,10 +349,10 @@ TEST_F(ShadowCopyService, ComSecurityIsSetBeforeTheServiceIsCalledUnlessTheHostS
     EXPECT_EQ(printed.find("CoInitializeSecurity failed (0x8007000E): writers may not be heard") != std::string::npos,
               answer == E_OUTOFMEMORY)
         << printed;
-    EXPECT_EQ(service.Argument(L"SetContext", 0),
+    EXPECT_EQ(service->Argument(L"SetContext", 0),
               answer == E_OUTOFMEMORY ? VSS_CTX_FILE_SHARE_BACKUP : VSS_CTX_BACKUP);
   }
-  EXPECT_EQ(service.Calls(L"GatherWriterMetadata"), 2) << "a writer was asked without writers";
+  EXPECT_EQ(service->Calls(L"GatherWriterMetadata"), 2) << "a writer was asked without writers";
 }
 
 class Provider : public ShadowCopyService, public ::testing::WithParamInterface<const wchar_t*> {};
@@ -317,7 +365,7 @@ TEST_P(Provider, AccessDeniedIsThrownNamingTheCallAndTheServiceIsUnloadedWithThe
   const auto getInterface = VMLib::GetFunction<GetInterfaceFn>(library.get(), "GetInterface");
   ASSERT_NE(getInterface, nullptr);
   ISnapshotProvider* const provider = getInterface();
-  service.Fail(L"CreateVssBackupComponents", 0, E_ACCESSDENIED);
+  service->Fail(L"CreateVssBackupComponents", 0, E_ACCESSDENIED);
   EXPECT_EQ(provider->Initialize(), 0);
   EXPECT_EQ(provider->GetLastHResult(), E_ACCESSDENIED);
   // Taken as the plug-in takes it: read, then freed through the interface.
