@@ -99,13 +99,6 @@ private:
   size_t position_ = 0;
 };
 
-std::string Pattern(size_t size) {
-  std::string bytes(size, '\0');
-  uint32_t state = 12345;
-  for (char& byte : bytes) byte = static_cast<char>((state = state * 1103515245u + 12345u) >> 24);
-  return bytes;
-}
-
 class Transfers : public ::testing::Test {
 protected:
   test::TempFolder folder;
@@ -126,7 +119,7 @@ TEST_F(Transfers, FailedTransfersLeaveTheTargetAsItWas) {
   EXPECT_THROW(CopyFromLocal(data, log, folder / L"absent.bin", remote, 1024, false), HostError);
   EXPECT_TRUE(data.modes.empty()) << "the target was opened, and so emptied, for nothing";
 
-  test::WriteFileBytes(local, Pattern(5000));
+  test::WriteFileBytes(local, test::Pattern(5000, 0));
   data.capacity = 1500;
   try {
     CopyFromLocal(data, log, local, remote, 1024, false);
@@ -144,7 +137,7 @@ TEST_F(Transfers, FailedTransfersLeaveTheTargetAsItWas) {
   data.writeChunk = 7; // the rest of each short write is handed over again
   data.modes.clear();
   EXPECT_EQ(CopyFromLocal(data, log, local, remote, 1024, /*keepAttributes=*/true).bytes, 5000u);
-  EXPECT_EQ(data.files, (std::map<std::wstring, std::string>{{remote, Pattern(5000)}}));
+  EXPECT_EQ(data.files, (std::map<std::wstring, std::string>{{remote, test::Pattern(5000, 0)}}));
   EXPECT_EQ(data.modes, std::vector<uint32_t>{OpenWrite}) << "a replacement is a new file beside the old one";
 
   data.readFailsAt = 3000;

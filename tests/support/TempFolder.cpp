@@ -55,6 +55,18 @@ void MakeFolder(const std::wstring& path) {
   if (ec) ADD_FAILURE() << "cannot create test folder: " << ec.message();
 }
 
+std::string Pattern(size_t size, uint64_t seed) {
+  std::string bytes(size, '\0');
+  uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
+  for (char& byte : bytes) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    byte = static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
 VMLib::UniqueFile HoldExclusively(const std::wstring& path) {
   VMLib::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file) ADD_FAILURE() << "cannot hold the test file";

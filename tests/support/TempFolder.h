@@ -43,6 +43,8 @@ uint32_t Attributes(const std::wstring& path);
 void RemoveAll(const std::wstring& path);
 // What Windows enumerates in the folder, in its order, "." and ".." left out.
 std::vector<WIN32_FIND_DATAW> FolderItems(const std::wstring& folder);
+// `size` bytes with no pattern a copy could fake, the same for the same `seed`.
+std::string Pattern(size_t size, uint64_t seed);
 // Opens an existing file for reading with share mode 0: nobody else can open it.
 VMLib::UniqueFile HoldExclusively(const std::wstring& path);
 

@@ -13,7 +13,6 @@
 #include <vsserror.h>
 
 #include "contract/ISnapshotProvider.h"
-#include "host/cli/Commands.h"
 #include "providers/ProviderException.h"
 #include "tests/doubles/vssapi/VssApiControl.h"
 #include "tests/host/CapturedOutput.h"
@@ -81,8 +80,7 @@ TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWi
   // that fails, or whose metadata cannot be read, is named; the snapshot is used.
   service->AddWriter(L"Frozen Writer", S_OK, VSS_E_WRITERERROR_TIMEOUT);
   service->AddWriter(L"Mute Writer", E_OUTOFMEMORY, S_OK);
-  std::string bytes(100000, '\0');
-  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 256);
+  const std::string bytes = Pattern(100000, 0);
   const VMLib::UniqueFile one = Hold(L"one.bin", bytes), two = Hold(L"two.txt", "second");
   CaptureStderr();
   ASSERT_EQ(Open(reader, L"one.bin", id), 0u);
@@ -110,14 +108,10 @@ TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWi
     held.push_back(Hold(L"src\\held" + std::to_wstring(i) + L".db", bytes, std::string(bytes.size(), 'L')));
   }
   const int setsBefore = service->Calls(L"DoSnapshotSet");
-  hosttest::CapturedOutput out;
-  hosttest::CapturedOutput err;
-  EXPECT_EQ(host::Run({L"--data", temp / L"data", L"backup", temp.Virtual(L"src"), temp.Virtual(L"dst"), L"--threads",
-                       L"4"},
-                      out, err),
-            0)
-      << out.text() << err.text();
-  EXPECT_NE(out.text().find(L"Snapshot:  8 locked files read from a shadow copy"), std::wstring::npos) << out.text();
+  const hosttest::HostRun run = hosttest::Run(
+      {L"--data", temp / L"data", L"backup", temp.Virtual(L"src"), temp.Virtual(L"dst"), L"--threads", L"4"});
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_NE(run.output.find(L"Snapshot:  8 locked files read from a shadow copy"), std::wstring::npos) << run.output;
   EXPECT_EQ(service->Calls(L"DoSnapshotSet") - setsBefore, 1) << "one snapshot of the volume, not one per worker";
   for (int i = 0; i < 8; ++i) {
     EXPECT_TRUE(ReadFileBytes(temp / (L"dst\\held" + std::to_wstring(i) + L".db")) == bytes) << "not the snapshot's bytes";
@@ -291,16 +285,15 @@ TEST_F(ShadowCopyService, AccessDeniedIsNamedInTheHostsSummary) {
   service->Fail(L"CreateVssBackupComponents", 0, E_ACCESSDENIED);
   MakeFolder(temp / L"src");
   const VMLib::UniqueFile held = Hold(L"src\\held.db", "copy");
-  hosttest::CapturedOutput out;
-  hosttest::CapturedOutput err;
-  EXPECT_EQ(host::Run({L"--data", temp / L"data", L"backup", temp.Virtual(L"src"), temp.Virtual(L"dst")}, out, err),
-            1);
-  EXPECT_NE(out.text().find(L"could not be read from a shadow copy: VSS: CreateVssBackupComponents failed "
+  const hosttest::HostRun run =
+      hosttest::Run({L"--data", temp / L"data", L"backup", temp.Virtual(L"src"), temp.Virtual(L"dst")});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.output.find(L"could not be read from a shadow copy: VSS: CreateVssBackupComponents failed "
                             L"(0x80070005): access denied: making shadow copies needs administrator rights (run the "
                             L"program as administrator, elevated under UAC)\n  Access was denied: shadow copies "
                             L"need administrator rights."),
             std::wstring::npos)
-      << out.text();
+      << run.output;
 }
 
 // What the provider asked of COM security, answered as COM would: S_OK where
