@@ -84,48 +84,23 @@ bool LinksOpenAsTheirTarget() {
   return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
-TEST_F(DirectoryOperations, LinksAreRemovedAsLinksAndWhatTheyPointAtIsNeverTouched) {
-  const std::wstring fixture = LINK_FIXTURE;
+// Removing, moving, writing and applying attributes through names that
+// lead elsewhere: a folder that is itself a link; a tree with links to a full
+// and to an empty folder (RemoveDirectoryW would delete an empty target under
+// Wine); a link to a read-only file outside the working folder, a link to a
+// folder, a link whose target is missing and a folder holding a link.
+// Windows acts on a link itself; Wine opens the target, so there each act is
+// refused. Either way nothing outside changes.
+TEST_F(DirectoryOperations, NamesThatLeadElsewhereChangeNothingThere) {
+  const std::wstring fixture = LINK_FIXTURE, root = fixture + L"\\through";
   if (!(Attributes(fixture + L"\\tree\\link") & FILE_ATTRIBUTE_REPARSE_POINT)) {
     GTEST_SKIP() << "no link to a folder in the fixture (made natively by the link_fixture test)";
   }
-  // A folder that is itself a link, and a tree with links to a full and to an
-  // empty folder: RemoveDirectoryW would delete an empty target under Wine.
-  const uint32_t given = writer->RemoveFolder(ToVirtual(fixture + L"\\given"));
-  const uint32_t tree = writer->RemoveFolder(ToVirtual(fixture + L"\\tree"));
-  EXPECT_EQ(ReadFileBytes(fixture + L"\\givenTarget\\keep.txt"), "keep\n");
-  EXPECT_EQ(ReadFileBytes(fixture + L"\\outside\\keep.txt"), "keep\n");
-  EXPECT_TRUE(IsFolder(fixture + L"\\emptytarget"));
-  EXPECT_FALSE(Exists(fixture + L"\\tree\\sub"));
-  if (LinksOpenAsTheirTarget()) {
-    EXPECT_EQ(given, 1u);
-    EXPECT_EQ(tree, 1u);
-    EXPECT_TRUE(Exists(fixture + L"\\given"));
-    const std::wstring refused = L"Computer: cannot delete '\\\\?\\" + fixture;
-    ASSERT_EQ(log.messages.size(), 3u);
-    EXPECT_EQ(log.messages[0].text.rfind(refused + L"\\given': '", 0), 0u) << log.messages[0].text;
-    EXPECT_TRUE(Contains(log.messages[0].text, L"reaches another item")) << log.messages[0].text;
-    for (size_t i : {1, 2}) EXPECT_EQ(log.messages[i].text.rfind(refused + L"\\tree\\", 0), 0u) << i;
-  } else {
-    EXPECT_EQ(given, 0u);
-    EXPECT_EQ(tree, 0u);
-    EXPECT_FALSE(Exists(fixture + L"\\given"));
-    EXPECT_FALSE(Exists(fixture + L"\\tree"));
-    EXPECT_TRUE(log.messages.empty());
-  }
-}
-
-// Removing, moving, writing and applying attributes through names that
-// lead elsewhere: a link to a read-only file outside the working folder, a
-// link to a folder, a link whose target is missing and a folder holding a
-// link. Windows acts on a link itself; Wine opens the target, so there
-// each act is refused. Either way nothing outside changes.
-TEST_F(DirectoryOperations, NamesThatLeadElsewhereChangeNothingThere) {
-  const std::wstring root = std::wstring(LINK_FIXTURE) + L"\\through";
-  if (!Exists(root + L"\\work\\filelink")) GTEST_SKIP() << "no link fixture (made natively by the link_fixture test)";
   auto work = [&](const wchar_t* name) { return ToVirtual(root + L"\\work\\" + name); };
   uint32_t id = 0;
   const std::vector<uint32_t> statuses = {
+      writer->RemoveFolder(ToVirtual(fixture + L"\\given")),
+      writer->RemoveFolder(ToVirtual(fixture + L"\\tree")),
       writer->ApplyFileInfo(work(L"filelink"), FileInfo()),
       writer->Open(work(L"filelink"), 1, id),
       writer->Open(work(L"dangling"), 2, id),
@@ -135,19 +110,31 @@ TEST_F(DirectoryOperations, NamesThatLeadElsewhereChangeNothingThere) {
       writer->RemoveFolder(work(L"folder")),
   };
 
+  EXPECT_EQ(ReadFileBytes(fixture + L"\\givenTarget\\keep.txt"), "keep\n");
+  EXPECT_EQ(ReadFileBytes(fixture + L"\\outside\\keep.txt"), "keep\n");
+  EXPECT_TRUE(IsFolder(fixture + L"\\emptytarget"));
+  EXPECT_FALSE(Exists(fixture + L"\\tree\\sub"));
   const std::wstring target = root + L"\\outside\\target.txt";
   EXPECT_EQ(ReadFileBytes(target), "outside");
   EXPECT_TRUE(Attributes(target) & FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(ReadFileBytes(root + L"\\outside\\dir\\inner.txt"), "inside");
   EXPECT_FALSE(Exists(root + L"\\outside\\missing.txt"));
-  if (!LinksOpenAsTheirTarget()) return;
-  EXPECT_EQ(statuses, std::vector<uint32_t>(statuses.size(), 1u));
-  for (const wchar_t* link : {L"filelink", L"dirlink", L"folder\\inner-link"}) {
-    EXPECT_TRUE(Exists(root + L"\\work\\" + link)) << link;
+  if (!LinksOpenAsTheirTarget()) {
+    EXPECT_FALSE(Exists(fixture + L"\\given") || Exists(fixture + L"\\tree")) << "a link was not removed as a link";
+    return;
   }
-  // Each refusal is an error that says the name reaches another item, or is
-  // a link, or for the dangling link, that its target is missing.
-  ASSERT_EQ(log.messages.size(), statuses.size());
+  EXPECT_EQ(statuses, std::vector<uint32_t>(statuses.size(), 1u));
+  for (const wchar_t* link : {L"\\given", L"\\through\\work\\filelink", L"\\through\\work\\dirlink",
+                              L"\\through\\work\\folder\\inner-link"}) {
+    EXPECT_TRUE(Exists(fixture + link)) << link;
+  }
+  // Each refusal is an error that names the item and says it reaches another
+  // item, or is a link, or for the dangling link, that its target is missing:
+  // the tree's refusals are one for each link in it.
+  ASSERT_EQ(log.messages.size(), statuses.size() + 1);
+  const std::wstring refused = L"Computer: cannot delete '\\\\?\\" + fixture;
+  EXPECT_EQ(log.messages[0].text.rfind(refused + L"\\given': '", 0), 0u) << log.messages[0].text;
+  for (size_t i : {1, 2}) EXPECT_EQ(log.messages[i].text.rfind(refused + L"\\tree\\", 0), 0u) << i;
   for (const LoggedMessage& message : log.messages) {
     EXPECT_TRUE(message.level == Error && (Contains(message.text, L"reaches another item") || Contains(message.text, L"it is a link") ||
                                            Contains(message.text, L"a link whose target is missing")))
