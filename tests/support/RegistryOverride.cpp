@@ -39,8 +39,6 @@ RegistryOverride::~RegistryOverride() {
   ::RegDeleteTreeW(HKEY_CURRENT_USER, scratch_.c_str());
 }
 
-void RegistryOverride::CreateKey(HKEY root, const std::wstring& key) { CreateForWrite(root, key); }
-
 void RegistryOverride::SetDword(HKEY root, const std::wstring& key, const std::wstring& name, uint32_t value) {
   const DWORD data = value;
   SetValue(root, key, name, REG_DWORD, &data, sizeof(data));

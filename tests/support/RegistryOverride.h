@@ -19,7 +19,6 @@ public:
 
   // Writers below the redirected roots (HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE).
   static void SetDword(HKEY root, const std::wstring& key, const std::wstring& name, uint32_t value);
-  static void CreateKey(HKEY root, const std::wstring& key);
 
   // A persistent network drive as Windows keeps it: HKCU\Network\<name>.
   static void AddNetworkDrive(const std::wstring& name, const std::wstring& remotePath);
