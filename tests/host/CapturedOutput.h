@@ -20,7 +20,7 @@ private:
 };
 
 struct HostRun {
-  int exitCode = -1; // -1: killed
+  int exitCode;
   std::wstring output; // standard output, then standard error
 };
 
