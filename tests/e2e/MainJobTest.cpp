@@ -20,6 +20,7 @@
 #include "host/session/Format.h"
 #include "host/session/LoadedPlugin.h"
 #include "host/session/Text.h"
+#include "instance/PluginImplementation.h"
 #include "tests/host/CapturedOutput.h"
 #include "tests/support/RegistryOverride.h"
 #include "tests/support/TempFolder.h"
@@ -65,15 +66,15 @@ void WriteSparse(const std::wstring& path, int64_t bytes) {
   ASSERT_TRUE(::SetFilePointerEx(sparse.get(), size, nullptr, FILE_BEGIN) && ::SetEndOfFile(sparse.get()));
 }
 
-// A FAT32 drive over the real plug-in's writer: it keeps write times in
+// A FAT32 drive under the plug-in's own writer: it keeps write times in
 // steps of 2 s and creation times in steps of 10 ms, its listing shows them
 // `shift` later (as after a change of daylight-saving time, FAT keeping
 // local time), and with `warn` the plug-in warns while it applies an item's
 // information, as it does of an ACL it could not set. Without `keepsTimes`
 // it sets times of its own instead, as some WebDAV and NAS drives do.
-class FatDrive final : public IBackupDataWrite {
+class FatDrive final : public PluginImplementation {
 public:
-  FatDrive(IBackupDataWrite& real, IPluginLog& log) : real_(real), log_(log) {}
+  FatDrive(IPluginLog& log, IPluginHost& host) : PluginImplementation(&log, &host, InstanceWrite), log_(log) {}
   int64_t shift = 0;
   bool warn = false;
   bool keepsTimes = true;
@@ -84,29 +85,15 @@ public:
     kept.creationTime -= kept.creationTime % 100000;
     if (!keepsTimes) kept.validFields &= ~static_cast<uint32_t>(FieldCreationTime | FieldLastWriteTime);
     if (warn) log_.Log(Warning, (L"Can't set file ACL rights for '" + path + L"'").c_str());
-    return real_.ApplyFileInfo(path, kept);
+    return PluginImplementation::ApplyFileInfo(path, kept);
   }
   uint32_t ListFolder(const std::wstring& path, FolderList& list) override {
-    const uint32_t status = real_.ListFolder(path, list);
+    const uint32_t status = PluginImplementation::ListFolder(path, list);
     for (FolderEntry& entry : list) entry.info.lastWriteTime += shift;
     return status;
   }
-  uint32_t Open(const std::wstring& path, uint32_t mode, uint32_t& id) override { return real_.Open(path, mode, id); }
-  uint32_t Read(void* buffer, uint32_t& size, const uint32_t& id) override { return real_.Read(buffer, size, id); }
-  uint32_t Seek(uint32_t& id, int64_t& offset) override { return real_.Seek(id, offset); }
-  uint32_t Close(uint32_t& id) override { return real_.Close(id); }
-  uint32_t QueryFileInfo(const std::wstring& path, FileInfo& info) override { return real_.QueryFileInfo(path, info); }
-  void Reserved8() override {}
-  uint32_t Write(const void* buffer, uint32_t& size, const uint32_t& id) override { return real_.Write(buffer, size, id); }
-  uint32_t CreateFolder(const std::wstring& path) override { return real_.CreateFolder(path); }
-  uint32_t RemoveFolder(const std::wstring& path) override { return real_.RemoveFolder(path); }
-  uint32_t RemoveFile(const std::wstring& path) override { return real_.RemoveFile(path); }
-  uint32_t MoveItem(const std::wstring& from, const std::wstring& to) override { return real_.MoveItem(from, to); }
-  uint32_t Reserved6() override { return StatusSuccess; }
-  uint32_t Reserved7() override { return StatusSuccess; }
 
 private:
-  IBackupDataWrite& real_;
   IPluginLog& log_;
 };
 
@@ -126,26 +113,10 @@ void MakeTree(const std::wstring& root) {
   SetTimes(root + L"\\empty", kJanuary2024 + 8 * kHour);
 }
 
-// What a copy must keep of every item below `root`, read with Win32 alone:
-// the attributes a copy restores, the last write time, the contents.
-std::map<std::wstring, std::string> Describe(const std::wstring& root, const std::wstring& relative = L"") {
-  std::map<std::wstring, std::string> items;
-  for (const WIN32_FIND_DATAW& data : test::FolderItems(relative.empty() ? root : root + L"\\" + relative)) {
-    const std::wstring item = relative.empty() ? data.cFileName : relative + L"\\" + data.cFileName;
-    const uint32_t kept = data.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                                   FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY);
-    const uint64_t written =
-        static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
-    std::string text = "attributes " + std::to_string(kept) + ", written " + std::to_string(written);
-    if (kept & FILE_ATTRIBUTE_DIRECTORY) {
-      items.merge(Describe(root, item));
-    } else {
-      const std::string bytes = ReadFileBytes(root + L"\\" + item);
-      text += ", " + std::to_string(bytes.size()) + " bytes, hash " + std::to_string(std::hash<std::string>()(bytes));
-    }
-    items[item] = text;
-  }
-  return items;
+// What a copy must keep of every item below `root`: the attributes a copy
+// restores, the last write time, the contents.
+std::map<std::wstring, std::string> Describe(const std::wstring& root) {
+  return test::Describe(root, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
 }
 
 // Drive T: is a 1 MiB tmpfs where ./diskway test could mount one.
@@ -347,7 +318,7 @@ TEST_F(MainJob, FatDriveRoundsTimesRefusesLargeFilesAndMetadataWarningsAreCounte
   hosttest::CapturedOutput out;
   host::HostLog log(out);
   host::LoadedPlugin plugin(host::ExecutableFolder() + L"\\Diskway.dll", log, pluginHost);
-  FatDrive fat(plugin.Writer(), log);
+  FatDrive fat(log, pluginHost);
   test::MakeFolder(src);
   WriteFile(src + L"\\odd.txt", "odd", kJanuary2024 + 12345678);
   WriteSparse(src + L"\\huge.bin", 5LL << 32);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,10 @@ uint32_t Attributes(const std::wstring& path);
 void RemoveAll(const std::wstring& path);
 // What Windows enumerates in the folder, in its order, "." and ".." left out.
 std::vector<WIN32_FIND_DATAW> FolderItems(const std::wstring& folder);
+// Every item below `folder` by its name relative to it: those of `attributes`
+// it has, its last write time and, for a file, its size and a hash of its
+// bytes. Read through \\?\, so that no name is taken for another.
+std::map<std::wstring, std::string> Describe(const std::wstring& folder, uint32_t attributes);
 // `size` bytes with no pattern a copy could fake, the same for the same `seed`.
 std::string Pattern(size_t size, uint64_t seed);
 // Opens an existing file for reading with share mode 0: nobody else can open it.
