@@ -36,6 +36,20 @@ std::string OwnApartment() {
   return type == APTTYPE_MTA ? "MTA" : "STA";
 }
 
+// Threads of this process. A provider serves from a thread of its own, which
+// only destroying it ends: one never destroyed outlives the library's unload.
+size_t ThreadCount() {
+  // INVALID_HANDLE_VALUE on failure, as for files.
+  const VMLib::UniqueFile threads(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  size_t count = 0;
+  for (BOOL more = ::Thread32First(threads.get(), &entry); more; more = ::Thread32Next(threads.get(), &entry)) {
+    count += entry.th32OwnerProcessID == ::GetCurrentProcessId() ? 1 : 0;
+  }
+  return count;
+}
+
 class ShadowCopyService : public PluginTest {
 protected:
   void SetUp() override {
@@ -69,7 +83,11 @@ protected:
   IBackupDataRead* reader = MakeReader();
 };
 
+// The host may release an instance from a thread of its own apartment, and
+// BackupComplete may fail then: the failure is only printed, every thread's
+// apartment stays as it was, and the snapshot still ends.
 TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWithTheInstanceOrTheRun) {
+  ASSERT_EQ(OwnApartment(), "none");
   WriteFileBytes(temp / L"free.txt", "free");
   uint32_t id = 0, second = 0;
   ASSERT_EQ(Open(reader, L"free.txt", id), 0u);
@@ -92,9 +110,21 @@ TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWi
   EXPECT_EQ(service->Argument(L"SetBackupState", 1), 0) << "a bootable system-state backup was declared";
   EXPECT_TRUE(ReadAll(*reader, id) == bytes);
   EXPECT_EQ(ReadAll(*reader, second), "second");
+  EXPECT_EQ(OwnApartment(), "none") << "the open put the host's thread in an apartment";
   EXPECT_EQ(service->Calls(L"DoSnapshotSet"), 1);
   EXPECT_EQ(service->LiveSnapshots(), 1);
-  ReleaseInstance(reader);
+  service->Fail(L"BackupComplete", 1, VSS_E_UNEXPECTED);
+  std::string releasing;
+  CaptureStderr();
+  std::thread([&] {
+    ::CoInitializeEx(/*reserved=*/nullptr, COINIT_APARTMENTTHREADED);
+    ReleaseInstance(reader);
+    releasing = OwnApartment();
+    ::CoUninitialize();
+  }).join();
+  EXPECT_EQ(GetCapturedStderr(), "BackupComplete failed (0x80042302)\n");
+  EXPECT_EQ(releasing, "STA");
+  EXPECT_EQ(OwnApartment(), "none");
   EXPECT_EQ(service->LiveSnapshots(), 0);
 
   // The main job as the host runs it, with four workers: every held file
@@ -123,13 +153,17 @@ TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWi
 // No Open waits longer than the limit (1 s here) and a little more, and every
 // failure reaches standard error, naming the call and its result: through the
 // sink, or from the provider itself while Initialize runs, before it has one.
+// Each provider is destroyed with its instance.
 TEST_F(ShadowCopyService, AfterAFailedSnapshotTheNextLockedFileIsReadFromAFreshOne) {
+  const std::wstring notInImage =
+      WithErrorCode(L"Cannot open file from VSS snapshot '" + temp.Real(L"first.txt") + L"'", ERROR_FILE_NOT_FOUND);
   const struct {
     const wchar_t* call;
     HRESULT result;
     int times; // calls that fail, from the first; 0: it and the writers' metadata are slow once
     const wchar_t* firstFailure; // null: the first file is read too
     int snapshotSets;
+    bool imageLacksFirst = false;
   } cases[] = {
       // A FAT or exFAT volume: refused, with no reason of the plug-in's own.
       {L"AddToSnapshotSet", VSS_E_VOLUME_NOT_SUPPORTED, 1, L"", 1},
@@ -148,6 +182,9 @@ TEST_F(ShadowCopyService, AfterAFailedSnapshotTheNextLockedFileIsReadFromAFreshO
        L"VSS: PrepareForBackup failed (0x800705B4): no answer within 1 s (DISKWAY_VSS_TIMEOUT)", 1},
       // The service cannot serve: the next locked file loads the library again.
       {L"InitializeForBackup", VSS_E_UNEXPECTED, 1, L"Cannot load vssapi.dll. Shadow copying will be unavailable", 1},
+      // A snapshot that cannot serve a file is dropped, even when the service
+      // fails to drop it: the open fails with its own reason.
+      {L"AbortBackup", VSS_E_UNEXPECTED, 1, notInImage.c_str(), 2, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(std::wstring(c.call)) + " " + std::to_string(c.result));
@@ -155,8 +192,11 @@ TEST_F(ShadowCopyService, AfterAFailedSnapshotTheNextLockedFileIsReadFromAFreshO
     service->SetImage(L"C:\\", image.c_str());
     for (int nth = 1; nth <= c.times; ++nth) service->Fail(c.call, nth, c.result);
     for (const wchar_t* call : {L"GatherWriterMetadata", c.call}) service->Slow(call, c.times == 0 ? 700 : 0);
+    const size_t threads = ThreadCount();
+    ASSERT_GT(threads, 0u) << "this system lists no threads of ours";
     IBackupDataRead* instance = MakeReader();
     const VMLib::UniqueFile first = Hold(L"first.txt", "first"), next = Hold(L"next.txt", "next");
+    if (c.imageLacksFirst) ::DeleteFileW((image + L"\\" + (temp / L"first.txt").substr(3)).c_str());
     uint32_t id = 0;
     log.messages.clear();
     const DWORD started = ::GetTickCount();
@@ -178,78 +218,8 @@ TEST_F(ShadowCopyService, AfterAFailedSnapshotTheNextLockedFileIsReadFromAFreshO
     EXPECT_EQ(service->LiveSnapshots(), 1);
     ReleaseInstance(instance);
     EXPECT_EQ(service->LiveSnapshots(), 0);
+    EXPECT_EQ(ThreadCount(), threads) << "the provider was not destroyed";
   }
-}
-
-// Threads of this process. A provider serves from a thread of its own, which
-// only destroying it ends: one never destroyed outlives the library's unload.
-size_t ThreadCount() {
-  // INVALID_HANDLE_VALUE on failure, as for files.
-  const VMLib::UniqueFile threads(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-  THREADENTRY32 entry = {};
-  entry.dwSize = sizeof(entry);
-  size_t count = 0;
-  for (BOOL more = ::Thread32First(threads.get(), &entry); more; more = ::Thread32Next(threads.get(), &entry)) {
-    count += entry.th32OwnerProcessID == ::GetCurrentProcessId() ? 1 : 0;
-  }
-  return count;
-}
-
-// A snapshot that cannot serve a file is dropped, even when the service fails
-// while it is dropped: the open fails with its own reason, the service's
-// failure reaches no host, and the next locked file gets a fresh snapshot
-// rather than the one that failed.
-TEST_F(ShadowCopyService, ASnapshotWithoutTheFileIsDroppedAndTheNextLockedFileGetsAFreshOne) {
-  service->Fail(L"AbortBackup", 1, VSS_E_UNEXPECTED);
-  WriteFileBytes(temp / L"gone.txt", "live");
-  const VMLib::UniqueFile held = HoldExclusively(temp / L"gone.txt");
-  const std::wstring inImage = image + L"\\" + (temp / L"gone.txt").substr(3);
-  const uint32_t code = FailureCode(VMLib::UniqueFile(::CreateFileW(inImage.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                                                    nullptr, OPEN_EXISTING, 0, nullptr)).valid());
-  const size_t threadsBefore = ThreadCount();
-  ASSERT_GT(threadsBefore, 0u) << "this system lists no threads of ours";
-  uint32_t id = 8;
-  CaptureStderr();
-  EXPECT_EQ(Open(reader, L"gone.txt", id), 1u);
-  EXPECT_EQ(id, 0u);
-  ExpectLogged({{Info, LockedFileNotice(temp.Real(L"gone.txt"))},
-                {Warning, ShadowCopyFailure(WithErrorCode(
-                              L"Cannot open file from VSS snapshot '" + temp.Real(L"gone.txt") + L"'", code))}});
-  EXPECT_NE(GetCapturedStderr().find("\nAbortBackup failed (0x80042302)\n"), std::string::npos);
-  EXPECT_EQ(service->LiveSnapshots(), 0);
-
-  WriteImage(inImage, "copy");
-  ASSERT_EQ(Open(reader, L"gone.txt", id), 0u);
-  EXPECT_EQ(ReadAll(*reader, id), "copy");
-  EXPECT_EQ(service->Calls(L"DoSnapshotSet"), 2) << "a dropped snapshot was reused";
-  ReleaseInstance(reader);
-  EXPECT_EQ(service->LiveSnapshots(), 0);
-  EXPECT_EQ(ThreadCount(), threadsBefore) << "the provider was not destroyed";
-}
-
-// The host may release an instance from a thread of its own apartment, and
-// BackupComplete may fail then: the failure is only printed, every thread's
-// apartment stays as it was, and the snapshot still ends.
-TEST_F(ShadowCopyService, ReleaseFromAnotherThreadWithBackupCompleteFailingLeavesApartmentsAndNoSnapshot) {
-  ASSERT_EQ(OwnApartment(), "none");
-  service->Fail(L"BackupComplete", 1, VSS_E_UNEXPECTED);
-  const VMLib::UniqueFile held = Hold(L"held.txt", "copy");
-  uint32_t id = 0;
-  ASSERT_EQ(Open(reader, L"held.txt", id), 0u);
-  EXPECT_EQ(ReadAll(*reader, id), "copy");
-  EXPECT_EQ(OwnApartment(), "none") << "the open put the host's thread in an apartment";
-  std::string releasing;
-  CaptureStderr();
-  std::thread([&] {
-    ::CoInitializeEx(/*reserved=*/nullptr, COINIT_APARTMENTTHREADED);
-    ReleaseInstance(reader);
-    releasing = OwnApartment();
-    ::CoUninitialize();
-  }).join();
-  EXPECT_EQ(GetCapturedStderr(), "BackupComplete failed (0x80042302)\n");
-  EXPECT_EQ(releasing, "STA");
-  EXPECT_EQ(OwnApartment(), "none");
-  EXPECT_EQ(service->LiveSnapshots(), 0);
 }
 
 // The snapshot of C: shows the link again, leading off the snapshot, so a file
