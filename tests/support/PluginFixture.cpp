@@ -151,4 +151,13 @@ void PluginTest::ExpectLogged(const Messages& expected) {
   log.messages.clear();
 }
 
+void PluginTest::ExpectHeldOpenFails(IBackupDataRead& reader, const std::wstring& relative, const std::wstring& reason) {
+  WriteFileBytes(temp / relative, "live");
+  const VMLib::UniqueFile held = HoldExclusively(temp / relative);
+  uint32_t id = 5;
+  EXPECT_EQ(reader.Open(temp.Virtual(relative), OpenRead, id), 1u);
+  EXPECT_EQ(id, 0u);
+  ExpectLogged({{Info, LockedFileNotice(temp.Real(relative))}, {Warning, ShadowCopyFailure(reason)}});
+}
+
 } // namespace test

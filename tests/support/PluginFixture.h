@@ -106,6 +106,10 @@ protected:
 
   // Exactly these messages arrived since the last check; forgets them.
   void ExpectLogged(const Messages& expected);
+  // Opens `relative` while this test holds it, so that the plug-in falls back
+  // to a shadow copy, which fails for `reason`: the open fails with id 0, and
+  // the host hears why.
+  void ExpectHeldOpenFails(IBackupDataRead& reader, const std::wstring& relative, const std::wstring& reason);
 
   TempFolder temp;      // the test's own files
   TempFolder dataRoot;  // holds the plug-in's data folder, apart from `temp`

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <system_error>
 #include <utility>
 
@@ -62,14 +63,9 @@ void MakeFolder(const std::wstring& path) {
 }
 
 std::string Pattern(size_t size, uint64_t seed) {
+  std::mt19937_64 random(seed);
   std::string bytes(size, '\0');
-  uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
-  for (char& byte : bytes) {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    byte = static_cast<char>(state >> 24);
-  }
+  for (char& byte : bytes) byte = static_cast<char>(random() >> 24);
   return bytes;
 }
 
