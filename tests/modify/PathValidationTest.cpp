@@ -58,8 +58,9 @@ TEST_F(PathValidation, EveryChangeRefusesAnInvalidPathAndTouchesNothing) {
 
 // Where the system allows long paths, one is used, with a warning.
 TEST_F(PathValidation, WithLongPathsEnabledALongPathIsUsedWithAWarning) {
-  RegistryOverride::SetDword(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\FileSystem", L"LongPathsEnabled",
-                             1);
+  const DWORD enabled = 1;
+  ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\FileSystem", L"LongPathsEnabled", REG_DWORD,
+                    &enabled, sizeof(enabled));
   IBackupDataWrite* writer = MakeWriter();
   const std::wstring tail = std::wstring(150, L'a') + L"\\" + std::wstring(150, L'b');
   const std::wstring longPath = temp.Virtual(tail);
