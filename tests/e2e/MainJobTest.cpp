@@ -22,6 +22,7 @@
 #include "host/session/Text.h"
 #include "instance/PluginImplementation.h"
 #include "tests/host/CapturedOutput.h"
+#include "tests/support/NativeShell.h"
 #include "tests/support/RegistryOverride.h"
 #include "tests/support/TempFolder.h"
 #include "vmlib/ScopedHandle.h"
@@ -127,16 +128,6 @@ bool HaveSmallDrive() {
 
 bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
 
-// The same folder reached through Z: (the Linux root): C: is the prefix's
-// drive_c, and Wine hands its prefix to every process.
-std::wstring ThroughZ(const std::wstring& onC) {
-  wchar_t prefix[MAX_PATH];
-  const DWORD length = ::GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH);
-  std::wstring path = L"Z:" + std::wstring(prefix, length < MAX_PATH ? length : 0) + L"\\drive_c" + onC.substr(2);
-  std::replace(path.begin(), path.end(), L'/', L'\\');
-  return path;
-}
-
 // diskway-host.exe from the test's own folder as a child process, killed as
 // soon as `due` says so (asked every millisecond): its exit code, -1 when
 // killed. The arguments hold no quotes and end in no backslash, so quoting
@@ -211,7 +202,9 @@ TEST_P(TreeJob, BackupRestoreAndIncrementalKeepTheTreeAndVerifyNamesEveryDiffere
 
   // Jobs that cannot start: a missing SRC; SRC and DST in one another, also
   // when spelled in other case or reached through a second drive letter.
-  const std::wstring srcThroughZ = ThroughZ(src);
+  const std::string onZ = test::UnixPathOf(src);
+  std::wstring srcThroughZ = L"Z:" + std::wstring(onZ.begin(), onZ.end());
+  std::replace(srcThroughZ.begin(), srcThroughZ.end(), L'/', L'\\');
   std::wstring shouted = src;
   for (wchar_t& c : shouted) c = static_cast<wchar_t>(::towupper(c));
   for (const auto& [from, to, refusal] : std::vector<std::tuple<std::wstring, std::wstring, std::wstring>>{
@@ -542,7 +535,7 @@ TEST_F(MainJob, ItemCommandsActOnTheFileSystem) {
   EXPECT_FALSE(test::Exists(temp / L"absent.bin")) << "created before the plug-in opened the file";
 
   WriteFile(temp / L"item.txt", "12345", kJanuary2024, FILE_ATTRIBUTE_HIDDEN);
-  Expect({L"info"}, 0, {L"Computer 1.0", L"C$"});
+  Expect({L"info"}, 0, {L"Computer 1.0", L"3 (read, write)", L"C$"});
   Expect({L"ls", ToVirtual(temp.path())}, 0, {L"item.txt"});
   // The host adds its own epoch to the plug-in's times, so a copy that keeps
   // times exactly still shows here if the plug-in counts from another one.
