@@ -53,10 +53,9 @@ TEST_F(DirectoryOperations, RemoveFileClearsAttributesToleratesAMissingFileAndRe
 TEST_F(DirectoryOperations, RemoveFolderKeepsOnlyTheLockedFileAndItsFoldersThenRemovesAll) {
   MakeFolder(temp / L"tree\\keep\\deeper");
   MakeFolder(temp / L"tree\\gone\\empty");
-  WriteFileBytes(temp / L"tree\\top.txt", "1");
-  WriteFileBytes(temp / L"tree\\gone\\f.txt", "2");
-  WriteFileBytes(temp / L"tree\\keep\\sibling.txt", "3");
-  WriteFileBytes(temp / L"tree\\keep\\deeper\\locked.txt", "4");
+  for (const wchar_t* file : {L"top.txt", L"gone\\f.txt", L"keep\\sibling.txt", L"keep\\deeper\\locked.txt"}) {
+    WriteFileBytes(temp / L"tree\\" + file, "x");
+  }
   ::SetFileAttributesW((temp / L"tree\\top.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   ::SetFileAttributesW((temp / L"tree\\gone\\empty").c_str(), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY);
   VMLib::UniqueFile held = HoldExclusively(temp / L"tree\\keep\\deeper\\locked.txt");

@@ -122,16 +122,11 @@ bool IsDocumentedVolumeName(const std::wstring& name) {
 }
 
 // The service names a volume by its GUID path; a name that reaches no volume
-// is none it knows.
-bool VolumeGuidPath(const wchar_t* name, std::wstring& guidPath) {
-  if (name != nullptr && std::wcsncmp(name, L"\\\\?\\Volume{", 11) == 0) {
-    guidPath = name;
-    return true;
-  }
+// is none it knows (empty).
+std::wstring VolumeGuidPath(const wchar_t* name) {
+  if (name != nullptr && std::wcsncmp(name, L"\\\\?\\Volume{", 11) == 0) return name;
   wchar_t buffer[64] = {};
-  if (name == nullptr || !::GetVolumeNameForVolumeMountPointW(name, buffer, 64)) return false;
-  guidPath = buffer;
-  return true;
+  return name != nullptr && ::GetVolumeNameForVolumeMountPointW(name, buffer, 64) ? buffer : L"";
 }
 
 wchar_t* CoTaskText(const std::wstring& text) {
@@ -204,6 +199,16 @@ HRESULT StartAsync(const wchar_t* call, HRESULT result, IVssAsync** async) {
   return S_OK;
 }
 
+// Ends the snapshots that `ends` picks; how many. Called with the service's lock held.
+template <typename Pick>
+LONG EndSnapshots(Pick ends) {
+  std::vector<Snapshot>& all = service.snapshots;
+  const auto kept = std::remove_if(all.begin(), all.end(), ends);
+  const LONG ended = static_cast<LONG>(all.end() - kept);
+  all.erase(kept, all.end());
+  return ended;
+}
+
 BSTR Text(const std::wstring& text) { return ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())); }
 
 // What a writer tells of itself; only its identity is modelled.
@@ -238,8 +243,7 @@ public:
   ~BackupComponents() override {
     Guard guard(service.lock);
     // Non-persistent auto-release snapshots end with the object that made them.
-    std::vector<Snapshot>& all = service.snapshots;
-    for (auto it = all.begin(); it != all.end();) it = it->owner == this ? all.erase(it) : it + 1;
+    EndSnapshots([this](const Snapshot& s) { return s.owner == this; });
     if (service.creating == this) service.creating = nullptr;
   }
 
@@ -319,10 +323,10 @@ public:
   }
   HRESULT STDMETHODCALLTYPE AddToSnapshotSet(VSS_PWSZ volume, VSS_ID, VSS_ID* snapshot) override {
     const Scripted scripted(L"AddToSnapshotSet");
-    std::wstring guidPath;
     if (stage_ != Stage::Started) return VSS_E_BAD_STATE;
     if (!IsDocumentedVolumeName(volume != nullptr ? volume : L"")) return E_INVALIDARG;
-    if (!VolumeGuidPath(volume, guidPath)) return VSS_E_OBJECT_NOT_FOUND;
+    const std::wstring guidPath = VolumeGuidPath(volume);
+    if (guidPath.empty()) return VSS_E_OBJECT_NOT_FOUND;
     if (FAILED(scripted)) return scripted;
     for (const Snapshot& added : volumes_) {
       if (added.volume == guidPath) return VSS_E_OBJECT_ALREADY_EXISTS;
@@ -383,12 +387,7 @@ public:
     if (stage_ == Stage::Created) return VSS_E_BAD_STATE;
     if (type != VSS_OBJECT_SNAPSHOT_SET && type != VSS_OBJECT_SNAPSHOT) return E_INVALIDARG;
     if (FAILED(scripted)) return scripted;
-    std::vector<Snapshot>& all = service.snapshots;
-    for (auto it = all.begin(); it != all.end();) {
-      const bool match = (type == VSS_OBJECT_SNAPSHOT_SET ? it->set : it->id) == id;
-      *deleted += match ? 1 : 0;
-      it = match ? all.erase(it) : it + 1;
-    }
+    *deleted = EndSnapshots([&](const Snapshot& s) { return (type == VSS_OBJECT_SNAPSHOT_SET ? s.set : s.id) == id; });
     return *deleted == 0 ? VSS_E_OBJECT_NOT_FOUND : S_OK;
   }
 
@@ -492,8 +491,8 @@ VSSAPI_EXPORT void APIENTRY VssFreeSnapshotPropertiesInternal(VSS_SNAPSHOT_PROP*
 }
 
 void Service::SetImage(const wchar_t* mountPoint, const wchar_t* folder) {
-  std::wstring guidPath;
-  if (!VolumeGuidPath(mountPoint, guidPath)) return;
+  const std::wstring guidPath = VolumeGuidPath(mountPoint);
+  if (guidPath.empty()) return;
   Guard guard(lock);
   script.images[guidPath] = folder;
 }
