@@ -1,11 +1,12 @@
 // Shaping the storage tree: a folder that cannot be made, and removing items.
 #include <algorithm>
-#include <cstring>
-#include <functional>
 #include <vector>
 
+#include "tests/support/ImportReplacement.h"
 #include "tests/support/PluginFixture.h"
 #include "vmlib/ScopedHandle.h"
+
+#include <winternl.h>
 
 namespace test {
 namespace {
@@ -186,39 +187,16 @@ TEST_F(DirectoryOperations, WholeDrivesAndDotComponentsAreNeverRemoved) {
   EXPECT_TRUE(IsFolder(temp / L"sub\\inner"));
 }
 
-// How deep below the caller's frame `work` used the thread's stack, measured
-// within 256 KiB of it. That window is filled with a pattern first (as far as
-// it is committed: Wine commits the whole stack and keeps its own data at the
-// bottom, Windows commits on use); what is no longer the pattern afterwards,
-// or was committed meanwhile, was used.
-size_t StackBytesUsedBy(const std::function<void()>& work) {
-  // Resolved at run time: the build targets Windows 7, which lacks it.
-  using StackLimitsFn = void(WINAPI*)(PULONG_PTR, PULONG_PTR);
-  const auto stackLimits = VMLib::GetFunction<StackLimitsFn>(::GetModuleHandleW(L"kernel32.dll"), "GetCurrentThreadStackLimits");
-  if (stackLimits == nullptr) return 0;
-  ULONG_PTR low = 0, high = 0;
-  stackLimits(&low, &high);
-  volatile char frame = 0;
-  const ULONG_PTR top = (reinterpret_cast<ULONG_PTR>(&frame) - 8192) & ~ULONG_PTR{4095};
-  auto lowestCommitted = [&] {
-    MEMORY_BASIC_INFORMATION region;
-    for (ULONG_PTR address = low; address < top; address = reinterpret_cast<ULONG_PTR>(region.BaseAddress) + region.RegionSize) {
-      if (!::VirtualQuery(reinterpret_cast<void*>(address), &region, sizeof(region))) break;
-      if (region.State == MEM_COMMIT && !(region.Protect & PAGE_GUARD)) return reinterpret_cast<ULONG_PTR>(region.BaseAddress);
-    }
-    return top;
-  };
-  const ULONG_PTR committedBefore = lowestCommitted();
-  const ULONG_PTR window = std::max(committedBefore, std::max(low, top - 256 * 1024));
-  const unsigned char kPattern = 0xA5;
-  std::memset(reinterpret_cast<void*>(window), kPattern, top - window);
-  work();
-  const ULONG_PTR committedAfter = lowestCommitted();
-  ULONG_PTR deepest = committedAfter < committedBefore ? committedAfter : top;
-  for (ULONG_PTR address = window; address < deepest; ++address) {
-    if (*reinterpret_cast<const unsigned char*>(address) != kPattern) deepest = address;
-  }
-  return top - deepest + 8192;
+// The deepest stack address Diskway.dll has called NtCreateFile from: a walk
+// opens each folder it enters, so the deepest open is as deep as it went.
+ULONG_PTR deepestOpen = ~ULONG_PTR{0};
+NTSTATUS NTAPI NoteDepthAndCreate(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
+                                  PIO_STATUS_BLOCK status, PLARGE_INTEGER size, ULONG fileAttributes, ULONG share,
+                                  ULONG disposition, ULONG options, PVOID ea, ULONG eaLength) {
+  volatile char here = 0;
+  deepestOpen = std::min(deepestOpen, reinterpret_cast<ULONG_PTR>(&here));
+  return ::NtCreateFile(handle, access, attributes, status, size, fileAttributes, share, disposition, options, ea,
+                        eaLength);
 }
 
 TEST_F(DirectoryOperations, DeepTreesAreRemovedWithBoundedStack) {
@@ -232,12 +210,15 @@ TEST_F(DirectoryOperations, DeepTreesAreRemovedWithBoundedStack) {
   }
   WriteFileBytes(path.substr(0, path.size() - 2) + L"\\leaf.txt", "leaf");
 
-  uint32_t status = 99;
-  const size_t used = StackBytesUsedBy([&] { status = writer->RemoveFolder(temp.Virtual(L"deep")); });
-  EXPECT_EQ(status, 0u);
+  const ImportReplacement noting(::GetModuleHandleW(L"Diskway.dll"), "ntdll.dll", "NtCreateFile",
+                                 reinterpret_cast<void*>(&NoteDepthAndCreate));
+  ASSERT_TRUE(noting.active());
+  volatile char frame = 0;
+  EXPECT_EQ(writer->RemoveFolder(temp.Virtual(L"deep")), 0u);
   EXPECT_FALSE(Exists(temp / L"deep"));
-  EXPECT_GT(used, 0u) << "the stack could not be measured";
-  EXPECT_LT(used, 32u * 1024) << "stack use grows with the depth of the tree";
+  const ULONG_PTR top = reinterpret_cast<ULONG_PTR>(&frame);
+  ASSERT_LT(deepestOpen, top) << "Diskway.dll opened nothing through NtCreateFile";
+  EXPECT_LT(top - deepestOpen, 32u * 1024) << "stack use grows with the depth of the tree";
 }
 
 } // namespace
