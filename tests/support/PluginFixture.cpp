@@ -54,16 +54,12 @@ std::vector<std::wstring> EntryNames(const FolderList& list) {
 }
 
 std::wstring WithErrorCode(const std::wstring& text, uint32_t code) {
-  wchar_t* description = nullptr;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
-      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&description), 0, nullptr);
-  VMLib::UniqueLocalMemory owner(description);
-  std::wstring suffix;
-  if (length != 0) {
-    suffix = L": " + std::wstring(description, length);
-    suffix.erase(suffix.size() >= 3 ? suffix.size() - 3 : 0);
-  }
+  wchar_t description[512] = {};
+  const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
+                                        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), description, 512, nullptr);
+  // The system's description ends in a period and a line break, which the
+  // message leaves out.
+  const std::wstring suffix = length >= 3 ? L": " + std::wstring(description, length - 3) : L"";
   wchar_t hex[16];
   swprintf(hex, 16, L"%08lx", static_cast<unsigned long>(code));
   return text + suffix + L" (0x" + hex + L")";
