@@ -159,18 +159,14 @@ int RunHostProgram(const std::vector<std::wstring>& args, const std::function<bo
 // rule and every summary line the same.
 class MainJob : public ::testing::Test {
 protected:
-  // The host with a data folder of the test's own.
-  HostRun Host(std::vector<std::wstring> args) const {
+  // The host with a data folder of the test's own, in a run that must end
+  // with `exitCode` and print each of `parts`.
+  HostRun Expect(std::vector<std::wstring> args, int exitCode, const std::vector<std::wstring>& parts = {}) const {
     if (threads != 0 && (args[0] == L"backup" || args[0] == L"restore" || args[0] == L"verify")) {
       args.insert(args.end(), {L"--threads", std::to_wstring(threads)});
     }
     args.insert(args.begin(), {L"--data", temp / L"data"});
-    return hosttest::Run(args);
-  }
-  // A run that must end with `exitCode` and print each of `parts`.
-  HostRun Expect(const std::vector<std::wstring>& args, int exitCode,
-                 const std::vector<std::wstring>& parts = {}) const {
-    const HostRun run = Host(args);
+    const HostRun run = hosttest::Run(args);
     EXPECT_EQ(run.exitCode, exitCode) << run.output;
     for (const std::wstring& part : parts) {
       EXPECT_TRUE(Contains(run.output, part)) << "no '" << part << "' in\n" << run.output;
