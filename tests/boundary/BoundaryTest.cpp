@@ -17,11 +17,11 @@ using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStdout;
 
 TEST(Exports, ResolveByPlainNamesAndGiveANewInfoObjectPerCallWithTheSameStrings) {
-  const PluginLibrary& library = PluginLibrary::Get();
-  ASSERT_TRUE(library.getPluginInfo && library.getBackupDataRead && library.getBackupDataWrite);
+  const auto getInfo = PluginExport<GetPluginInfoFn>("GetPluginInfo");
+  ASSERT_TRUE(getInfo && PluginExport<GetBackupDataReadFn>("GetBackupDataRead") &&
+              PluginExport<GetBackupDataWriteFn>("GetBackupDataWrite"));
   const auto release = [](IPluginInfo* info) { info->Release(); };
-  const std::unique_ptr<IPluginInfo, decltype(release)> info(library.getPluginInfo(), release),
-      other(library.getPluginInfo(), release);
+  const std::unique_ptr<IPluginInfo, decltype(release)> info(getInfo(), release), other(getInfo(), release);
   ASSERT_TRUE(info && other);
   EXPECT_NE(info.get(), other.get());
   EXPECT_EQ(info->GetName(), other->GetName()) << "the same string pointers";
@@ -77,7 +77,7 @@ TEST_F(InstanceTest, AHostExceptionLeavesTheExportButAnOperationTurnsItIntoAFail
     if (name == L"NetworkUser") throw std::runtime_error("host went away");
   };
   host.onCall = hostGoesAway;
-  EXPECT_THROW(PluginLibrary::Get().getBackupDataRead(&log, &host), std::runtime_error);
+  EXPECT_THROW(PluginExport<GetBackupDataReadFn>("GetBackupDataRead")(&log, &host), std::runtime_error);
   host.onCall = nullptr;
   IBackupDataRead* reader = MakeReader();
   // Listing a missing folder reconnects the locations, which asks the host.
@@ -139,7 +139,7 @@ TEST(Logging, TextsReachTheSinkWholeAndOnlyThoseWithoutACodeAreEchoedInUtf8WithA
 class NullSink : public PluginTest {};
 
 TEST_F(NullSink, NothingIsPrintedAndOperationsStillAnswer) {
-  IBackupDataRead* reader = PluginLibrary::Get().getBackupDataRead(nullptr, &host);
+  IBackupDataRead* reader = PluginExport<GetBackupDataReadFn>("GetBackupDataRead")(nullptr, &host);
   ASSERT_NE(reader, nullptr);
   char buffer[4];
   uint32_t size = sizeof(buffer), openId = 7;

@@ -37,16 +37,6 @@ bool ScriptableHost::GetParameter(const wchar_t* name, std::wstring& value) {
   return Answer(parameters, name, value);
 }
 
-const PluginLibrary& PluginLibrary::Get() {
-  // Never freed: instances and their strings may outlive any one test.
-  static const HMODULE module = ::LoadLibraryW(L"Diskway.dll");
-  static const PluginLibrary library{
-      module ? VMLib::GetFunction<GetPluginInfoFn>(module, "GetPluginInfo") : nullptr,
-      module ? VMLib::GetFunction<GetBackupDataReadFn>(module, "GetBackupDataRead") : nullptr,
-      module ? VMLib::GetFunction<GetBackupDataWriteFn>(module, "GetBackupDataWrite") : nullptr};
-  return library;
-}
-
 std::vector<std::wstring> EntryNames(const FolderList& list) {
   std::vector<std::wstring> names;
   for (const FolderEntry& entry : list) names.push_back(entry.name);
@@ -121,11 +111,11 @@ PluginTest::~PluginTest() {
 }
 
 IBackupDataRead* PluginTest::MakeReader() {
-  return KeepInstance(PluginLibrary::Get().getBackupDataRead, log, host, instances_);
+  return KeepInstance(PluginExport<GetBackupDataReadFn>("GetBackupDataRead"), log, host, instances_);
 }
 
 IBackupDataWrite* PluginTest::MakeWriter() {
-  return KeepInstance(PluginLibrary::Get().getBackupDataWrite, log, host, instances_);
+  return KeepInstance(PluginExport<GetBackupDataWriteFn>("GetBackupDataWrite"), log, host, instances_);
 }
 
 void PluginTest::ReleaseInstance(IBackupDataRead* instance) {
