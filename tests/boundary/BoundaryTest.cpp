@@ -86,7 +86,7 @@ TEST_F(InstanceTest, AHostExceptionLeavesTheExportButAnOperationTurnsItIntoAFail
   EXPECT_EQ(reader->ListFolder(temp.Virtual(L"missing"), list), 1u);
   ExpectLogged({{Error, L"ListFolder failed: host went away"}});
   host.onCall = nullptr;
-  EXPECT_EQ(reader->ListFolder(temp.virtualPath(), list), 0u) << "the instance goes on serving";
+  EXPECT_EQ(reader->ListFolder(ToVirtual(temp.path()), list), 0u) << "the instance goes on serving";
 }
 
 // The files a test holds through the instance, and whether they could all be

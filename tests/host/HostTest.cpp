@@ -88,7 +88,7 @@ TEST(Sha256, KnownDigestsWholeAndInPieces) {
 // snapshot could follow: ./diskway test maps R: as a CD-ROM drive.
 TEST(Workers, LookForHeldFilesOnlyWhereAShadowCopyCanBeTaken) {
   const test::TempFolder folder;
-  EXPECT_TRUE(host::ShadowCopiesPossibleOn(folder.virtualPath()));
+  EXPECT_TRUE(host::ShadowCopiesPossibleOn(test::ToVirtual(folder.path())));
   EXPECT_FALSE(host::ShadowCopiesPossibleOn(L"R$\\disc"));
 }
 

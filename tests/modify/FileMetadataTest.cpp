@@ -15,7 +15,7 @@ TEST_F(FileMetadata, ListedDescriptorsAreAcceptedBackAndOneThatCannotBeWrittenIs
   host.parameters[L"CopyACL"] = L"True";
   IBackupDataWrite* copying = MakeWriter();
   FolderList list;
-  ASSERT_EQ(copying->ListFolder(temp.virtualPath(), list), 0u);
+  ASSERT_EQ(copying->ListFolder(ToVirtual(temp.path()), list), 0u);
   const std::wstring& listed = list.front().info.aclRights;
   EXPECT_TRUE(listed.find(L"O:") != std::wstring::npos && listed.find(L"D:") != std::wstring::npos) << listed;
   // Where the SACL cannot be read, the item is still listed with the

@@ -35,8 +35,6 @@ TempFolder::TempFolder() {
 
 TempFolder::~TempFolder() { RemoveAll(path_); }
 
-std::wstring TempFolder::virtualPath() const { return ToVirtual(path_); }
-
 std::wstring ToVirtual(const std::wstring& windowsPath) {
   std::wstring result = windowsPath;
   if (result.size() >= 2 && result[1] == L':') result[1] = L'$';

@@ -12,6 +12,9 @@
 
 namespace test {
 
+// Virtual path of a Windows path "X:\rest" ("X$\rest").
+std::wstring ToVirtual(const std::wstring& windowsPath);
+
 class TempFolder {
 public:
   TempFolder();
@@ -21,12 +24,10 @@ public:
 
   // Windows path without a trailing separator, e.g. C:\users\me\Temp\dw-1a2b.
   const std::wstring& path() const { return path_; }
-  // The same folder as a virtual path, e.g. C$\users\me\Temp\dw-1a2b.
-  std::wstring virtualPath() const;
   // `relative` below the folder: as a Windows path, as a virtual path, and as
   // the long path the plug-in maps that virtual path to.
   std::wstring operator/(const std::wstring& relative) const { return path_ + L"\\" + relative; }
-  std::wstring Virtual(const std::wstring& relative) const { return virtualPath() + L"\\" + relative; }
+  std::wstring Virtual(const std::wstring& relative) const { return ToVirtual(path_) + L"\\" + relative; }
   std::wstring Real(const std::wstring& relative) const { return L"\\\\?\\" + path_ + L"\\" + relative; }
 
 private:
@@ -53,7 +54,5 @@ std::string Pattern(size_t size, uint64_t seed);
 // Opens an existing file for reading with share mode 0: nobody else can open it.
 VMLib::UniqueFile HoldExclusively(const std::wstring& path);
 
-// Virtual path of a Windows path "X:\rest" ("X$\rest").
-std::wstring ToVirtual(const std::wstring& windowsPath);
 
 } // namespace test

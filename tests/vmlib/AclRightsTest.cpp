@@ -23,11 +23,6 @@ using VMLib::filesystem::SetAclRights;
 
 const wchar_t kLeftOver[] = L"D:O:G: left over from another item";
 
-// The parts of a descriptor a test selects, in the order of the flags.
-struct Parts {
-  bool dacl, owner, group, sacl;
-};
-
 bool Has(const std::wstring& descriptor, const wchar_t* part) { return descriptor.find(part) != std::wstring::npos; }
 
 class AclRights : public testing::Test {
@@ -68,15 +63,16 @@ TEST_F(AclRights, WhatGetGivesSetTakesBackWithTheSameFlags) {
     }
     for (const std::wstring& path : {file, folder}) {
       for (int bits = 0; bits < 16; ++bits) {
-        const Parts s{(bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0, (bits & 8) != 0};
+        // The parts selected, in the order of the flags.
+        const bool dacl = bits & 1, owner = bits & 2, group = bits & 4, sacl = bits & 8;
         std::wstring descriptor = kLeftOver;
-        const uint32_t getStatus = GetAclRights(path, descriptor, s.dacl, s.owner, s.group, s.sacl);
-        EXPECT_TRUE(getStatus == 0 || s.sacl) << "only the SACL may be refused: " << getStatus;
-        EXPECT_TRUE(!refusing || getStatus == (s.sacl ? ERROR_PRIVILEGE_NOT_HELD : 0u)) << getStatus;
-        EXPECT_EQ(Has(descriptor, L"D:"), s.dacl) << descriptor;
-        EXPECT_EQ(Has(descriptor, L"O:"), s.owner) << descriptor;
-        EXPECT_EQ(Has(descriptor, L"G:"), s.group) << descriptor;
-        EXPECT_EQ(SetAclRights(path, descriptor, s.dacl, s.owner, s.group, s.sacl), 0u) << bits << " " << descriptor;
+        const uint32_t getStatus = GetAclRights(path, descriptor, dacl, owner, group, sacl);
+        EXPECT_TRUE(getStatus == 0 || sacl) << "only the SACL may be refused: " << getStatus;
+        EXPECT_TRUE(!refusing || getStatus == (sacl ? ERROR_PRIVILEGE_NOT_HELD : 0u)) << getStatus;
+        EXPECT_EQ(Has(descriptor, L"D:"), dacl) << descriptor;
+        EXPECT_EQ(Has(descriptor, L"O:"), owner) << descriptor;
+        EXPECT_EQ(Has(descriptor, L"G:"), group) << descriptor;
+        EXPECT_EQ(SetAclRights(path, descriptor, dacl, owner, group, sacl), 0u) << bits << " " << descriptor;
       }
     }
   }

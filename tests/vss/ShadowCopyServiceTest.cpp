@@ -201,8 +201,7 @@ TEST_F(ShadowCopyService, AfterAFailedSnapshotTheNextLockedFileIsReadFromAFreshO
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(std::wstring(c.call)) + " " + std::to_string(c.result));
-    service->Reset();
-    service->SetImage(L"C:\\", image.c_str());
+    SetUp();
     for (int nth = 1; nth <= c.times; ++nth) service->Fail(c.call, nth, c.result);
     for (const wchar_t* call : {L"GatherWriterMetadata", c.call}) service->Slow(call, c.times == 0 ? 700 : 0);
     const size_t threads = ThreadCount();
