@@ -136,9 +136,7 @@ TEST(Logging, TextsReachTheSinkWholeAndOnlyThoseWithoutACodeAreEchoedInUtf8WithA
   EXPECT_EQ(log.messages, (Messages{{Warning, L"File '" + kLongName + L"' number 42"}, {Info, L""}, {Error, denied}}));
 }
 
-class NullSink : public PluginTest {};
-
-TEST_F(NullSink, NothingIsPrintedAndOperationsStillAnswer) {
+TEST_F(InstanceTest, WithANullSinkNothingIsPrintedAndOperationsStillAnswer) {
   IBackupDataRead* reader = PluginExport<GetBackupDataReadFn>("GetBackupDataRead")(nullptr, &host);
   ASSERT_NE(reader, nullptr);
   char buffer[4];

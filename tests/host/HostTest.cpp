@@ -19,7 +19,6 @@
 #include "tests/host/CapturedOutput.h"
 #include "tests/support/TempFolder.h"
 
-using hosttest::CapturedOutput;
 using host::HostError;
 using host::LocationSettings;
 using host::LocationStore;
@@ -41,7 +40,7 @@ TEST(Arguments, ExitCodesTellUsageFromFailure) {
       {{L"--data", data, L"info"}, 1},
   };
   for (const auto& [args, exitCode] : cases) {
-    CapturedOutput out, err;
+    hosttest::CapturedOutput out, err;
     const std::wstring line = args.empty() ? L"(nothing)" : args.back();
     EXPECT_EQ(host::Run(args, out, err), exitCode) << line.c_str();
     EXPECT_EQ(err.text().find(L"usage: diskway-host") != std::wstring::npos, exitCode == 2) << line.c_str();
