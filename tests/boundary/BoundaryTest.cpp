@@ -28,20 +28,15 @@ TEST(Exports, ResolveByPlainNamesAndGiveANewInfoObjectPerCallWithTheSameStrings)
   EXPECT_EQ(info->GetVersion(), other->GetVersion());
 }
 
-class InstanceTest : public PluginTest {
-protected:
-  std::unique_ptr<PluginImplementation> Build() {
-    return std::make_unique<PluginImplementation>(&log, &host, InstanceRead);
-  }
-};
+class InstanceTest : public PluginTest {};
 
 TEST_F(InstanceTest, LocationFilesAnywhereBelowTheDataFolderAreConnected) {
   MakeFolder(dataFolder + L"\\folder.loc");
   AddLocationFile(L"office.loc", L"Y:", L"\\\\srv\\office", L"alice", L"secret");
   AddLocationFile(L"nested\\deeper\\archive.loc", L"X:", L"\\\\srv\\archive", L"", L"");
 
-  auto instance = Build();
-  EXPECT_TRUE(instance->Locations().LocationsConnected());
+  PluginImplementation instance(&log, &host, InstanceRead);
+  EXPECT_TRUE(instance.Locations().LocationsConnected());
   // Walk order is the file system's; each add right after a cancel of its
   // share, with empty strings (never null pointers) for empty answers.
   CallList calls = NetworkCalls();
@@ -62,9 +57,9 @@ TEST_F(InstanceTest, LinksInTheDataFolderAreNeitherFollowedNorAnObstacle) {
   for (const auto& [item, drive] : {std::pair(L"own.loc", L"O:"), {L"deep.loc", L"P:"}, {L"foreign.loc", L"F:"}}) {
     host.items[item] = {{L"LocalDrive", drive}, {L"ShareName", L"\\\\srv\\x"}};
   }
-  auto instance = Build();
-  EXPECT_EQ(instance->Locations().CountLocationFiles(), 2u);
-  std::vector<std::wstring> drives = instance->Locations().ConnectedDrives();
+  PluginImplementation instance(&log, &host, InstanceRead);
+  EXPECT_EQ(instance.Locations().CountLocationFiles(), 2u);
+  std::vector<std::wstring> drives = instance.Locations().ConnectedDrives();
   std::sort(drives.begin(), drives.end());
   EXPECT_EQ(drives, (std::vector<std::wstring>{L"O:", L"P:"}));
 }

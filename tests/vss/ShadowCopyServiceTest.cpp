@@ -268,12 +268,11 @@ TEST_F(ShadowCopyService, FileBehindALinkToAnotherVolumeIsReadFromThatVolumesSna
 // authentication and impersonation levels asked for.
 std::vector<std::array<DWORD, 3>> securityRequests;
 HRESULT securityAnswer = S_OK;
-VssServiceControl* securityService = nullptr;
 
 HRESULT WINAPI AnswerComSecurity(PSECURITY_DESCRIPTOR, LONG, SOLE_AUTHENTICATION_SERVICE*, void*,
                                  DWORD authentication, DWORD impersonation, void*, DWORD, void*) {
-  securityRequests.push_back(
-      {static_cast<DWORD>(securityService->Calls(L"CreateVssBackupComponents")), authentication, impersonation});
+  const int made = VssServiceControlOf(::GetModuleHandleW(L"vssapi.dll"))->Calls(L"CreateVssBackupComponents");
+  securityRequests.push_back({static_cast<DWORD>(made), authentication, impersonation});
   return securityAnswer;
 }
 
@@ -285,7 +284,6 @@ TEST_F(ShadowCopyService, ComSecurityIsSetBeforeTheServiceIsCalledUnlessTheHostS
   const test::ImportReplacement answering(library.get(), "ole32.dll", "CoInitializeSecurity",
                                          reinterpret_cast<void*>(&AnswerComSecurity));
   ASSERT_TRUE(answering.active());
-  securityService = service;
   const VMLib::UniqueFile held = Hold(L"held.txt", "copy");
   for (const HRESULT answer : {S_OK, RPC_E_TOO_LATE, E_OUTOFMEMORY}) {
     SCOPED_TRACE(answer);
