@@ -33,8 +33,7 @@ class FaultyDrive final : public PluginImplementation {
 public:
   FaultyDrive(IPluginLog& log, IPluginHost& host, std::wstring folder)
       : PluginImplementation(&log, &host, InstanceWrite), folder_(std::move(folder)) {}
-  size_t readFailsAt = std::numeric_limits<size_t>::max();
-  size_t capacity = std::numeric_limits<size_t>::max();
+  size_t readFailsAt = std::numeric_limits<size_t>::max(), capacity = std::numeric_limits<size_t>::max();
   uint32_t writeChunk = std::numeric_limits<uint32_t>::max();
   std::vector<uint32_t> modes; // of each Open
 
@@ -86,8 +85,7 @@ protected:
   host::PluginHost pluginHost{folder / L"data", false, locations};
   const std::wstring drive = folder / L"drive";
   FaultyDrive data{log, pluginHost, drive};
-  const std::wstring remote = test::ToVirtual(drive + L"\\file.bin");
-  const std::wstring local = folder / L"local.bin";
+  const std::wstring remote = test::ToVirtual(drive + L"\\file.bin"), local = folder / L"local.bin";
 };
 
 } // namespace

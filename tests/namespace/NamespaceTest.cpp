@@ -100,10 +100,8 @@ TEST_F(Namespace, FreeSpaceIsTheSystemsFiguresAndFailsForAnUnknownDriveOrTheRoot
 
 TEST_F(Namespace, SanitizeReplacesForbiddenCharactersInEveryComponent) {
   IBackupDataRead* reader = MakeReader();
-  using Case = std::pair<const wchar_t*, const wchar_t*>;
-  for (const auto& [path, expected] : {Case{L"x\\y:z", L"x\\y_z"}, Case{L"C:\\a/b*\"<>|?", L"C_\\a_b______"}}) {
-    EXPECT_EQ(reader->SanitizePath(path), expected) << path;
-  }
+  EXPECT_EQ(reader->SanitizePath(L"x\\y:z"), L"x\\y_z");
+  EXPECT_EQ(reader->SanitizePath(L"C:\\a/b*\"<>|?"), L"C_\\a_b______");
 }
 
 } // namespace

@@ -26,8 +26,7 @@
 namespace {
 
 struct Snapshot {
-  VSS_ID id;
-  VSS_ID set;
+  VSS_ID id, set;
   std::wstring volume; // its GUID path
   const void* owner;   // the components object whose release ends it
 };
@@ -188,8 +187,7 @@ private:
   }
 
   HRESULT result_;
-  DWORD started_;
-  DWORD duration_;
+  DWORD started_, duration_;
 };
 
 // Called with the service's lock held.
