@@ -47,11 +47,9 @@ RECORDING_MPR_API DWORD WINAPI WNetCancelConnection2W(LPCWSTR name, DWORD flags,
   return NO_ERROR;
 }
 
-RECORDING_MPR_API size_t RecordingMprCallCount() { return Calls().size(); }
-
-RECORDING_MPR_API const wchar_t* RecordingMprCall(size_t index) {
-  return index < Calls().size() ? Calls()[index].c_str() : nullptr;
-}
+// Every call since the last reset, oldest first. The double and the tests
+// share one C++ runtime (libstdc++-6.dll), so the list itself crosses over.
+RECORDING_MPR_API const std::vector<std::wstring>* RecordingMprCalls() { return &Calls(); }
 
 RECORDING_MPR_API void RecordingMprReset() {
   Calls().clear();

@@ -18,10 +18,8 @@ using host::VerifyAction;
 
 namespace {
 
-constexpr int64_t kSecond = 10000000;
-constexpr int64_t kListed = 1000 * kSecond;
-const host::TimePrecision kExact;
-const host::TimePrecision kFat{2 * kSecond, kSecond / 100, true};
+constexpr int64_t kSecond = 10000000, kListed = 1000 * kSecond;
+const host::TimePrecision kExact, kFat{2 * kSecond, kSecond / 100, true};
 
 FileInfo Item(uint64_t size, int64_t written = kListed, uint32_t attributes = FILE_ATTRIBUTE_ARCHIVE,
               const wchar_t* acl = L"") {
@@ -35,13 +33,9 @@ FileInfo Item(uint64_t size, int64_t written = kListed, uint32_t attributes = FI
   return info;
 }
 
-FileInfo Folder(uint32_t more = 0) {
-  return Item(0, kListed, FILE_ATTRIBUTE_DIRECTORY | more);
-}
+FileInfo Folder(uint32_t more = 0) { return Item(0, kListed, FILE_ATTRIBUTE_DIRECTORY | more); }
 
-TargetEntry In(const FileInfo& info, const wchar_t* link = L"") {
-  return {L"A.txt", info, link};
-}
+TargetEntry In(const FileInfo& info, const wchar_t* link = L"") { return {L"A.txt", info, link}; }
 
 } // namespace
 

@@ -1,9 +1,8 @@
-// get and put where only a fake plug-in can fail: a read that breaks off
-// midway, a plug-in that takes part of each write, a full disk reported as
-// status 7 (the real plug-in on Wine's full drive returns 1, which the
-// end-to-end suite meets).
+// get and put where only a stand-in can make the plug-in fail: a read that
+// breaks off midway, a plug-in that takes part of each write, a full disk
+// reported as status 7 (the real plug-in on Wine's full drive returns 1,
+// which the end-to-end suite meets).
 #include <algorithm>
-#include <cstring>
 #include <limits>
 #include <map>
 #include <string>
@@ -13,6 +12,8 @@
 
 #include "host/jobs/Transfer.h"
 #include "host/session/HostError.h"
+#include "host/session/PluginHost.h"
+#include "instance/PluginImplementation.h"
 #include "tests/host/CapturedOutput.h"
 #include "tests/support/TempFolder.h"
 
@@ -22,98 +23,69 @@ using host::HostError;
 
 namespace {
 
-// Files in memory on one disk of `capacity` bytes. Like the plug-in, it
-// cannot remove a file it holds open, and a move replaces the target.
-class FakeData final : public IBackupDataWrite {
+using Files = std::map<std::wstring, std::string>;
+
+// The plug-in's own writer over a disk that holds `capacity` bytes of the
+// files in `folder`: Write takes what fits, then returns 7. Its reads break
+// off once `readFailsAt` bytes were read, and its writes take at most
+// `writeChunk` bytes a call.
+class FaultyDrive final : public PluginImplementation {
 public:
-  std::map<std::wstring, std::string> files;
-  size_t readFailsAt = std::numeric_limits<size_t>::max(); // Read fails once this many bytes were read
-  size_t capacity = std::numeric_limits<size_t>::max();    // Write returns 7 beyond this many bytes on the disk
-  uint32_t writeChunk = std::numeric_limits<uint32_t>::max(); // Write takes at most this much a call
+  FaultyDrive(IPluginLog& log, IPluginHost& host, std::wstring folder)
+      : PluginImplementation(&log, &host, InstanceWrite), folder_(std::move(folder)) {}
+  size_t readFailsAt = std::numeric_limits<size_t>::max(), capacity = std::numeric_limits<size_t>::max();
+  uint32_t writeChunk = std::numeric_limits<uint32_t>::max();
   std::vector<uint32_t> modes; // of each Open
 
   uint32_t Open(const std::wstring& path, uint32_t mode, uint32_t& id) override {
     modes.push_back(mode);
-    id = 0;
-    if (!open_.empty() || (mode == OpenRead && files.count(path) == 0)) return StatusFailure;
-    if (mode != OpenRead) files[path].clear();
-    open_ = path;
-    position_ = 0;
-    id = 1;
-    return StatusSuccess;
+    read_ = 0;
+    return PluginImplementation::Open(path, mode, id);
   }
   uint32_t Read(void* buffer, uint32_t& size, const uint32_t& id) override {
-    if (open_.empty()) return StatusFailure;
-    const std::string& file = files[open_];
-    if (position_ >= readFailsAt) {
+    if (read_ >= readFailsAt) {
       size = 0;
       return StatusFailure;
     }
-    size = static_cast<uint32_t>(std::min<size_t>({size, file.size() - position_, readFailsAt - position_}));
-    std::memcpy(buffer, file.data() + position_, size);
-    position_ += size;
-    return size == 0 ? StatusEndOfData : StatusSuccess;
+    size = static_cast<uint32_t>(std::min<size_t>(size, readFailsAt - read_));
+    const uint32_t status = PluginImplementation::Read(buffer, size, id);
+    read_ += size;
+    return status;
   }
   uint32_t Write(const void* buffer, uint32_t& size, const uint32_t& id) override {
-    if (open_.empty()) return StatusFailure;
     size_t used = 0;
-    for (const auto& [name, bytes] : files) used += bytes.size();
+    for (const WIN32_FIND_DATAW& file : test::FolderItems(folder_)) used += file.nFileSizeLow;
     const size_t room = capacity - std::min(capacity, used);
     const uint32_t wanted = size;
     size = static_cast<uint32_t>(std::min<size_t>({wanted, writeChunk, room}));
-    files[open_].append(static_cast<const char*>(buffer), size);
-    return size < wanted && size == room ? StatusDiskFull : StatusSuccess;
+    const uint32_t status = PluginImplementation::Write(buffer, size, id);
+    return status == StatusSuccess && size < wanted && size == room ? StatusDiskFull : status;
   }
-  uint32_t Close(uint32_t& id) override {
-    open_.clear();
-    return StatusSuccess;
-  }
-  uint32_t RemoveFile(const std::wstring& path) override {
-    if (path == open_) return StatusFailure;
-    files.erase(path);
-    return StatusSuccess;
-  }
-  uint32_t QueryFileInfo(const std::wstring& path, FileInfo& info) override {
-    if (files.count(path) == 0) return StatusNotFound;
-    info.size = files[path].size();
-    return StatusSuccess;
-  }
-  uint32_t MoveItem(const std::wstring& source, const std::wstring& target) override {
-    if (files.count(source) == 0 || source == open_) return StatusFailure;
-    files[target] = files[source];
-    files.erase(source);
-    return StatusSuccess;
-  }
-
-  uint32_t Seek(uint32_t& id, int64_t& offset) override { return StatusFailure; }
-  uint32_t ListFolder(const std::wstring& path, FolderList& list) override { return StatusFailure; }
-  void Reserved8() override {}
-  uint32_t ApplyFileInfo(const std::wstring& path, const FileInfo& info) override { return StatusSuccess; }
-  uint32_t CreateFolder(const std::wstring& path) override { return StatusFailure; }
-  uint32_t RemoveFolder(const std::wstring& path) override { return StatusFailure; }
-  uint32_t Reserved6() override { return StatusSuccess; }
-  uint32_t Reserved7() override { return StatusSuccess; }
 
 private:
-  std::wstring open_;
-  size_t position_ = 0;
+  const std::wstring folder_;
+  size_t read_ = 0;
 };
-
-std::string Pattern(size_t size) {
-  std::string bytes(size, '\0');
-  uint32_t state = 12345;
-  for (char& byte : bytes) byte = static_cast<char>((state = state * 1103515245u + 12345u) >> 24);
-  return bytes;
-}
 
 class Transfers : public ::testing::Test {
 protected:
+  // Each file on the drive, with its bytes.
+  Files OnDrive() const {
+    Files files;
+    for (const WIN32_FIND_DATAW& file : test::FolderItems(drive)) {
+      files[file.cFileName] = test::ReadFileBytes(drive + L"\\" + file.cFileName);
+    }
+    return files;
+  }
+
   test::TempFolder folder;
   hosttest::CapturedOutput console;
   host::HostLog log{console};
-  FakeData data;
-  const std::wstring remote = L"C$\\data\\file.bin";
-  const std::wstring local = folder / L"local.bin";
+  const host::LocationStore locations{folder / L"data"};
+  host::PluginHost pluginHost{folder / L"data", false, locations};
+  const std::wstring drive = folder / L"drive";
+  FaultyDrive data{log, pluginHost, drive};
+  const std::wstring remote = test::ToVirtual(drive + L"\\file.bin"), local = folder / L"local.bin";
 };
 
 } // namespace
@@ -123,10 +95,11 @@ protected:
 // arriving in short writes, takes its place. A get whose read breaks off
 // midway leaves no partial local file.
 TEST_F(Transfers, FailedTransfersLeaveTheTargetAsItWas) {
+  test::MakeFolder(drive);
   EXPECT_THROW(CopyFromLocal(data, log, folder / L"absent.bin", remote, 1024, false), HostError);
   EXPECT_TRUE(data.modes.empty()) << "the target was opened, and so emptied, for nothing";
 
-  test::WriteFileBytes(local, Pattern(5000));
+  test::WriteFileBytes(local, test::Pattern(5000, 0));
   data.capacity = 1500;
   try {
     CopyFromLocal(data, log, local, remote, 1024, false);
@@ -134,17 +107,17 @@ TEST_F(Transfers, FailedTransfersLeaveTheTargetAsItWas) {
   } catch (const HostError& error) {
     EXPECT_NE(error.message().find(L"is full"), std::wstring::npos) << error.message().c_str();
   }
-  EXPECT_TRUE(data.files.empty()) << "partial target left behind";
+  EXPECT_TRUE(OnDrive().empty()) << "partial target left behind";
 
-  data.files[remote] = "old";
+  test::WriteFileBytes(drive + L"\\file.bin", "old");
   data.capacity = 5002;
   EXPECT_THROW(CopyFromLocal(data, log, local, remote, 1024, false), HostError);
-  EXPECT_EQ(data.files, (std::map<std::wstring, std::string>{{remote, "old"}}));
+  EXPECT_EQ(OnDrive(), (Files{{L"file.bin", "old"}}));
   data.capacity = 5003;
   data.writeChunk = 7; // the rest of each short write is handed over again
   data.modes.clear();
   EXPECT_EQ(CopyFromLocal(data, log, local, remote, 1024, /*keepAttributes=*/true).bytes, 5000u);
-  EXPECT_EQ(data.files, (std::map<std::wstring, std::string>{{remote, Pattern(5000)}}));
+  EXPECT_EQ(OnDrive(), (Files{{L"file.bin", test::Pattern(5000, 0)}}));
   EXPECT_EQ(data.modes, std::vector<uint32_t>{OpenWrite}) << "a replacement is a new file beside the old one";
 
   data.readFailsAt = 3000;

@@ -1,11 +1,12 @@
 // Shaping the storage tree: a folder that cannot be made, and removing items.
 #include <algorithm>
-#include <cstring>
-#include <functional>
 #include <vector>
 
+#include "tests/support/ImportReplacement.h"
 #include "tests/support/PluginFixture.h"
 #include "vmlib/ScopedHandle.h"
+
+#include <winternl.h>
 
 namespace test {
 namespace {
@@ -53,10 +54,9 @@ TEST_F(DirectoryOperations, RemoveFileClearsAttributesToleratesAMissingFileAndRe
 TEST_F(DirectoryOperations, RemoveFolderKeepsOnlyTheLockedFileAndItsFoldersThenRemovesAll) {
   MakeFolder(temp / L"tree\\keep\\deeper");
   MakeFolder(temp / L"tree\\gone\\empty");
-  WriteFileBytes(temp / L"tree\\top.txt", "1");
-  WriteFileBytes(temp / L"tree\\gone\\f.txt", "2");
-  WriteFileBytes(temp / L"tree\\keep\\sibling.txt", "3");
-  WriteFileBytes(temp / L"tree\\keep\\deeper\\locked.txt", "4");
+  for (const wchar_t* file : {L"top.txt", L"gone\\f.txt", L"keep\\sibling.txt", L"keep\\deeper\\locked.txt"}) {
+    WriteFileBytes(temp / L"tree\\" + file, "x");
+  }
   ::SetFileAttributesW((temp / L"tree\\top.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   ::SetFileAttributesW((temp / L"tree\\gone\\empty").c_str(), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY);
   VMLib::UniqueFile held = HoldExclusively(temp / L"tree\\keep\\deeper\\locked.txt");
@@ -78,54 +78,23 @@ TEST_F(DirectoryOperations, RemoveFolderKeepsOnlyTheLockedFileAndItsFoldersThenR
 
 bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
 
-// Whether this system opens a link to a folder itself. Wine 8 opens the
-// target instead, so the plug-in cannot remove a link there and must say so.
-bool LinksOpenAsTheirTarget() {
-  return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
-TEST_F(DirectoryOperations, LinksAreRemovedAsLinksAndWhatTheyPointAtIsNeverTouched) {
-  const std::wstring fixture = LINK_FIXTURE;
+// Removing, moving, writing and applying attributes through names that
+// lead elsewhere: a folder that is itself a link; a tree with links to a full
+// and to an empty folder (RemoveDirectoryW would delete an empty target under
+// Wine); a link to a read-only file outside the working folder, a link to a
+// folder, a link whose target is missing and a folder holding a link.
+// Windows acts on a link itself; Wine opens the target, so there each act is
+// refused. Either way nothing outside changes.
+TEST_F(DirectoryOperations, NamesThatLeadElsewhereChangeNothingThere) {
+  const std::wstring fixture = LINK_FIXTURE, root = fixture + L"\\through";
   if (!(Attributes(fixture + L"\\tree\\link") & FILE_ATTRIBUTE_REPARSE_POINT)) {
     GTEST_SKIP() << "no link to a folder in the fixture (made natively by the link_fixture test)";
   }
-  // A folder that is itself a link, and a tree with links to a full and to an
-  // empty folder: RemoveDirectoryW would delete an empty target under Wine.
-  const uint32_t given = writer->RemoveFolder(ToVirtual(fixture + L"\\given"));
-  const uint32_t tree = writer->RemoveFolder(ToVirtual(fixture + L"\\tree"));
-  EXPECT_EQ(ReadFileBytes(fixture + L"\\givenTarget\\keep.txt"), "keep\n");
-  EXPECT_EQ(ReadFileBytes(fixture + L"\\outside\\keep.txt"), "keep\n");
-  EXPECT_TRUE(IsFolder(fixture + L"\\emptytarget"));
-  EXPECT_FALSE(Exists(fixture + L"\\tree\\sub"));
-  if (LinksOpenAsTheirTarget()) {
-    EXPECT_EQ(given, 1u);
-    EXPECT_EQ(tree, 1u);
-    EXPECT_TRUE(Exists(fixture + L"\\given"));
-    const std::wstring refused = L"Computer: cannot delete '\\\\?\\" + fixture;
-    ASSERT_EQ(log.messages.size(), 3u);
-    EXPECT_EQ(log.messages[0].text.rfind(refused + L"\\given': '", 0), 0u) << log.messages[0].text;
-    EXPECT_TRUE(Contains(log.messages[0].text, L"reaches another item")) << log.messages[0].text;
-    for (size_t i : {1, 2}) EXPECT_EQ(log.messages[i].text.rfind(refused + L"\\tree\\", 0), 0u) << i;
-  } else {
-    EXPECT_EQ(given, 0u);
-    EXPECT_EQ(tree, 0u);
-    EXPECT_FALSE(Exists(fixture + L"\\given"));
-    EXPECT_FALSE(Exists(fixture + L"\\tree"));
-    EXPECT_TRUE(log.messages.empty());
-  }
-}
-
-// Removing, moving, writing and applying attributes through names that
-// lead elsewhere: a link to a read-only file outside the working folder, a
-// link to a folder, a link whose target is missing and a folder holding a
-// link. Windows acts on a link itself; Wine opens the target, so there
-// each act is refused. Either way nothing outside changes.
-TEST_F(DirectoryOperations, NamesThatLeadElsewhereChangeNothingThere) {
-  const std::wstring root = std::wstring(LINK_FIXTURE) + L"\\through";
-  if (!Exists(root + L"\\work\\filelink")) GTEST_SKIP() << "no link fixture (made natively by the link_fixture test)";
   auto work = [&](const wchar_t* name) { return ToVirtual(root + L"\\work\\" + name); };
   uint32_t id = 0;
   const std::vector<uint32_t> statuses = {
+      writer->RemoveFolder(ToVirtual(fixture + L"\\given")),
+      writer->RemoveFolder(ToVirtual(fixture + L"\\tree")),
       writer->ApplyFileInfo(work(L"filelink"), FileInfo()),
       writer->Open(work(L"filelink"), 1, id),
       writer->Open(work(L"dangling"), 2, id),
@@ -135,19 +104,33 @@ TEST_F(DirectoryOperations, NamesThatLeadElsewhereChangeNothingThere) {
       writer->RemoveFolder(work(L"folder")),
   };
 
+  EXPECT_EQ(ReadFileBytes(fixture + L"\\givenTarget\\keep.txt"), "keep\n");
+  EXPECT_EQ(ReadFileBytes(fixture + L"\\outside\\keep.txt"), "keep\n");
+  EXPECT_TRUE(IsFolder(fixture + L"\\emptytarget"));
+  EXPECT_FALSE(Exists(fixture + L"\\tree\\sub"));
   const std::wstring target = root + L"\\outside\\target.txt";
   EXPECT_EQ(ReadFileBytes(target), "outside");
   EXPECT_TRUE(Attributes(target) & FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(ReadFileBytes(root + L"\\outside\\dir\\inner.txt"), "inside");
   EXPECT_FALSE(Exists(root + L"\\outside\\missing.txt"));
-  if (!LinksOpenAsTheirTarget()) return;
-  EXPECT_EQ(statuses, std::vector<uint32_t>(statuses.size(), 1u));
-  for (const wchar_t* link : {L"filelink", L"dirlink", L"folder\\inner-link"}) {
-    EXPECT_TRUE(Exists(root + L"\\work\\" + link)) << link;
+  // Windows opens a link to a folder itself. Wine 8 opens the target instead,
+  // so the plug-in cannot remove a link there and must say so.
+  if (::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr) {
+    EXPECT_FALSE(Exists(fixture + L"\\given") || Exists(fixture + L"\\tree")) << "a link was not removed as a link";
+    return;
   }
-  // Each refusal is an error that says the name reaches another item, or is
-  // a link, or for the dangling link, that its target is missing.
-  ASSERT_EQ(log.messages.size(), statuses.size());
+  EXPECT_EQ(statuses, std::vector<uint32_t>(statuses.size(), 1u));
+  for (const wchar_t* link : {L"\\given", L"\\through\\work\\filelink", L"\\through\\work\\dirlink",
+                              L"\\through\\work\\folder\\inner-link"}) {
+    EXPECT_TRUE(Exists(fixture + link)) << link;
+  }
+  // Each refusal is an error that names the item and says it reaches another
+  // item, or is a link, or for the dangling link, that its target is missing:
+  // the tree's refusals are one for each link in it.
+  ASSERT_EQ(log.messages.size(), statuses.size() + 1);
+  const std::wstring refused = L"Computer: cannot delete '\\\\?\\" + fixture;
+  EXPECT_EQ(log.messages[0].text.rfind(refused + L"\\given': '", 0), 0u) << log.messages[0].text;
+  for (size_t i : {1, 2}) EXPECT_EQ(log.messages[i].text.rfind(refused + L"\\tree\\", 0), 0u) << i;
   for (const LoggedMessage& message : log.messages) {
     EXPECT_TRUE(message.level == Error && (Contains(message.text, L"reaches another item") || Contains(message.text, L"it is a link") ||
                                            Contains(message.text, L"a link whose target is missing")))
@@ -200,39 +183,16 @@ TEST_F(DirectoryOperations, WholeDrivesAndDotComponentsAreNeverRemoved) {
   EXPECT_TRUE(IsFolder(temp / L"sub\\inner"));
 }
 
-// How deep below the caller's frame `work` used the thread's stack, measured
-// within 256 KiB of it. That window is filled with a pattern first (as far as
-// it is committed: Wine commits the whole stack and keeps its own data at the
-// bottom, Windows commits on use); what is no longer the pattern afterwards,
-// or was committed meanwhile, was used.
-size_t StackBytesUsedBy(const std::function<void()>& work) {
-  // Resolved at run time: the build targets Windows 7, which lacks it.
-  using StackLimitsFn = void(WINAPI*)(PULONG_PTR, PULONG_PTR);
-  const auto stackLimits = VMLib::GetFunction<StackLimitsFn>(::GetModuleHandleW(L"kernel32.dll"), "GetCurrentThreadStackLimits");
-  if (stackLimits == nullptr) return 0;
-  ULONG_PTR low = 0, high = 0;
-  stackLimits(&low, &high);
-  volatile char frame = 0;
-  const ULONG_PTR top = (reinterpret_cast<ULONG_PTR>(&frame) - 8192) & ~ULONG_PTR{4095};
-  auto lowestCommitted = [&] {
-    MEMORY_BASIC_INFORMATION region;
-    for (ULONG_PTR address = low; address < top; address = reinterpret_cast<ULONG_PTR>(region.BaseAddress) + region.RegionSize) {
-      if (!::VirtualQuery(reinterpret_cast<void*>(address), &region, sizeof(region))) break;
-      if (region.State == MEM_COMMIT && !(region.Protect & PAGE_GUARD)) return reinterpret_cast<ULONG_PTR>(region.BaseAddress);
-    }
-    return top;
-  };
-  const ULONG_PTR committedBefore = lowestCommitted();
-  const ULONG_PTR window = std::max(committedBefore, std::max(low, top - 256 * 1024));
-  const unsigned char kPattern = 0xA5;
-  std::memset(reinterpret_cast<void*>(window), kPattern, top - window);
-  work();
-  const ULONG_PTR committedAfter = lowestCommitted();
-  ULONG_PTR deepest = committedAfter < committedBefore ? committedAfter : top;
-  for (ULONG_PTR address = window; address < deepest; ++address) {
-    if (*reinterpret_cast<const unsigned char*>(address) != kPattern) deepest = address;
-  }
-  return top - deepest + 8192;
+// The deepest stack address Diskway.dll has called NtCreateFile from: a walk
+// opens each folder it enters, so the deepest open is as deep as it went.
+ULONG_PTR deepestOpen = ~ULONG_PTR{0};
+NTSTATUS NTAPI NoteDepthAndCreate(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
+                                  PIO_STATUS_BLOCK status, PLARGE_INTEGER size, ULONG fileAttributes, ULONG share,
+                                  ULONG disposition, ULONG options, PVOID ea, ULONG eaLength) {
+  volatile char here = 0;
+  deepestOpen = std::min(deepestOpen, reinterpret_cast<ULONG_PTR>(&here));
+  return ::NtCreateFile(handle, access, attributes, status, size, fileAttributes, share, disposition, options, ea,
+                        eaLength);
 }
 
 TEST_F(DirectoryOperations, DeepTreesAreRemovedWithBoundedStack) {
@@ -246,12 +206,15 @@ TEST_F(DirectoryOperations, DeepTreesAreRemovedWithBoundedStack) {
   }
   WriteFileBytes(path.substr(0, path.size() - 2) + L"\\leaf.txt", "leaf");
 
-  uint32_t status = 99;
-  const size_t used = StackBytesUsedBy([&] { status = writer->RemoveFolder(temp.Virtual(L"deep")); });
-  EXPECT_EQ(status, 0u);
+  const ImportReplacement noting(::GetModuleHandleW(L"Diskway.dll"), "ntdll.dll", "NtCreateFile",
+                                 reinterpret_cast<void*>(&NoteDepthAndCreate));
+  ASSERT_TRUE(noting.active());
+  volatile char frame = 0;
+  EXPECT_EQ(writer->RemoveFolder(temp.Virtual(L"deep")), 0u);
   EXPECT_FALSE(Exists(temp / L"deep"));
-  EXPECT_GT(used, 0u) << "the stack could not be measured";
-  EXPECT_LT(used, 32u * 1024) << "stack use grows with the depth of the tree";
+  const ULONG_PTR top = reinterpret_cast<ULONG_PTR>(&frame);
+  ASSERT_LT(deepestOpen, top) << "Diskway.dll opened nothing through NtCreateFile";
+  EXPECT_LT(top - deepestOpen, 32u * 1024) << "stack use grows with the depth of the tree";
 }
 
 } // namespace

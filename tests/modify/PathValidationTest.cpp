@@ -36,7 +36,7 @@ TEST_F(PathValidation, ForbiddenCharactersAndComponentsEndingInABlankOrPeriodAre
   ExpectVerdict(L"C$\\a?\\b.", {kBadCharacters, kBadComponent});
 }
 
-TEST_F(PathValidation, EveryChangeRefusesAnInvalidPathAndTouchesNothing) {
+TEST_F(PathValidation, EveryOpenAndChangeRefusesAnInvalidPathLeavingTheIdAndTouchingNothing) {
   const std::wstring odd = temp.Real(L"odd."); // only the long form keeps the trailing period
   WriteFileBytes(odd, "x");
   WriteFileBytes(temp / L"good", "x");
@@ -46,11 +46,12 @@ TEST_F(PathValidation, EveryChangeRefusesAnInvalidPathAndTouchesNothing) {
   uint32_t id = 9;
   EXPECT_EQ(writer->CreateFolder(temp.Virtual(L"new.")), 1u);
   EXPECT_EQ(writer->Open(temp.Virtual(L"fresh."), OpenWrite, id), 1u);
+  EXPECT_EQ(writer->Open(temp.Virtual(L"bad|name"), OpenRead, id), 1u);
   EXPECT_EQ(writer->ApplyFileInfo(temp.Virtual(L"odd."), hidden), 1u);
   EXPECT_EQ(writer->MoveItem(temp.Virtual(L"good"), temp.Virtual(L"moved.")), 1u);
   EXPECT_EQ(writer->MoveItem(temp.Virtual(L"odd."), temp.Virtual(L"moved")), 1u);
   EXPECT_EQ(id, 9u);
-  EXPECT_EQ(log.messages.size(), 5u);
+  EXPECT_EQ(log.messages.size(), 6u);
   EXPECT_EQ(FolderItems(temp.path()).size(), 2u);
   EXPECT_EQ(ReadFileBytes(temp / L"good"), "x");
   EXPECT_EQ(Attributes(odd) & FILE_ATTRIBUTE_HIDDEN, 0u);
@@ -58,8 +59,9 @@ TEST_F(PathValidation, EveryChangeRefusesAnInvalidPathAndTouchesNothing) {
 
 // Where the system allows long paths, one is used, with a warning.
 TEST_F(PathValidation, WithLongPathsEnabledALongPathIsUsedWithAWarning) {
-  RegistryOverride::SetDword(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\FileSystem", L"LongPathsEnabled",
-                             1);
+  const DWORD enabled = 1;
+  ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\FileSystem", L"LongPathsEnabled", REG_DWORD,
+                    &enabled, sizeof(enabled));
   IBackupDataWrite* writer = MakeWriter();
   const std::wstring tail = std::wstring(150, L'a') + L"\\" + std::wstring(150, L'b');
   const std::wstring longPath = temp.Virtual(tail);

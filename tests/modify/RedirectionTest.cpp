@@ -3,6 +3,7 @@
 // target, names that are no single name), and on items only a check by
 // identity confirms. Whatever the plug-in answers, nothing outside the
 // target may change.
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -33,10 +34,9 @@ protected:
     return status;
   }
   bool Logged(const std::wstring& part) const {
-    for (const LoggedMessage& message : log.messages) {
-      if (message.level >= Error && message.text.find(part) != std::wstring::npos) return true;
-    }
-    return false;
+    return std::any_of(log.messages.begin(), log.messages.end(), [&](const LoggedMessage& message) {
+      return message.level >= Error && message.text.find(part) != std::wstring::npos;
+    });
   }
 };
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "tests/support/TempFolder.h"
 #include "vmlib/ScopedHandle.h"
 #include "vmlib/WindowsApi.h"
 
@@ -23,22 +24,17 @@ int RunNative(const std::wstring& windowsFolder, const std::string& script) {
   if (folder.empty()) return -1;
   // Wine starts a Linux program named by its Linux path through Z:, but
   // gives no handle to wait on nor its exit code: the script leaves its
-  // status in a file, put in place whole once it is written.
-  const std::wstring statusPath = windowsFolder + L"\\.native-status";
+  // status in a file, put in place whole once it is written. The script is
+  // read from a file, clear of how Wine splits a command line; a new one each
+  // time, since a shell that just wrote its status may still read its own.
+  const std::wstring statusPath = windowsFolder + L"\\.native-status", scriptPath = windowsFolder + L"\\.native-script";
   ::DeleteFileW(statusPath.c_str());
-  const std::string command = "cd '" + folder + "' && { " + script + "\n}; echo $? > .native-status.part && " +
-                              "mv .native-status.part .native-status";
-  // Quoted as Wine splits a command line into arguments: backslashes count
-  // only before a quote.
-  std::wstring line = L"Z:\\bin\\sh -c \"";
-  size_t backslashes = 0;
-  for (char c : command) {
-    if (c == '"') line.append(backslashes + 1, L'\\');
-    backslashes = c == '\\' ? backslashes + 1 : 0;
-    line += static_cast<wchar_t>(static_cast<unsigned char>(c));
-  }
-  line.append(backslashes, L'\\');
-  line += L"\"";
+  ::DeleteFileW(scriptPath.c_str());
+  WriteFileBytes(scriptPath,
+                 "cd '" + folder + "' && { " + script + "\n}; echo $? > .native-status.part && mv .native-status.part " +
+                     ".native-status\n");
+  std::wstring line = L"Z:\\bin\\sh \"";
+  for (char c : folder + "/.native-script\"") line += static_cast<wchar_t>(static_cast<unsigned char>(c));
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};

@@ -37,16 +37,6 @@ bool ScriptableHost::GetParameter(const wchar_t* name, std::wstring& value) {
   return Answer(parameters, name, value);
 }
 
-const PluginLibrary& PluginLibrary::Get() {
-  // Never freed: instances and their strings may outlive any one test.
-  static const HMODULE module = ::LoadLibraryW(L"Diskway.dll");
-  static const PluginLibrary library{
-      module ? VMLib::GetFunction<GetPluginInfoFn>(module, "GetPluginInfo") : nullptr,
-      module ? VMLib::GetFunction<GetBackupDataReadFn>(module, "GetBackupDataRead") : nullptr,
-      module ? VMLib::GetFunction<GetBackupDataWriteFn>(module, "GetBackupDataWrite") : nullptr};
-  return library;
-}
-
 std::vector<std::wstring> EntryNames(const FolderList& list) {
   std::vector<std::wstring> names;
   for (const FolderEntry& entry : list) names.push_back(entry.name);
@@ -54,16 +44,12 @@ std::vector<std::wstring> EntryNames(const FolderList& list) {
 }
 
 std::wstring WithErrorCode(const std::wstring& text, uint32_t code) {
-  wchar_t* description = nullptr;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
-      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&description), 0, nullptr);
-  VMLib::UniqueLocalMemory owner(description);
-  std::wstring suffix;
-  if (length != 0) {
-    suffix = L": " + std::wstring(description, length);
-    suffix.erase(suffix.size() >= 3 ? suffix.size() - 3 : 0);
-  }
+  wchar_t description[512] = {};
+  const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
+                                        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), description, 512, nullptr);
+  // The system's description ends in a period and a line break, which the
+  // message leaves out.
+  const std::wstring suffix = length >= 3 ? L": " + std::wstring(description, length - 3) : L"";
   wchar_t hex[16];
   swprintf(hex, 16, L"%08lx", static_cast<unsigned long>(code));
   return text + suffix + L" (0x" + hex + L")";
@@ -125,11 +111,11 @@ PluginTest::~PluginTest() {
 }
 
 IBackupDataRead* PluginTest::MakeReader() {
-  return KeepInstance(PluginLibrary::Get().getBackupDataRead, log, host, instances_);
+  return KeepInstance(PluginExport<GetBackupDataReadFn>("GetBackupDataRead"), log, host, instances_);
 }
 
 IBackupDataWrite* PluginTest::MakeWriter() {
-  return KeepInstance(PluginLibrary::Get().getBackupDataWrite, log, host, instances_);
+  return KeepInstance(PluginExport<GetBackupDataWriteFn>("GetBackupDataWrite"), log, host, instances_);
 }
 
 void PluginTest::ReleaseInstance(IBackupDataRead* instance) {
@@ -149,6 +135,15 @@ void PluginTest::AddLocationFile(const std::wstring& relative, const std::wstrin
 void PluginTest::ExpectLogged(const Messages& expected) {
   EXPECT_EQ(log.messages, expected);
   log.messages.clear();
+}
+
+void PluginTest::ExpectHeldOpenFails(IBackupDataRead& reader, const std::wstring& relative, const std::wstring& reason) {
+  WriteFileBytes(temp / relative, "live");
+  const VMLib::UniqueFile held = HoldExclusively(temp / relative);
+  uint32_t id = 5;
+  EXPECT_EQ(reader.Open(temp.Virtual(relative), OpenRead, id), 1u);
+  EXPECT_EQ(id, 0u);
+  ExpectLogged({{Info, LockedFileNotice(temp.Real(relative))}, {Warning, ShadowCopyFailure(reason)}});
 }
 
 } // namespace test

@@ -52,14 +52,14 @@ public:
   std::function<void(const std::wstring& name)> onCall;
 };
 
-// Diskway.dll as the backup application loads it: LoadLibraryW and the three
-// exports by name. Loaded once per test program.
-struct PluginLibrary {
-  static const PluginLibrary& Get();
-  GetPluginInfoFn getPluginInfo = nullptr;
-  GetBackupDataReadFn getBackupDataRead = nullptr;
-  GetBackupDataWriteFn getBackupDataWrite = nullptr;
-};
+// An export of Diskway.dll as the backup application reaches it: the library
+// by name through LoadLibraryW (never freed: instances and their strings may
+// outlive any one test), the export by name; null when either is missing.
+template <typename Fn>
+Fn PluginExport(const char* name) {
+  static const HMODULE module = ::LoadLibraryW(L"Diskway.dll");
+  return module != nullptr ? VMLib::GetFunction<Fn>(module, name) : nullptr;
+}
 
 // Everything `instance` reads from open file `id` until a status other than 0.
 std::string ReadAll(IBackupDataRead& instance, uint32_t id);
@@ -106,6 +106,10 @@ protected:
 
   // Exactly these messages arrived since the last check; forgets them.
   void ExpectLogged(const Messages& expected);
+  // Opens `relative` while this test holds it, so that the plug-in falls back
+  // to a shadow copy, which fails for `reason`: the open fails with id 0, and
+  // the host hears why.
+  void ExpectHeldOpenFails(IBackupDataRead& reader, const std::wstring& relative, const std::wstring& reason);
 
   TempFolder temp;      // the test's own files
   TempFolder dataRoot;  // holds the plug-in's data folder, apart from `temp`

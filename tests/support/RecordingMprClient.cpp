@@ -29,11 +29,8 @@ void SetCancelHook(void (*hook)(const wchar_t* name)) {
 }
 
 CallList NetworkCalls() {
-  CallList calls;
-  const auto count = Export<size_t (*)()>("RecordingMprCallCount");
-  const auto call = Export<const wchar_t* (*)(size_t)>("RecordingMprCall");
-  for (size_t i = 0; count != nullptr && call != nullptr && i < count(); ++i) calls.push_back(call(i));
-  return calls;
+  const auto calls = Export<const CallList* (*)()>("RecordingMprCalls");
+  return calls != nullptr ? *calls() : CallList();
 }
 
 std::wstring CancelCall(const std::wstring& name) { return L"cancel " + name + L" flags=0 force=1"; }

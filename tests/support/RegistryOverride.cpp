@@ -13,11 +13,6 @@ VMLib::UniqueRegistryKey CreateForWrite(HKEY root, const std::wstring& key) {
   return opened;
 }
 
-void SetValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD type, const void* data, size_t size) {
-  ::RegSetValueExW(CreateForWrite(root, key).get(), name.c_str(), 0, type, static_cast<const BYTE*>(data),
-                   static_cast<DWORD>(size));
-}
-
 } // namespace
 
 RegistryOverride::RegistryOverride() {
@@ -39,16 +34,9 @@ RegistryOverride::~RegistryOverride() {
   ::RegDeleteTreeW(HKEY_CURRENT_USER, scratch_.c_str());
 }
 
-void RegistryOverride::CreateKey(HKEY root, const std::wstring& key) { CreateForWrite(root, key); }
-
-void RegistryOverride::SetDword(HKEY root, const std::wstring& key, const std::wstring& name, uint32_t value) {
-  const DWORD data = value;
-  SetValue(root, key, name, REG_DWORD, &data, sizeof(data));
-}
-
 void RegistryOverride::AddNetworkDrive(const std::wstring& name, const std::wstring& remotePath) {
-  SetValue(HKEY_CURRENT_USER, L"Network\\" + name, L"RemotePath", REG_SZ, remotePath.c_str(),
-           (remotePath.size() + 1) * sizeof(wchar_t));
+  ::RegSetKeyValueW(HKEY_CURRENT_USER, (L"Network\\" + name).c_str(), L"RemotePath", REG_SZ, remotePath.c_str(),
+                    static_cast<DWORD>((remotePath.size() + 1) * sizeof(wchar_t)));
 }
 
 } // namespace test

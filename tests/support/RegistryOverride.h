@@ -2,7 +2,6 @@
 // (the plug-in's DLLs included) to scratch keys for the life of the object.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 #include "vmlib/ScopedHandle.h"
@@ -16,10 +15,6 @@ public:
   ~RegistryOverride();
   RegistryOverride(const RegistryOverride&) = delete;
   RegistryOverride& operator=(const RegistryOverride&) = delete;
-
-  // Writers below the redirected roots (HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE).
-  static void SetDword(HKEY root, const std::wstring& key, const std::wstring& name, uint32_t value);
-  static void CreateKey(HKEY root, const std::wstring& key);
 
   // A persistent network drive as Windows keeps it: HKCU\Network\<name>.
   static void AddNetworkDrive(const std::wstring& name, const std::wstring& remotePath);

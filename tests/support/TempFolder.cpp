@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <system_error>
 #include <utility>
 
@@ -13,6 +14,12 @@
 namespace test {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+std::wstring Long(const std::wstring& path) { return path.rfind(L"\\\\?\\", 0) == 0 ? path : L"\\\\?\\" + path; }
+
+} // namespace
 
 TempFolder::TempFolder() {
   wchar_t base[MAX_PATH + 1] = {};
@@ -27,8 +34,6 @@ TempFolder::TempFolder() {
 }
 
 TempFolder::~TempFolder() { RemoveAll(path_); }
-
-std::wstring TempFolder::virtualPath() const { return ToVirtual(path_); }
 
 std::wstring ToVirtual(const std::wstring& windowsPath) {
   std::wstring result = windowsPath;
@@ -55,6 +60,13 @@ void MakeFolder(const std::wstring& path) {
   if (ec) ADD_FAILURE() << "cannot create test folder: " << ec.message();
 }
 
+std::string Pattern(size_t size, uint64_t seed) {
+  std::mt19937_64 random(seed);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(random() >> 24);
+  return bytes;
+}
+
 VMLib::UniqueFile HoldExclusively(const std::wstring& path) {
   VMLib::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file) ADD_FAILURE() << "cannot hold the test file";
@@ -72,8 +84,7 @@ void RemoveAll(const std::wstring& path) {
   // Through "\\?\" so names Windows would otherwise rewrite (trailing dots
   // and blanks, device names) are removed as they are; folders are removed
   // after their contents, links never entered.
-  const std::wstring root = path.rfind(L"\\\\?\\", 0) == 0 ? path : L"\\\\?\\" + path;
-  std::vector<std::pair<std::wstring, bool>> pending{{root, false}};
+  std::vector<std::pair<std::wstring, bool>> pending{{Long(path), false}};
   while (!pending.empty()) {
     auto [current, expanded] = pending.back();
     const DWORD attributes = ::GetFileAttributesW(current.c_str());
@@ -99,6 +110,29 @@ std::vector<WIN32_FIND_DATAW> FolderItems(const std::wstring& folder) {
   do {
     if (std::wcscmp(data.cFileName, L".") != 0 && std::wcscmp(data.cFileName, L"..") != 0) items.push_back(data);
   } while (::FindNextFileW(search.get(), &data));
+  return items;
+}
+
+std::map<std::wstring, std::string> Describe(const std::wstring& folder, uint32_t attributes) {
+  std::map<std::wstring, std::string> items;
+  const std::wstring root = Long(folder);
+  for (std::vector<std::wstring> pending{L""}; !pending.empty();) {
+    const std::wstring relative = pending.back();
+    pending.pop_back();
+    for (const WIN32_FIND_DATAW& data : FolderItems(relative.empty() ? root : root + L"\\" + relative)) {
+      const std::wstring item = relative.empty() ? data.cFileName : relative + L"\\" + data.cFileName;
+      const uint64_t written = uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32 | data.ftLastWriteTime.dwLowDateTime;
+      std::string& text = items[item] = "attributes " +
+                                        std::to_string(data.dwFileAttributes & (attributes | FILE_ATTRIBUTE_DIRECTORY)) +
+                                        ", written " + std::to_string(written);
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        pending.push_back(item);
+      } else {
+        const std::string bytes = ReadFileBytes(root + L"\\" + item);
+        text += ", " + std::to_string(bytes.size()) + " bytes, hash " + std::to_string(std::hash<std::string>()(bytes));
+      }
+    }
+  }
   return items;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,9 @@
 #include "vmlib/WindowsApi.h"
 
 namespace test {
+
+// Virtual path of a Windows path "X:\rest" ("X$\rest").
+std::wstring ToVirtual(const std::wstring& windowsPath);
 
 class TempFolder {
 public:
@@ -20,12 +24,10 @@ public:
 
   // Windows path without a trailing separator, e.g. C:\users\me\Temp\dw-1a2b.
   const std::wstring& path() const { return path_; }
-  // The same folder as a virtual path, e.g. C$\users\me\Temp\dw-1a2b.
-  std::wstring virtualPath() const;
   // `relative` below the folder: as a Windows path, as a virtual path, and as
   // the long path the plug-in maps that virtual path to.
   std::wstring operator/(const std::wstring& relative) const { return path_ + L"\\" + relative; }
-  std::wstring Virtual(const std::wstring& relative) const { return virtualPath() + L"\\" + relative; }
+  std::wstring Virtual(const std::wstring& relative) const { return ToVirtual(path_) + L"\\" + relative; }
   std::wstring Real(const std::wstring& relative) const { return L"\\\\?\\" + path_ + L"\\" + relative; }
 
 private:
@@ -43,10 +45,14 @@ uint32_t Attributes(const std::wstring& path);
 void RemoveAll(const std::wstring& path);
 // What Windows enumerates in the folder, in its order, "." and ".." left out.
 std::vector<WIN32_FIND_DATAW> FolderItems(const std::wstring& folder);
+// Every item below `folder` by its name relative to it: those of `attributes`
+// it has, its last write time and, for a file, its size and a hash of its
+// bytes. Read through \\?\, so that no name is taken for another.
+std::map<std::wstring, std::string> Describe(const std::wstring& folder, uint32_t attributes);
+// `size` bytes with no pattern a copy could fake, the same for the same `seed`.
+std::string Pattern(size_t size, uint64_t seed);
 // Opens an existing file for reading with share mode 0: nobody else can open it.
 VMLib::UniqueFile HoldExclusively(const std::wstring& path);
 
-// Virtual path of a Windows path "X:\rest" ("X$\rest").
-std::wstring ToVirtual(const std::wstring& windowsPath);
 
 } // namespace test

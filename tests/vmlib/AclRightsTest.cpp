@@ -14,6 +14,7 @@
 #include <aclapi.h>
 
 #include <cwchar>
+#include <optional>
 
 namespace {
 
@@ -21,11 +22,6 @@ using VMLib::filesystem::GetAclRights;
 using VMLib::filesystem::SetAclRights;
 
 const wchar_t kLeftOver[] = L"D:O:G: left over from another item";
-
-// The parts of a descriptor a test selects, in the order of the flags.
-struct Parts {
-  bool dacl, owner, group, sacl;
-};
 
 bool Has(const std::wstring& descriptor, const wchar_t* part) { return descriptor.find(part) != std::wstring::npos; }
 
@@ -35,32 +31,49 @@ protected:
     test::WriteFileBytes(temp_ / name, "content");
     return Long(name);
   }
-  std::wstring MakeFolder(const std::wstring& name) {
-    test::MakeFolder(temp_ / name);
-    return Long(name);
-  }
   std::wstring Long(const std::wstring& name) const { return L"\\\\?\\" + (temp_ / name); }
 
   test::TempFolder temp_;
 };
 
+// Windows refuses the SACL to a process without SeSecurityPrivilege, but Wine
+// refuses it only when it is asked for alone. In a second round VMLib's import
+// of GetSecurityInfo is pointed at a stand-in that refuses like Windows.
+DWORD WINAPI RefuseSacl(HANDLE item, SE_OBJECT_TYPE type, SECURITY_INFORMATION parts, PSID* owner, PSID* group,
+                        PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
+  if (parts & SACL_SECURITY_INFORMATION) return ERROR_PRIVILEGE_NOT_HELD;
+  return ::GetSecurityInfo(item, type, parts, owner, group, dacl, sacl, descriptor);
+}
+
 // What Get gives, Set takes back unchanged with the same flags, for every
 // choice of parts, on files and folders, whether or not the text holds a
 // SACL (an item without one gives none, and Wine reads none). Get gives only
-// the selected parts, and nothing on failure; no flag means no change,
+// the selected parts, and nothing on failure: a refused SACL is reported, but
+// the owner and the DACL are not lost with it. No flag means no change,
 // whatever the text.
 TEST_F(AclRights, WhatGetGivesSetTakesBackWithTheSameFlags) {
-  const std::wstring file = MakeFile(L"file");
-  for (const std::wstring& path : {file, MakeFolder(L"folder")}) {
-    for (int bits = 0; bits < 16; ++bits) {
-      const Parts s{(bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0, (bits & 8) != 0};
-      std::wstring descriptor = kLeftOver;
-      const uint32_t getStatus = GetAclRights(path, descriptor, s.dacl, s.owner, s.group, s.sacl);
-      EXPECT_TRUE(getStatus == 0 || s.sacl) << "only the SACL may be refused: " << getStatus;
-      EXPECT_EQ(Has(descriptor, L"D:"), s.dacl) << descriptor;
-      EXPECT_EQ(Has(descriptor, L"O:"), s.owner) << descriptor;
-      EXPECT_EQ(Has(descriptor, L"G:"), s.group) << descriptor;
-      EXPECT_EQ(SetAclRights(path, descriptor, s.dacl, s.owner, s.group, s.sacl), 0u) << bits << " " << descriptor;
+  const std::wstring file = MakeFile(L"file"), folder = Long(L"folder");
+  test::MakeFolder(temp_ / L"folder");
+  for (const bool refusing : {false, true}) {
+    std::optional<test::ImportReplacement> refusal;
+    if (refusing) {
+      refusal.emplace(::GetModuleHandleW(L"VMLib.dll"), "advapi32.dll", "GetSecurityInfo",
+                      reinterpret_cast<void*>(&RefuseSacl));
+      ASSERT_TRUE(refusal->active());
+    }
+    for (const std::wstring& path : {file, folder}) {
+      for (int bits = 0; bits < 16; ++bits) {
+        // The parts selected, in the order of the flags.
+        const bool dacl = bits & 1, owner = bits & 2, group = bits & 4, sacl = bits & 8;
+        std::wstring descriptor = kLeftOver;
+        const uint32_t getStatus = GetAclRights(path, descriptor, dacl, owner, group, sacl);
+        EXPECT_TRUE(getStatus == 0 || sacl) << "only the SACL may be refused: " << getStatus;
+        EXPECT_TRUE(!refusing || getStatus == (sacl ? ERROR_PRIVILEGE_NOT_HELD : 0u)) << getStatus;
+        EXPECT_EQ(Has(descriptor, L"D:"), dacl) << descriptor;
+        EXPECT_EQ(Has(descriptor, L"O:"), owner) << descriptor;
+        EXPECT_EQ(Has(descriptor, L"G:"), group) << descriptor;
+        EXPECT_EQ(SetAclRights(path, descriptor, dacl, owner, group, sacl), 0u) << bits << " " << descriptor;
+      }
     }
   }
   std::wstring descriptor = kLeftOver;
@@ -83,55 +96,22 @@ TEST_F(AclRights, APartTheTextLacksIsLeftAsItIs) {
   EXPECT_EQ(after, before) << "a missing DACL must not become NO_ACCESS_CONTROL";
 }
 
-// Windows refuses the SACL to a process without SeSecurityPrivilege, but Wine
-// refuses it only when it is asked for alone. For one test VMLib's import of
-// GetSecurityInfo is pointed at a stand-in that refuses like Windows.
-DWORD WINAPI RefuseSacl(HANDLE item, SE_OBJECT_TYPE type, SECURITY_INFORMATION parts, PSID* owner, PSID* group,
-                        PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
-  if (parts & SACL_SECURITY_INFORMATION) return ERROR_PRIVILEGE_NOT_HELD;
-  return ::GetSecurityInfo(item, type, parts, owner, group, dacl, sacl, descriptor);
-}
-
-// The refusal is reported, but the owner and the DACL must not be lost with it.
-TEST_F(AclRights, GetKeepsTheOtherPartsWhenOnlyTheSaclIsRefused) {
-  const std::wstring path = MakeFile(L"file");
-  const test::ImportReplacement refusal(::GetModuleHandleW(L"VMLib.dll"), "advapi32.dll", "GetSecurityInfo",
-                                       reinterpret_cast<void*>(&RefuseSacl));
-  ASSERT_TRUE(refusal.active());
-  std::wstring descriptor;
-  EXPECT_EQ(GetAclRights(path, descriptor, true, true, true, /*sacl=*/true),
-            static_cast<uint32_t>(ERROR_PRIVILEGE_NOT_HELD));
-  EXPECT_TRUE(Has(descriptor, L"D:") && Has(descriptor, L"O:") && Has(descriptor, L"G:")) << descriptor;
-  std::wstring saclOnly = kLeftOver;
-  EXPECT_EQ(GetAclRights(path, saclOnly, false, false, false, /*sacl=*/true),
-            static_cast<uint32_t>(ERROR_PRIVILEGE_NOT_HELD));
-  EXPECT_EQ(saclOnly, L"");
-}
-
 // Windows hands a \\?\ path to the file system as it is, where a doubled
 // separator after the root names nothing; Wine takes it. For one test
 // VMLib's opens by name refuse it as Windows does.
-bool DoubledAfterRoot(LPCWSTR path) {
-  return std::wcslen(path) > 7 && std::wcsncmp(path, L"\\\\?\\", 4) == 0 && path[6] == L'\\' && path[7] == L'\\';
-}
 HANDLE WINAPI StrictCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                DWORD disposition, DWORD flags, HANDLE templateFile) {
-  if (!DoubledAfterRoot(path)) return ::CreateFileW(path, access, share, security, disposition, flags, templateFile);
+  if (std::wcslen(path) < 8 || std::wcsncmp(path, L"\\\\?\\", 4) != 0 || std::wcsncmp(path + 6, L"\\\\", 2) != 0) {
+    return ::CreateFileW(path, access, share, security, disposition, flags, templateFile);
+  }
   ::SetLastError(ERROR_INVALID_NAME);
   return INVALID_HANDLE_VALUE;
-}
-DWORD WINAPI StrictNamedSecurity(LPCWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION parts, PSID* owner,
-                                 PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
-  if (DoubledAfterRoot(name)) return ERROR_INVALID_NAME;
-  return ::GetNamedSecurityInfoW(name, type, parts, owner, group, dacl, sacl, descriptor);
 }
 
 // A listing under a drive root passes the root, a separator and the name.
 TEST_F(AclRights, AnItemDirectlyUnderADriveRootIsReadThroughTheRootsDoubledSeparator) {
-  const HMODULE vmlib = ::GetModuleHandleW(L"VMLib.dll");
-  const test::ImportReplacement create(vmlib, "kernel32.dll", "CreateFileW", reinterpret_cast<void*>(&StrictCreateFile));
-  const test::ImportReplacement named(vmlib, "advapi32.dll", "GetNamedSecurityInfoW",
-                                      reinterpret_cast<void*>(&StrictNamedSecurity));
+  const test::ImportReplacement create(::GetModuleHandleW(L"VMLib.dll"), "kernel32.dll", "CreateFileW",
+                                       reinterpret_cast<void*>(&StrictCreateFile));
   ASSERT_TRUE(create.active());
   std::wstring descriptor;
   EXPECT_EQ(GetAclRights(L"\\\\?\\C:\\\\users", descriptor, true, true, true, false), 0u);

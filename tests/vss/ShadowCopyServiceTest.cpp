@@ -13,12 +13,13 @@
 #include <vsserror.h>
 
 #include "contract/ISnapshotProvider.h"
-#include "host/cli/Commands.h"
 #include "providers/ProviderException.h"
 #include "tests/doubles/vssapi/VssApiControl.h"
 #include "tests/host/CapturedOutput.h"
 #include "tests/support/ImportReplacement.h"
 #include "tests/support/PluginFixture.h"
+
+#include <tlhelp32.h>
 
 namespace test {
 namespace {
@@ -35,14 +36,28 @@ std::string OwnApartment() {
   return type == APTTYPE_MTA ? "MTA" : "STA";
 }
 
+// Threads of this process. A provider serves from a thread of its own, which
+// only destroying it ends: one never destroyed outlives the library's unload.
+size_t ThreadCount() {
+  // INVALID_HANDLE_VALUE on failure, as for files.
+  const VMLib::UniqueFile threads(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  size_t count = 0;
+  for (BOOL more = ::Thread32First(threads.get(), &entry); more; more = ::Thread32Next(threads.get(), &entry)) {
+    count += entry.th32OwnerProcessID == ::GetCurrentProcessId() ? 1 : 0;
+  }
+  return count;
+}
+
 class ShadowCopyService : public PluginTest {
 protected:
   void SetUp() override {
-    ASSERT_TRUE(module_ && service.Resolved()) << "the service double must be loaded (WINEDLLOVERRIDES=vssapi=n)";
+    ASSERT_NE(service, nullptr) << "the service double must be loaded (WINEDLLOVERRIDES=vssapi=n)";
     // Every wait ends after a second, so a step that never finishes ends soon.
     ::SetEnvironmentVariableW(L"DISKWAY_VSS_TIMEOUT", L"1");
-    service.Reset();
-    service.SetImage(L"C:\\", image.c_str());
+    service->Reset();
+    service->SetImage(L"C:\\", image.c_str());
   }
 
   // The file as a program holds it (share mode 0), and as the snapshot of C:
@@ -63,12 +78,16 @@ protected:
   }
 
   VMLib::UniqueModule module_ = LoadServiceDouble();
-  const VssServiceDouble service{module_.get()};
+  VssServiceControl* const service = VssServiceControlOf(module_.get());
   const std::wstring image = temp / L"image-c";
   IBackupDataRead* reader = MakeReader();
 };
 
+// The host may release an instance from a thread of its own apartment, and
+// BackupComplete may fail then: the failure is only printed, every thread's
+// apartment stays as it was, and the snapshot still ends.
 TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWithTheInstanceOrTheRun) {
+  ASSERT_EQ(OwnApartment(), "none");
   WriteFileBytes(temp / L"free.txt", "free");
   uint32_t id = 0, second = 0;
   ASSERT_EQ(Open(reader, L"free.txt", id), 0u);
@@ -77,10 +96,9 @@ TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWi
 
   // Writers take part in a copy backup that declares no system state. One
   // that fails, or whose metadata cannot be read, is named; the snapshot is used.
-  service.AddWriter(L"Frozen Writer", S_OK, VSS_E_WRITERERROR_TIMEOUT);
-  service.AddWriter(L"Mute Writer", E_OUTOFMEMORY, S_OK);
-  std::string bytes(100000, '\0');
-  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 256);
+  service->AddWriter(L"Frozen Writer", S_OK, VSS_E_WRITERERROR_TIMEOUT);
+  service->AddWriter(L"Mute Writer", E_OUTOFMEMORY, S_OK);
+  const std::string bytes = Pattern(100000, 0);
   const VMLib::UniqueFile one = Hold(L"one.bin", bytes), two = Hold(L"two.txt", "second");
   CaptureStderr();
   ASSERT_EQ(Open(reader, L"one.bin", id), 0u);
@@ -89,13 +107,25 @@ TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWi
   EXPECT_NE(printed.find("Snapshot for \\\\?\\C:\\ already created. Reuse it.\n"), std::string::npos);
   EXPECT_NE(printed.find("GetWriterMetadata failed (0x8007000E): writer 2 of 2 skipped\n"), std::string::npos);
   EXPECT_NE(printed.find("Warning: writer 'Frozen Writer' failed (state 9, 0x800423F2)"), std::string::npos);
-  EXPECT_EQ(service.Argument(L"SetBackupState", 1), 0) << "a bootable system-state backup was declared";
+  EXPECT_EQ(service->Argument(L"SetBackupState", 1), 0) << "a bootable system-state backup was declared";
   EXPECT_TRUE(ReadAll(*reader, id) == bytes);
   EXPECT_EQ(ReadAll(*reader, second), "second");
-  EXPECT_EQ(service.Calls(L"DoSnapshotSet"), 1);
-  EXPECT_EQ(service.LiveSnapshots(), 1);
-  ReleaseInstance(reader);
-  EXPECT_EQ(service.LiveSnapshots(), 0);
+  EXPECT_EQ(OwnApartment(), "none") << "the open put the host's thread in an apartment";
+  EXPECT_EQ(service->Calls(L"DoSnapshotSet"), 1);
+  EXPECT_EQ(service->LiveSnapshots(), 1);
+  service->Fail(L"BackupComplete", 1, VSS_E_UNEXPECTED);
+  std::string releasing;
+  CaptureStderr();
+  std::thread([&] {
+    ::CoInitializeEx(/*reserved=*/nullptr, COINIT_APARTMENTTHREADED);
+    ReleaseInstance(reader);
+    releasing = OwnApartment();
+    ::CoUninitialize();
+  }).join();
+  EXPECT_EQ(GetCapturedStderr(), "BackupComplete failed (0x80042302)\n");
+  EXPECT_EQ(releasing, "STA");
+  EXPECT_EQ(OwnApartment(), "none");
+  EXPECT_EQ(service->LiveSnapshots(), 0);
 
   // The main job as the host runs it, with four workers: every held file
   // arrives whole, all from one snapshot, and the summary counts them. The
@@ -107,33 +137,46 @@ TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWi
     WriteFileBytes(temp / (L"src\\free" + std::to_wstring(i) + L".txt"), "free");
     held.push_back(Hold(L"src\\held" + std::to_wstring(i) + L".db", bytes, std::string(bytes.size(), 'L')));
   }
-  const int setsBefore = service.Calls(L"DoSnapshotSet");
-  hosttest::CapturedOutput out;
-  hosttest::CapturedOutput err;
-  EXPECT_EQ(host::Run({L"--data", temp / L"data", L"backup", temp.Virtual(L"src"), temp.Virtual(L"dst"), L"--threads",
-                       L"4"},
-                      out, err),
-            0)
-      << out.text() << err.text();
-  EXPECT_NE(out.text().find(L"Snapshot:  8 locked files read from a shadow copy"), std::wstring::npos) << out.text();
-  EXPECT_EQ(service.Calls(L"DoSnapshotSet") - setsBefore, 1) << "one snapshot of the volume, not one per worker";
+  const int setsBefore = service->Calls(L"DoSnapshotSet");
+  const hosttest::HostRun run = hosttest::Run(
+      {L"--data", temp / L"data", L"backup", temp.Virtual(L"src"), temp.Virtual(L"dst"), L"--threads", L"4"});
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_NE(run.output.find(L"Snapshot:  8 locked files read from a shadow copy"), std::wstring::npos) << run.output;
+  EXPECT_EQ(service->Calls(L"DoSnapshotSet") - setsBefore, 1) << "one snapshot of the volume, not one per worker";
   for (int i = 0; i < 8; ++i) {
     EXPECT_TRUE(ReadFileBytes(temp / (L"dst\\held" + std::to_wstring(i) + L".db")) == bytes) << "not the snapshot's bytes";
     EXPECT_EQ(ReadFileBytes(temp / (L"dst\\free" + std::to_wstring(i) + L".txt")), "free");
   }
-  EXPECT_EQ(service.LiveSnapshots(), 0);
+  EXPECT_EQ(service->LiveSnapshots(), 0);
+
+  // A user who is not an administrator is refused every components object:
+  // the host's summary names the rights it takes.
+  service->Fail(L"CreateVssBackupComponents", 0, E_ACCESSDENIED);
+  const hosttest::HostRun denied =
+      hosttest::Run({L"--data", temp / L"data", L"backup", temp.Virtual(L"src"), temp.Virtual(L"denied")});
+  EXPECT_EQ(denied.exitCode, 1);
+  EXPECT_NE(denied.output.find(L"could not be read from a shadow copy: VSS: CreateVssBackupComponents failed "
+                               L"(0x80070005): access denied: making shadow copies needs administrator rights (run "
+                               L"the program as administrator, elevated under UAC)\n  Access was denied: shadow "
+                               L"copies need administrator rights."),
+            std::wstring::npos)
+      << denied.output;
 }
 
 // No Open waits longer than the limit (1 s here) and a little more, and every
 // failure reaches standard error, naming the call and its result: through the
 // sink, or from the provider itself while Initialize runs, before it has one.
+// Each provider is destroyed with its instance.
 TEST_F(ShadowCopyService, AfterAFailedSnapshotTheNextLockedFileIsReadFromAFreshOne) {
+  const std::wstring notInImage =
+      WithErrorCode(L"Cannot open file from VSS snapshot '" + temp.Real(L"first.txt") + L"'", ERROR_FILE_NOT_FOUND);
   const struct {
     const wchar_t* call;
     HRESULT result;
     int times; // calls that fail, from the first; 0: it and the writers' metadata are slow once
     const wchar_t* firstFailure; // null: the first file is read too
     int snapshotSets;
+    bool imageLacksFirst = false;
   } cases[] = {
       // A FAT or exFAT volume: refused, with no reason of the plug-in's own.
       {L"AddToSnapshotSet", VSS_E_VOLUME_NOT_SUPPORTED, 1, L"", 1},
@@ -152,15 +195,20 @@ TEST_F(ShadowCopyService, AfterAFailedSnapshotTheNextLockedFileIsReadFromAFreshO
        L"VSS: PrepareForBackup failed (0x800705B4): no answer within 1 s (DISKWAY_VSS_TIMEOUT)", 1},
       // The service cannot serve: the next locked file loads the library again.
       {L"InitializeForBackup", VSS_E_UNEXPECTED, 1, L"Cannot load vssapi.dll. Shadow copying will be unavailable", 1},
+      // A snapshot that cannot serve a file is dropped, even when the service
+      // fails to drop it: the open fails with its own reason.
+      {L"AbortBackup", VSS_E_UNEXPECTED, 1, notInImage.c_str(), 2, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(std::wstring(c.call)) + " " + std::to_string(c.result));
-    service.Reset();
-    service.SetImage(L"C:\\", image.c_str());
-    for (int nth = 1; nth <= c.times; ++nth) service.Fail(c.call, nth, c.result);
-    for (const wchar_t* call : {L"GatherWriterMetadata", c.call}) service.Slow(call, c.times == 0 ? 700 : 0);
+    SetUp();
+    for (int nth = 1; nth <= c.times; ++nth) service->Fail(c.call, nth, c.result);
+    for (const wchar_t* call : {L"GatherWriterMetadata", c.call}) service->Slow(call, c.times == 0 ? 700 : 0);
+    const size_t threads = ThreadCount();
+    ASSERT_GT(threads, 0u) << "this system lists no threads of ours";
     IBackupDataRead* instance = MakeReader();
     const VMLib::UniqueFile first = Hold(L"first.txt", "first"), next = Hold(L"next.txt", "next");
+    if (c.imageLacksFirst) ::DeleteFileW((image + L"\\" + (temp / L"first.txt").substr(3)).c_str());
     uint32_t id = 0;
     log.messages.clear();
     const DWORD started = ::GetTickCount();
@@ -178,36 +226,12 @@ TEST_F(ShadowCopyService, AfterAFailedSnapshotTheNextLockedFileIsReadFromAFreshO
     }
     ASSERT_EQ(Open(instance, L"next.txt", id), 0u);
     EXPECT_EQ(ReadAll(*instance, id), "next");
-    EXPECT_EQ(service.Calls(L"DoSnapshotSet"), c.snapshotSets);
-    EXPECT_EQ(service.LiveSnapshots(), 1);
+    EXPECT_EQ(service->Calls(L"DoSnapshotSet"), c.snapshotSets);
+    EXPECT_EQ(service->LiveSnapshots(), 1);
     ReleaseInstance(instance);
-    EXPECT_EQ(service.LiveSnapshots(), 0);
+    EXPECT_EQ(service->LiveSnapshots(), 0);
+    EXPECT_EQ(ThreadCount(), threads) << "the provider was not destroyed";
   }
-}
-
-// The host may release an instance from a thread of its own apartment, and
-// BackupComplete may fail then: the failure is only printed, every thread's
-// apartment stays as it was, and the snapshot still ends.
-TEST_F(ShadowCopyService, ReleaseFromAnotherThreadWithBackupCompleteFailingLeavesApartmentsAndNoSnapshot) {
-  ASSERT_EQ(OwnApartment(), "none");
-  service.Fail(L"BackupComplete", 1, VSS_E_UNEXPECTED);
-  const VMLib::UniqueFile held = Hold(L"held.txt", "copy");
-  uint32_t id = 0;
-  ASSERT_EQ(Open(reader, L"held.txt", id), 0u);
-  EXPECT_EQ(ReadAll(*reader, id), "copy");
-  EXPECT_EQ(OwnApartment(), "none") << "the open put the host's thread in an apartment";
-  std::string releasing;
-  CaptureStderr();
-  std::thread([&] {
-    ::CoInitializeEx(/*reserved=*/nullptr, COINIT_APARTMENTTHREADED);
-    ReleaseInstance(reader);
-    releasing = OwnApartment();
-    ::CoUninitialize();
-  }).join();
-  EXPECT_EQ(GetCapturedStderr(), "BackupComplete failed (0x80042302)\n");
-  EXPECT_EQ(releasing, "STA");
-  EXPECT_EQ(OwnApartment(), "none");
-  EXPECT_EQ(service.LiveSnapshots(), 0);
 }
 
 // The snapshot of C: shows the link again, leading off the snapshot, so a file
@@ -219,7 +243,7 @@ TEST_F(ShadowCopyService, FileBehindALinkToAnotherVolumeIsReadFromThatVolumesSna
   }
   const std::wstring name = L"held-" + std::to_wstring(::GetCurrentProcessId()) + L".txt";
   const std::wstring imageOfZ = temp / L"image-z";
-  service.SetImage(L"Z:\\", imageOfZ.c_str());
+  service->SetImage(L"Z:\\", imageOfZ.c_str());
   WriteImage(image + L"\\" + link.substr(3) + L"\\" + name, "from the snapshot of C:");
   WriteImage(imageOfZ + std::wstring(VSS_LINK_TARGET).substr(2) + L"\\" + name, "from the snapshot of Z:");
   WriteFileBytes(link + L"\\" + name, "live");
@@ -231,28 +255,10 @@ TEST_F(ShadowCopyService, FileBehindALinkToAnotherVolumeIsReadFromThatVolumesSna
   reader->Close(id);
   ASSERT_EQ(reader->Open(ToVirtual(link + L"\\" + name), OpenRead, id), 0u);
   EXPECT_EQ(ReadAll(*reader, id), "from the snapshot of Z:");
-  EXPECT_EQ(service.LiveSnapshots(), 1) << "the snapshot of C: is released for the one of Z:";
+  EXPECT_EQ(service->LiveSnapshots(), 1) << "the snapshot of C: is released for the one of Z:";
   reader->Close(id);
   held.reset();
   ::DeleteFileW((link + L"\\" + name).c_str());
-}
-
-// A user who is not an administrator is refused every components object: the
-// host's summary names the rights it takes.
-TEST_F(ShadowCopyService, AccessDeniedIsNamedInTheHostsSummary) {
-  service.Fail(L"CreateVssBackupComponents", 0, E_ACCESSDENIED);
-  MakeFolder(temp / L"src");
-  const VMLib::UniqueFile held = Hold(L"src\\held.db", "copy");
-  hosttest::CapturedOutput out;
-  hosttest::CapturedOutput err;
-  EXPECT_EQ(host::Run({L"--data", temp / L"data", L"backup", temp.Virtual(L"src"), temp.Virtual(L"dst")}, out, err),
-            1);
-  EXPECT_NE(out.text().find(L"could not be read from a shadow copy: VSS: CreateVssBackupComponents failed "
-                            L"(0x80070005): access denied: making shadow copies needs administrator rights (run the "
-                            L"program as administrator, elevated under UAC)\n  Access was denied: shadow copies "
-                            L"need administrator rights."),
-            std::wstring::npos)
-      << out.text();
 }
 
 // What the provider asked of COM security, answered as COM would: S_OK where
@@ -262,12 +268,11 @@ TEST_F(ShadowCopyService, AccessDeniedIsNamedInTheHostsSummary) {
 // authentication and impersonation levels asked for.
 std::vector<std::array<DWORD, 3>> securityRequests;
 HRESULT securityAnswer = S_OK;
-const VssServiceDouble* securityService = nullptr;
 
 HRESULT WINAPI AnswerComSecurity(PSECURITY_DESCRIPTOR, LONG, SOLE_AUTHENTICATION_SERVICE*, void*,
                                  DWORD authentication, DWORD impersonation, void*, DWORD, void*) {
-  securityRequests.push_back(
-      {static_cast<DWORD>(securityService->Calls(L"CreateVssBackupComponents")), authentication, impersonation});
+  const int made = VssServiceControlOf(::GetModuleHandleW(L"vssapi.dll"))->Calls(L"CreateVssBackupComponents");
+  securityRequests.push_back({static_cast<DWORD>(made), authentication, impersonation});
   return securityAnswer;
 }
 
@@ -279,13 +284,12 @@ TEST_F(ShadowCopyService, ComSecurityIsSetBeforeTheServiceIsCalledUnlessTheHostS
   const test::ImportReplacement answering(library.get(), "ole32.dll", "CoInitializeSecurity",
                                          reinterpret_cast<void*>(&AnswerComSecurity));
   ASSERT_TRUE(answering.active());
-  securityService = &service;
   const VMLib::UniqueFile held = Hold(L"held.txt", "copy");
   for (const HRESULT answer : {S_OK, RPC_E_TOO_LATE, E_OUTOFMEMORY}) {
     SCOPED_TRACE(answer);
     securityAnswer = answer;
     securityRequests.clear();
-    const DWORD before = static_cast<DWORD>(service.Calls(L"CreateVssBackupComponents"));
+    const DWORD before = static_cast<DWORD>(service->Calls(L"CreateVssBackupComponents"));
     ::SetEnvironmentVariableW(L"DISKWAY_VSS_WRITERS", answer == E_OUTOFMEMORY ? L"0" : nullptr);
     IBackupDataRead* instance = MakeReader();
     uint32_t id = 0;
@@ -301,10 +305,10 @@ TEST_F(ShadowCopyService, ComSecurityIsSetBeforeTheServiceIsCalledUnlessTheHostS
     EXPECT_EQ(printed.find("CoInitializeSecurity failed (0x8007000E): writers may not be heard") != std::string::npos,
               answer == E_OUTOFMEMORY)
         << printed;
-    EXPECT_EQ(service.Argument(L"SetContext", 0),
+    EXPECT_EQ(service->Argument(L"SetContext", 0),
               answer == E_OUTOFMEMORY ? VSS_CTX_FILE_SHARE_BACKUP : VSS_CTX_BACKUP);
   }
-  EXPECT_EQ(service.Calls(L"GatherWriterMetadata"), 2) << "a writer was asked without writers";
+  EXPECT_EQ(service->Calls(L"GatherWriterMetadata"), 2) << "a writer was asked without writers";
 }
 
 class Provider : public ShadowCopyService, public ::testing::WithParamInterface<const wchar_t*> {};
@@ -317,7 +321,7 @@ TEST_P(Provider, AccessDeniedIsThrownNamingTheCallAndTheServiceIsUnloadedWithThe
   const auto getInterface = VMLib::GetFunction<GetInterfaceFn>(library.get(), "GetInterface");
   ASSERT_NE(getInterface, nullptr);
   ISnapshotProvider* const provider = getInterface();
-  service.Fail(L"CreateVssBackupComponents", 0, E_ACCESSDENIED);
+  service->Fail(L"CreateVssBackupComponents", 0, E_ACCESSDENIED);
   EXPECT_EQ(provider->Initialize(), 0);
   EXPECT_EQ(provider->GetLastHResult(), E_ACCESSDENIED);
   // Taken as the plug-in takes it: read, then freed through the interface.

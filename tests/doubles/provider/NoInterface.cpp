@@ -2,6 +2,4 @@
 // export, for the plug-in's handling of a damaged provider installation.
 #include "vmlib/WindowsApi.h"
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-  return TRUE;
-}
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) { return TRUE; }

@@ -26,8 +26,7 @@
 namespace {
 
 struct Snapshot {
-  VSS_ID id;
-  VSS_ID set;
+  VSS_ID id, set;
   std::wstring volume; // its GUID path
   const void* owner;   // the components object whose release ends it
 };
@@ -38,32 +37,79 @@ struct Writer {
   HRESULT failure;  // S_OK, or why it fails at freeze
 };
 
+using Guard = std::lock_guard<std::mutex>;
+
 // The service is one per system: its state is shared by every object, and the
 // provider calls from its own thread while the test scripts from another.
-struct Service {
+struct Service final : VssServiceControl {
   std::mutex lock;
-  std::map<std::wstring, std::map<int, HRESULT>> script; // nth 0: every call
-  std::map<std::wstring, int> calls;
-  std::map<std::wstring, DWORD> slowness;
-  std::map<std::wstring, std::vector<LONG>> arguments; // of the last call
-  std::map<std::wstring, std::wstring> images; // volume GUID path -> folder
-  std::vector<Writer> writers;
+  struct Script {
+    std::map<std::wstring, std::map<int, HRESULT>> failures; // nth 0: every call
+    std::map<std::wstring, int> calls;
+    std::map<std::wstring, DWORD> slowness;
+    std::map<std::wstring, std::vector<LONG>> arguments; // of the last call
+    std::map<std::wstring, std::wstring> images; // volume GUID path -> folder
+    std::vector<Writer> writers;
+  } script; // what Reset forgets
   std::vector<Snapshot> snapshots;
   const void* creating = nullptr; // one snapshot set is made at a time on a system
 
+  // Called with the lock held.
   HRESULT Count(const wchar_t* call) {
-    const int nth = ++calls[call];
-    const auto failures = script.find(call);
-    if (failures == script.end()) return S_OK;
+    const int nth = ++script.calls[call];
+    const auto failures = script.failures.find(call);
+    if (failures == script.failures.end()) return S_OK;
     for (const int key : {nth, 0}) {
       if (failures->second.count(key) != 0) return failures->second[key];
     }
     return S_OK;
   }
+
+  void Reset() override {
+    Guard guard(lock);
+    script = {};
+  }
+  void Fail(const wchar_t* call, int nth, HRESULT result) override {
+    Guard guard(lock);
+    script.failures[call][nth] = result;
+  }
+  void Slow(const wchar_t* call, DWORD milliseconds) override {
+    Guard guard(lock);
+    script.slowness[call] = milliseconds;
+  }
+  void AddWriter(const wchar_t* name, HRESULT metadata, HRESULT failure) override {
+    Guard guard(lock);
+    script.writers.push_back(Writer{name, metadata, failure});
+  }
+  LONG Argument(const wchar_t* call, int index) override {
+    Guard guard(lock);
+    const std::vector<LONG>& arguments = script.arguments[call];
+    return index >= 0 && static_cast<size_t>(index) < arguments.size() ? arguments[index] : -1;
+  }
+  void SetImage(const wchar_t* mountPoint, const wchar_t* folder) override;
+  int Calls(const wchar_t* call) override {
+    Guard guard(lock);
+    return script.calls[call];
+  }
+  int LiveSnapshots() override {
+    Guard guard(lock);
+    return static_cast<int>(snapshots.size());
+  }
 };
 Service service;
 
-using Guard = std::lock_guard<std::mutex>;
+// One call of the service: counted, with the service's lock held until the
+// call returns. It stands for what the test scripted for the call (S_OK when
+// nothing).
+class Scripted {
+public:
+  explicit Scripted(const wchar_t* call) : guard_(service.lock), result_(service.Count(call)) {}
+  operator HRESULT() const { return result_; }
+
+private:
+  Guard guard_;
+  const HRESULT result_;
+};
 
 // The forms of a volume name that the service documents: a drive root (D:\),
 // a mounted folder (Y:\MountX\) or a volume GUID path (\\?\Volume{GUID}\),
@@ -75,16 +121,11 @@ bool IsDocumentedVolumeName(const std::wstring& name) {
 }
 
 // The service names a volume by its GUID path; a name that reaches no volume
-// is none it knows.
-bool VolumeGuidPath(const wchar_t* name, std::wstring& guidPath) {
-  if (name != nullptr && std::wcsncmp(name, L"\\\\?\\Volume{", 11) == 0) {
-    guidPath = name;
-    return true;
-  }
+// is none it knows (empty).
+std::wstring VolumeGuidPath(const wchar_t* name) {
+  if (name != nullptr && std::wcsncmp(name, L"\\\\?\\Volume{", 11) == 0) return name;
   wchar_t buffer[64] = {};
-  if (name == nullptr || !::GetVolumeNameForVolumeMountPointW(name, buffer, 64)) return false;
-  guidPath = buffer;
-  return true;
+  return name != nullptr && ::GetVolumeNameForVolumeMountPointW(name, buffer, 64) ? buffer : L"";
 }
 
 wchar_t* CoTaskText(const std::wstring& text) {
@@ -146,15 +187,24 @@ private:
   }
 
   HRESULT result_;
-  DWORD started_;
-  DWORD duration_;
+  DWORD started_, duration_;
 };
 
 // Called with the service's lock held.
 HRESULT StartAsync(const wchar_t* call, HRESULT result, IVssAsync** async) {
-  *async = new Async(result, service.slowness[call]);
-  service.slowness.erase(call);
+  *async = new Async(result, service.script.slowness[call]);
+  service.script.slowness.erase(call);
   return S_OK;
+}
+
+// Ends the snapshots that `ends` picks; how many. Called with the service's lock held.
+template <typename Pick>
+LONG EndSnapshots(Pick ends) {
+  std::vector<Snapshot>& all = service.snapshots;
+  const auto kept = std::remove_if(all.begin(), all.end(), ends);
+  const LONG ended = static_cast<LONG>(all.end() - kept);
+  all.erase(kept, all.end());
+  return ended;
 }
 
 BSTR Text(const std::wstring& text) { return ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())); }
@@ -191,8 +241,7 @@ public:
   ~BackupComponents() override {
     Guard guard(service.lock);
     // Non-persistent auto-release snapshots end with the object that made them.
-    std::vector<Snapshot>& all = service.snapshots;
-    for (auto it = all.begin(); it != all.end();) it = it->owner == this ? all.erase(it) : it + 1;
+    EndSnapshots([this](const Snapshot& s) { return s.owner == this; });
     if (service.creating == this) service.creating = nullptr;
   }
 
@@ -212,10 +261,9 @@ public:
   // The writers answer while the step runs; their metadata is there once it
   // finished, until FreeWriterMetadata.
   HRESULT STDMETHODCALLTYPE GatherWriterMetadata(IVssAsync** async) override {
-    Guard guard(service.lock);
-    const HRESULT scripted = service.Count(L"GatherWriterMetadata");
+    const Scripted scripted(L"GatherWriterMetadata");
     if (stage_ != Stage::Initialized) return VSS_E_BAD_STATE;
-    if (scripted == S_OK || scripted == VSS_S_ASYNC_FINISHED) metadata_ = service.writers;
+    if (scripted == S_OK || scripted == VSS_S_ASYNC_FINISHED) metadata_ = service.script.writers;
     return StartAsync(L"GatherWriterMetadata", scripted, async);
   }
   HRESULT STDMETHODCALLTYPE GetWriterMetadataCount(UINT* count) override {
@@ -223,10 +271,10 @@ public:
   }
   HRESULT STDMETHODCALLTYPE GetWriterMetadata(UINT index, VSS_ID* instance,
                                               IVssExamineWriterMetadata** metadata) override {
-    Guard guard(service.lock);
+    const Scripted scripted(L"GetWriterMetadata");
     const Writer* writer = nullptr;
     *metadata = nullptr;
-    const HRESULT hr = At(L"GetWriterMetadata", metadata_, index, writer);
+    const HRESULT hr = At(scripted, metadata_, index, writer);
     if (FAILED(hr) || FAILED(writer->metadata)) return FAILED(hr) ? hr : writer->metadata;
     *instance = GUID_NULL;
     *metadata = new WriterMetadata(*writer);
@@ -236,10 +284,9 @@ public:
   // Each writer's state as the last step left it: a writer scripted to fail
   // has failed once the writers were frozen.
   HRESULT STDMETHODCALLTYPE GatherWriterStatus(IVssAsync** async) override {
-    Guard guard(service.lock);
-    const HRESULT scripted = service.Count(L"GatherWriterStatus");
+    const Scripted scripted(L"GatherWriterStatus");
     if (stage_ == Stage::Created) return VSS_E_BAD_STATE;
-    if (scripted == S_OK) status_ = service.writers;
+    if (scripted == S_OK) status_ = service.script.writers;
     frozen_ = stage_ == Stage::Made || stage_ == Stage::Ended;
     return StartAsync(L"GatherWriterStatus", scripted, async);
   }
@@ -248,9 +295,9 @@ public:
   }
   HRESULT STDMETHODCALLTYPE GetWriterStatus(UINT index, VSS_ID* instance, VSS_ID* writerClass, BSTR* name,
                                             VSS_WRITER_STATE* state, HRESULT* failure) override {
-    Guard guard(service.lock);
+    const Scripted scripted(L"GetWriterStatus");
     const Writer* writer = nullptr;
-    const HRESULT hr = At(L"GetWriterStatus", status_, index, writer);
+    const HRESULT hr = At(scripted, status_, index, writer);
     if (FAILED(hr)) return hr;
     const bool failed = frozen_ && FAILED(writer->failure);
     *instance = *writerClass = GUID_NULL;
@@ -262,8 +309,7 @@ public:
   HRESULT STDMETHODCALLTYPE FreeWriterStatus() override { return Listed(L"FreeWriterStatus", status_); }
 
   HRESULT STDMETHODCALLTYPE StartSnapshotSet(VSS_ID* set) override {
-    Guard guard(service.lock);
-    const HRESULT scripted = service.Count(L"StartSnapshotSet");
+    const Scripted scripted(L"StartSnapshotSet");
     if (service.creating != nullptr) return VSS_E_SNAPSHOT_SET_IN_PROGRESS;
     if (stage_ != Stage::Initialized) return VSS_E_BAD_STATE;
     if (FAILED(scripted)) return scripted;
@@ -274,12 +320,11 @@ public:
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE AddToSnapshotSet(VSS_PWSZ volume, VSS_ID, VSS_ID* snapshot) override {
-    Guard guard(service.lock);
-    const HRESULT scripted = service.Count(L"AddToSnapshotSet");
-    std::wstring guidPath;
+    const Scripted scripted(L"AddToSnapshotSet");
     if (stage_ != Stage::Started) return VSS_E_BAD_STATE;
     if (!IsDocumentedVolumeName(volume != nullptr ? volume : L"")) return E_INVALIDARG;
-    if (!VolumeGuidPath(volume, guidPath)) return VSS_E_OBJECT_NOT_FOUND;
+    const std::wstring guidPath = VolumeGuidPath(volume);
+    if (guidPath.empty()) return VSS_E_OBJECT_NOT_FOUND;
     if (FAILED(scripted)) return scripted;
     for (const Snapshot& added : volumes_) {
       if (added.volume == guidPath) return VSS_E_OBJECT_ALREADY_EXISTS;
@@ -294,8 +339,7 @@ public:
     return StepAsync(L"PrepareForBackup", {Stage::Started}, Stage::Prepared, Stage::Failed, async);
   }
   HRESULT STDMETHODCALLTYPE DoSnapshotSet(IVssAsync** async) override {
-    Guard guard(service.lock);
-    const HRESULT scripted = service.Count(L"DoSnapshotSet");
+    const Scripted scripted(L"DoSnapshotSet");
     if (stage_ != Stage::Prepared || volumes_.empty()) return VSS_E_BAD_STATE;
     // One that finishes as it is cancelled has made its snapshots by then.
     const bool made = scripted == S_OK || scripted == VSS_S_ASYNC_FINISHED;
@@ -306,18 +350,17 @@ public:
     return StartAsync(L"DoSnapshotSet", scripted, async);
   }
   HRESULT STDMETHODCALLTYPE GetSnapshotProperties(VSS_ID id, VSS_SNAPSHOT_PROP* properties) override {
-    Guard guard(service.lock);
-    const HRESULT scripted = service.Count(L"GetSnapshotProperties");
+    const Scripted scripted(L"GetSnapshotProperties");
     if (stage_ == Stage::Created) return VSS_E_BAD_STATE;
     for (const Snapshot& snapshot : service.snapshots) {
       if (snapshot.id != id) continue;
       if (FAILED(scripted)) return scripted;
-      const auto image = service.images.find(snapshot.volume);
+      const auto image = service.script.images.find(snapshot.volume);
       *properties = VSS_SNAPSHOT_PROP{};
       // Only the identity and the device object: the provider reads no other field.
       properties->m_SnapshotId = snapshot.id;
       properties->m_pwszSnapshotDeviceObject =
-          CoTaskText(image != service.images.end() ? image->second
+          CoTaskText(image != service.script.images.end() ? image->second
                                                    : L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy1");
       return S_OK;
     }
@@ -327,8 +370,7 @@ public:
     return StepAsync(L"BackupComplete", {Stage::Made}, Stage::Ended, Stage::Ended, async);
   }
   HRESULT STDMETHODCALLTYPE AbortBackup() override {
-    Guard guard(service.lock);
-    const HRESULT scripted = service.Count(L"AbortBackup");
+    const Scripted scripted(L"AbortBackup");
     if (stage_ == Stage::Created) return VSS_E_BAD_STATE;
     if (FAILED(scripted)) return scripted;
     if (service.creating == this) service.creating = nullptr;
@@ -337,19 +379,13 @@ public:
   }
   HRESULT STDMETHODCALLTYPE DeleteSnapshots(VSS_ID id, VSS_OBJECT_TYPE type, WINBOOL, LONG* deleted,
                                             VSS_ID* notDeleted) override {
-    Guard guard(service.lock);
-    const HRESULT scripted = service.Count(L"DeleteSnapshots");
+    const Scripted scripted(L"DeleteSnapshots");
     *deleted = 0;
     *notDeleted = GUID_NULL;
     if (stage_ == Stage::Created) return VSS_E_BAD_STATE;
     if (type != VSS_OBJECT_SNAPSHOT_SET && type != VSS_OBJECT_SNAPSHOT) return E_INVALIDARG;
     if (FAILED(scripted)) return scripted;
-    std::vector<Snapshot>& all = service.snapshots;
-    for (auto it = all.begin(); it != all.end();) {
-      const bool match = (type == VSS_OBJECT_SNAPSHOT_SET ? it->set : it->id) == id;
-      *deleted += match ? 1 : 0;
-      it = match ? all.erase(it) : it + 1;
-    }
+    *deleted = EndSnapshots([&](const Snapshot& s) { return (type == VSS_OBJECT_SNAPSHOT_SET ? s.set : s.id) == id; });
     return *deleted == 0 ? VSS_E_OBJECT_NOT_FOUND : S_OK;
   }
 
@@ -391,9 +427,8 @@ private:
   // A call allowed only in `allowed`; it moves the object to `next`.
   HRESULT Step(const wchar_t* call, std::initializer_list<Stage> allowed, Stage next,
                std::initializer_list<LONG> arguments = {}) {
-    Guard guard(service.lock);
-    const HRESULT scripted = service.Count(call);
-    service.arguments[call] = arguments;
+    const Scripted scripted(call);
+    service.script.arguments[call] = arguments;
     if (std::find(allowed.begin(), allowed.end(), stage_) == allowed.end()) return VSS_E_BAD_STATE;
     if (FAILED(scripted)) return scripted;
     stage_ = next;
@@ -402,17 +437,15 @@ private:
   // What the writers told, from the step that gathered it until it is freed:
   // counted with `count`, freed without.
   HRESULT Listed(const wchar_t* call, std::optional<std::vector<Writer>>& list, UINT* count = nullptr) {
-    Guard guard(service.lock);
-    const HRESULT scripted = service.Count(call);
+    const Scripted scripted(call);
     if (!list) return VSS_E_BAD_STATE;
     if (FAILED(scripted)) return scripted;
     if (count != nullptr) *count = static_cast<UINT>(list->size());
     if (count == nullptr) list.reset();
     return S_OK;
   }
-  // One writer of what the writers told. Called with the service's lock held.
-  HRESULT At(const wchar_t* call, const std::optional<std::vector<Writer>>& list, UINT index, const Writer*& writer) {
-    const HRESULT scripted = service.Count(call);
+  // One writer of what the writers told, for a call scripted to answer `scripted`.
+  HRESULT At(HRESULT scripted, const std::optional<std::vector<Writer>>& list, UINT index, const Writer*& writer) {
     if (stage_ == Stage::Created || !list) return VSS_E_BAD_STATE;
     if (index >= list->size()) return E_INVALIDARG;
     writer = &(*list)[index];
@@ -421,8 +454,7 @@ private:
   // An asynchronous step reports its scripted result through the async object.
   HRESULT StepAsync(const wchar_t* call, std::initializer_list<Stage> allowed, Stage done, Stage failed,
                     IVssAsync** async) {
-    Guard guard(service.lock);
-    const HRESULT scripted = service.Count(call);
+    const Scripted scripted(call);
     if (std::find(allowed.begin(), allowed.end(), stage_) == allowed.end()) return VSS_E_BAD_STATE;
     stage_ = scripted == S_OK || scripted == VSS_S_ASYNC_FINISHED ? done : failed;
     return StartAsync(call, scripted, async);
@@ -446,11 +478,7 @@ VSSAPI_EXPORT HRESULT STDAPICALLTYPE CreateVssBackupComponentsInternal(IVssBacku
   APTTYPE type;
   APTTYPEQUALIFIER qualifier;
   if (FAILED(::CoGetApartmentType(&type, &qualifier))) return CO_E_NOTINITIALIZED;
-  HRESULT scripted = S_OK;
-  {
-    Guard guard(service.lock);
-    scripted = service.Count(L"CreateVssBackupComponents");
-  }
+  const HRESULT scripted = Scripted(L"CreateVssBackupComponents");
   *components = SUCCEEDED(scripted) ? new BackupComponents() : nullptr;
   return scripted;
 }
@@ -460,50 +488,11 @@ VSSAPI_EXPORT void APIENTRY VssFreeSnapshotPropertiesInternal(VSS_SNAPSHOT_PROP*
   *properties = VSS_SNAPSHOT_PROP{};
 }
 
-VSSAPI_EXPORT void VssDoubleReset() {
-  Guard guard(service.lock);
-  service.script.clear();
-  service.calls.clear();
-  service.slowness.clear();
-  service.arguments.clear();
-  service.writers.clear();
-  service.images.clear();
+void Service::SetImage(const wchar_t* mountPoint, const wchar_t* folder) {
+  const std::wstring guidPath = VolumeGuidPath(mountPoint);
+  if (guidPath.empty()) return;
+  Guard guard(lock);
+  script.images[guidPath] = folder;
 }
 
-VSSAPI_EXPORT void VssDoubleSlow(const wchar_t* call, DWORD milliseconds) {
-  Guard guard(service.lock);
-  service.slowness[call] = milliseconds;
-}
-
-VSSAPI_EXPORT void VssDoubleAddWriter(const wchar_t* name, HRESULT metadata, HRESULT failure) {
-  Guard guard(service.lock);
-  service.writers.push_back(Writer{name, metadata, failure});
-}
-
-VSSAPI_EXPORT LONG VssDoubleArgument(const wchar_t* call, int index) {
-  Guard guard(service.lock);
-  const std::vector<LONG>& arguments = service.arguments[call];
-  return index >= 0 && static_cast<size_t>(index) < arguments.size() ? arguments[index] : -1;
-}
-
-VSSAPI_EXPORT void VssDoubleFail(const wchar_t* call, int nth, HRESULT result) {
-  Guard guard(service.lock);
-  service.script[call][nth] = result;
-}
-
-VSSAPI_EXPORT void VssDoubleSetImage(const wchar_t* mountPoint, const wchar_t* folder) {
-  std::wstring guidPath;
-  if (!VolumeGuidPath(mountPoint, guidPath)) return;
-  Guard guard(service.lock);
-  service.images[guidPath] = folder;
-}
-
-VSSAPI_EXPORT int VssDoubleCalls(const wchar_t* call) {
-  Guard guard(service.lock);
-  return service.calls[call];
-}
-
-VSSAPI_EXPORT int VssDoubleLiveSnapshots() {
-  Guard guard(service.lock);
-  return static_cast<int>(service.snapshots.size());
-}
+VSSAPI_EXPORT VssServiceControl* VssDoubleControl() { return &service; }
