@@ -83,9 +83,10 @@ protected:
   IBackupDataRead* reader = MakeReader();
 };
 
-// The host may release an instance from a thread of its own apartment, and
-// BackupComplete may fail then: the failure is only printed, every thread's
-// apartment stays as it was, and the snapshot still ends.
+// Locked files are read from one snapshot, which ends with the instance or
+// with the run. The host may release an instance from a thread of its own
+// apartment, and BackupComplete may fail then: the failure is only printed,
+// every thread's apartment stays as it was, and the snapshot still ends.
 TEST_F(ShadowCopyService, LockedFilesAreReadByteForByteFromOneSnapshotThatEndsWithTheInstanceOrTheRun) {
   ASSERT_EQ(OwnApartment(), "none");
   WriteFileBytes(temp / L"free.txt", "free");
