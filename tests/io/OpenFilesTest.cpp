@@ -121,7 +121,6 @@ TEST_F(OpenFiles, AFullDiskIsStatusSevenOnlyWhenTheHandleSaysSo) {
     EXPECT_EQ(size, 0u);
     EXPECT_EQ(log.messages.size(), messages) << code;
   }
-  writer->Close(id);
 }
 
 } // namespace

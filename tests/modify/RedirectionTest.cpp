@@ -76,8 +76,7 @@ TEST_F(Redirection, NothingOutsideTheTargetChanges) {
       {"a hard link to a read-only outside file, written, re-attributed and removed",
        "mkdir -p dst outside && echo keep > outside/v.txt && chmod 444 outside/v.txt && ln outside/v.txt dst/v.txt",
        [this] {
-         EXPECT_EQ(Put(L"dst\\v.txt", 1, "new"), 1u);
-         EXPECT_EQ(Put(L"dst\\v.txt", 2, "new"), 1u);
+         for (const uint32_t mode : {1u, 2u}) EXPECT_EQ(Put(L"dst\\v.txt", mode, "new"), 1u);
          EXPECT_EQ(writer->ApplyFileInfo(temp.Virtual(L"dst\\v.txt"), FileInfo()), 1u);
          EXPECT_TRUE(Logged(L"has 2 names (hard links)"));
          EXPECT_EQ(writer->RemoveFile(temp.Virtual(L"dst\\v.txt")), 0u);
