@@ -82,7 +82,8 @@ public:
     FileInfo kept = info;
     kept.lastWriteTime -= kept.lastWriteTime % static_cast<int64_t>(2 * kSecond);
     kept.creationTime -= kept.creationTime % 100000;
-    if (!keepsTimes) kept.validFields &= ~static_cast<uint32_t>(FieldCreationTime | FieldLastWriteTime);
+    // One that does not keep them sets its own, here a whole second long past.
+    if (!keepsTimes) kept.lastWriteTime = kept.creationTime = 1700000000LL * kSecond;
     if (warn) log_.Log(Warning, (L"Can't set file ACL rights for '" + path + L"'").c_str());
     return PluginImplementation::ApplyFileInfo(path, kept);
   }
@@ -315,11 +316,12 @@ TEST_F(MainJob, FatDriveRoundsTimesRefusesLargeFilesAndMetadataWarningsAreCounte
   EXPECT_TRUE(first.failures.size() == 1 && Contains(first.failures[0].reason, L"on a FAT drive, which holds no"));
   EXPECT_NE(Describe(dst)[L"odd.txt"].find("written " + std::to_string(kJanuary2024) + ","), std::string::npos);
   // Rounded, and also an hour off, the copies are unchanged (only huge.bin
-  // is missing); five seconds more and their write times differ.
+  // is missing); a whole step apart, or five seconds more, their write times differ.
   const auto verify = [&] {
     return host::VerifyTrees(plugin.Reader(), fat, log, out, ToVirtual(src), ToVirtual(dst), 1 << 20, false);
   };
-  for (const auto& [shift, skipped, differences] : {std::tuple{int64_t{0}, 1u, 1u}, {int64_t{kHour}, 1u, 1u},
+  for (const auto& [shift, skipped, differences] : {std::tuple{int64_t{2 * kSecond + 12345678}, 0u, 2u},
+                                                    {int64_t{0}, 1u, 1u}, {int64_t{kHour}, 1u, 1u},
                                                     {int64_t{kHour + 5 * kSecond}, 0u, 2u}}) {
     fat.shift = shift;
     EXPECT_EQ(copy(true).skippedFiles, skipped) << shift;
