@@ -15,18 +15,15 @@ VMLib::UniqueFile OpenFileTable::OpenForReading(const std::wstring& realPath) {
   std::wstring name;
   items::Refusal refusal;
   VMLib::UniqueFile handle;
-  DWORD status = folders_.Parent(realPath, folder, name, refusal);
-  if (status == 0) {
-    // Links are followed as any program reading the name follows them; the
-    // file must still be the one its folder listed.
-    items::OpenRequest request;
-    request.access = GENERIC_READ;
-    request.share = FILE_SHARE_READ;
-    request.options = kNonFolder;
-    request.linkItself = false;
-    items::ItemFacts facts;
-    status = folders_.OpenChild(*folder, name, request, handle, facts, refusal);
-  }
+  // Links are followed as any program reading the name follows them; the
+  // file must still be the one its folder listed.
+  items::OpenRequest request;
+  request.access = GENERIC_READ;
+  request.share = FILE_SHARE_READ;
+  request.options = kNonFolder;
+  request.linkItself = false;
+  items::ItemFacts facts;
+  const DWORD status = folders_.OpenItem(realPath, request, handle, facts, refusal, folder, name);
   if (refusal) {
     log_.LogRefused(L"read", realPath, refusal.Reason());
   } else if (status == ERROR_SHARING_VIOLATION || status == ERROR_LOCK_VIOLATION) {

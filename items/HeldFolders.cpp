@@ -338,6 +338,12 @@ const HeldFolder* HeldFolders::HeldParent(const std::wstring& realPath, std::wst
   return held == held_.end() ? nullptr : &held->second;
 }
 
+DWORD HeldFolders::OpenItem(const std::wstring& realPath, const OpenRequest& request, VMLib::UniqueFile& item,
+                            ItemFacts& facts, Refusal& refusal, HeldFolder*& parent, std::wstring& name) {
+  const DWORD status = Parent(realPath, parent, name, refusal);
+  return status != 0 ? status : OpenChild(*parent, name, request, item, facts, refusal);
+}
+
 DWORD HeldFolders::Parent(const std::wstring& realPath, HeldFolder*& parent, std::wstring& name, Refusal& refusal) {
   std::wstring folderPath;
   if (!SplitParent(realPath, folderPath, name)) return ERROR_INVALID_NAME;

@@ -84,6 +84,10 @@ public:
   // such a handle would act on the target.
   DWORD OpenChild(HeldFolder& parent, const std::wstring& name, const OpenRequest& request, VMLib::UniqueFile& item,
                   ItemFacts& facts, Refusal& refusal);
+  // Parent, then OpenChild: the item `realPath` names, its folder and its
+  // name there.
+  DWORD OpenItem(const std::wstring& realPath, const OpenRequest& request, VMLib::UniqueFile& item,
+                 ItemFacts& facts, Refusal& refusal, HeldFolder*& parent, std::wstring& name);
   // False when `item` was reached through a link to a file that this system
   // opens as its target (Wine 8), which only the final path gives away;
   // true also where the system cannot give a final path.

@@ -117,14 +117,11 @@ uint32_t MoveRealItem(PluginBase& log, items::HeldFolders& folders, const std::w
   items::HeldFolder* folder = nullptr;
   std::wstring sourceName;
   items::Refusal refusal;
-  DWORD status = folders.Parent(realSource, folder, sourceName, refusal);
   VMLib::UniqueFile source;
   items::ItemFacts facts;
-  if (status == 0) {
-    items::OpenRequest request;
-    request.access = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
-    status = folders.OpenChild(*folder, sourceName, request, source, facts, refusal);
-  }
+  items::OpenRequest request;
+  request.access = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+  DWORD status = folders.OpenItem(realSource, request, source, facts, refusal, folder, sourceName);
   if (refusal) return refuse(L"move", refusal);
   if (status != 0) return fail(status);
   // Moved through a handle to the item itself: a move by name would take

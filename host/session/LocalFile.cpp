@@ -73,8 +73,7 @@ std::wstring LinkAt(const std::wstring& virtualPath) {
   items::Refusal refusal;
   VMLib::UniqueFile item;
   items::ItemFacts facts;
-  DWORD error = folders.Parent(LocalPathOf(virtualPath), folder, name, refusal);
-  if (error == 0) error = folders.OpenChild(*folder, name, items::OpenRequest(), item, facts, refusal);
+  const DWORD error = folders.OpenItem(LocalPathOf(virtualPath), items::OpenRequest(), item, facts, refusal, folder, name);
   // A drive root has no folder above it to be a link in.
   if (error == ERROR_INVALID_NAME || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return L"";
   if (error != ERROR_SUCCESS) return L"cannot tell whether " + Quoted(virtualPath) + L" is a link: " + SystemErrorText(error);
