@@ -17,13 +17,9 @@ VMLib::UniqueFile OpenFileTable::OpenForReading(const std::wstring& realPath) {
   VMLib::UniqueFile handle;
   // Links are followed as any program reading the name follows them; the
   // file must still be the one its folder listed.
-  items::OpenRequest request;
-  request.access = GENERIC_READ;
-  request.share = FILE_SHARE_READ;
-  request.options = kNonFolder;
-  request.linkItself = false;
   items::ItemFacts facts;
-  const DWORD status = folders_.OpenItem(realPath, request, handle, facts, refusal, folder, name);
+  const DWORD status =
+      folders_.OpenItem(realPath, items::OpenRequest::ForReading(), handle, facts, refusal, folder, name);
   if (refusal) {
     log_.LogRefused(L"read", realPath, refusal.Reason());
   } else if (status == ERROR_SHARING_VIOLATION || status == ERROR_LOCK_VIOLATION) {
@@ -212,14 +208,18 @@ uint32_t OpenFileTable::Close(uint32_t id) {
   lastWrittenPath_.clear();
   if (entry->second.made.Known()) {
     lastWrittenPath_ = entry->second.path;
-    lastWritten_ = entry->second.made;
+    lastWritten_ = items::WrittenFile();
+    lastWritten_.id = entry->second.made;
+    // Read last, through the handle: what the name must still show for the
+    // metadata to follow without opening the file again.
+    lastWritten_.looked = items::ReadLook(entry->second.handle.get(), lastWritten_.look) == 0;
   }
   entry->second.handle.reset();
   entries_.erase(entry);
   return StatusSuccess;
 }
 
-const items::ItemId* OpenFileTable::LastWritten(const std::wstring& realPath) const {
+const items::WrittenFile* OpenFileTable::LastWritten(const std::wstring& realPath) const {
   return !lastWrittenPath_.empty() && lastWrittenPath_ == realPath ? &lastWritten_ : nullptr;
 }
 

@@ -40,9 +40,9 @@ public:
   uint32_t Close(uint32_t id);
   // Teardown: every handle closed in id order, saved attributes left as they are.
   void CloseAll();
-  // The id of the file written at `realPath`, when it is the last one this
-  // table wrote and closed, for the metadata a host applies next.
-  const items::ItemId* LastWritten(const std::wstring& realPath) const;
+  // The file written at `realPath`, when it is the last one this table
+  // wrote and closed, for the metadata a host applies next.
+  const items::WrittenFile* LastWritten(const std::wstring& realPath) const;
 
 private:
   // Opens for reading, through the held folder; reports its failures.
@@ -65,5 +65,5 @@ private:
   items::HeldFolders& folders_;
   std::map<uint32_t, OpenFileEntry> entries_;
   std::wstring lastWrittenPath_;
-  items::ItemId lastWritten_;
+  items::WrittenFile lastWritten_;
 };

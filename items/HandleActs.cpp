@@ -5,6 +5,9 @@
 
 #include <winternl.h>
 
+// Declared by the driver kit's headers only.
+extern "C" NTSTATUS NTAPI NtQueryFullAttributesFile(POBJECT_ATTRIBUTES attributes, PVOID information);
+
 namespace items {
 
 namespace {
@@ -42,6 +45,22 @@ struct RenameInformation {
   ULONG fileNameLength;
   WCHAR fileName[1];
 };
+
+// FILE_NETWORK_OPEN_INFORMATION, what NtQueryFullAttributesFile fills.
+struct NetworkOpenInformation {
+  LARGE_INTEGER creationTime;
+  LARGE_INTEGER lastAccessTime;
+  LARGE_INTEGER lastWriteTime;
+  LARGE_INTEGER changeTime;
+  LARGE_INTEGER allocationSize;
+  LARGE_INTEGER endOfFile;
+  ULONG fileAttributes;
+};
+
+ItemLook LookOf(const LARGE_INTEGER& creation, const LARGE_INTEGER& lastWrite, const LARGE_INTEGER& change,
+                const LARGE_INTEGER& size, DWORD attributes) {
+  return ItemLook{creation.QuadPart, lastWrite.QuadPart, change.QuadPart, size.QuadPart, attributes};
+}
 
 DWORD ToWin32(NTSTATUS status) { return NT_SUCCESS(status) ? 0 : ::RtlNtStatusToDosError(status); }
 
@@ -156,6 +175,31 @@ DWORD ReadFacts(HANDLE item, bool wideIds, ItemFacts& facts) {
   facts.reparseTag = tag.ReparseTag;
   facts.links = standard.NumberOfLinks;
   return ReadId(item, wideIds, facts.id);
+}
+
+DWORD ReadLook(HANDLE item, ItemLook& look) {
+  // Two classes read from the open file, where Wine answers the one class
+  // that holds them all by asking its server for the file's name.
+  FILE_BASIC_INFO basic = {};
+  FILE_STANDARD_INFO standard = {};
+  if (!::GetFileInformationByHandleEx(item, FileBasicInfo, &basic, sizeof(basic)) ||
+      !::GetFileInformationByHandleEx(item, FileStandardInfo, &standard, sizeof(standard))) {
+    const DWORD error = ::GetLastError();
+    return error;
+  }
+  look = LookOf(basic.CreationTime, basic.LastWriteTime, basic.ChangeTime, standard.EndOfFile, basic.FileAttributes);
+  return 0;
+}
+
+bool LooksAsBefore(const std::wstring& path, const ItemLook& look) {
+  UNICODE_STRING ntPath = {};
+  if (!::RtlDosPathNameToNtPathName_U(path.c_str(), &ntPath, /*filePart=*/nullptr, /*reserved=*/nullptr)) return false;
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &ntPath, OBJ_CASE_INSENSITIVE, /*root=*/nullptr, /*security=*/nullptr);
+  NetworkOpenInformation info = {};
+  const NTSTATUS status = ::NtQueryFullAttributesFile(&attributes, &info);
+  ::RtlFreeUnicodeString(&ntPath);
+  return NT_SUCCESS(status) && LookOf(info.creationTime, info.lastWriteTime, info.changeTime, info.endOfFile, info.fileAttributes) == look;
 }
 
 DWORD PathOnVolume(HANDLE item, std::wstring& path) {

@@ -61,6 +61,28 @@ struct ItemFacts {
   bool HoldsLinkItself() const { return IsLink() && reparseTag != 0; }
 };
 
+// What a file shows without being opened: its times, size and attributes.
+// The change time is the system's own, stamped on every change to the
+// file, so no other file shows the same look.
+struct ItemLook {
+  int64_t creation = 0;
+  int64_t lastWrite = 0;
+  int64_t change = 0;
+  int64_t size = 0;
+  DWORD attributes = 0;
+  bool operator==(const ItemLook& other) const {
+    return creation == other.creation && lastWrite == other.lastWrite && change == other.change &&
+           size == other.size && attributes == other.attributes;
+  }
+};
+
+// A file this instance wrote: its id, and its look when it was closed.
+struct WrittenFile {
+  ItemId id;
+  ItemLook look;
+  bool looked = false;
+};
+
 // How to open one name relative to a folder handle.
 struct OpenRequest {
   ACCESS_MASK access = FILE_READ_ATTRIBUTES;
@@ -70,6 +92,16 @@ struct OpenRequest {
   // Open a link as itself, and follow none; false follows links as any
   // program opening the name would.
   bool linkItself = true;
+  // As a program that reads the file opens it: others may read it too, and
+  // links are followed.
+  static OpenRequest ForReading() {
+    OpenRequest request;
+    request.access = GENERIC_READ;
+    request.share = FILE_SHARE_READ;
+    request.options = FILE_NON_DIRECTORY_FILE;
+    request.linkItself = false;
+    return request;
+  }
 };
 
 constexpr ULONG kOpenExisting = 1;
@@ -89,6 +121,11 @@ DWORD Reopen(HANDLE item, ACCESS_MASK access, ULONG share, ULONG options, VMLib:
 bool NeedsWideIds(HANDLE root);
 DWORD ReadFacts(HANDLE item, bool wideIds, ItemFacts& facts);
 DWORD ReadId(HANDLE item, bool wideIds, ItemId& id);
+DWORD ReadLook(HANDLE item, ItemLook& look);
+// True when the Windows path `path` reaches an item that shows `look`, read
+// without opening it: under Wine the program answers that itself, with no
+// request to the server. By the full name, for an act that goes by it.
+bool LooksAsBefore(const std::wstring& path, const ItemLook& look);
 using VMLib::FinalPathOf;
 // The handle's path below its volume's root: what stands in for the final
 // path where Wine 8 cannot give one (it fails with ERROR_MORE_DATA for a

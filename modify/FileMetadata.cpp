@@ -1,5 +1,6 @@
 #include "modify/FileMetadata.h"
 
+#include <algorithm>
 #include <map>
 
 #include "vmlib/VMLib.h"
@@ -68,12 +69,21 @@ AclSettings ConfigureAclCopying(IPluginHost* host, PluginBase& log) {
 
 namespace {
 
-// Opens the item for the metadata write and confirms that it is the item
-// the name stood for, or reports why not. Held without delete sharing, so
-// that on Windows the item cannot be renamed or replaced while the support
-// library writes to it by name.
+// Confirms that the item is the one the name stood for, or reports why
+// not. Opened and held without delete sharing, so that on Windows the item
+// cannot be renamed or replaced while the support library writes to it by
+// name; a file just written that still shows its look is not opened.
 DWORD ConfirmItem(PluginBase& log, items::HeldFolders& folders, const std::wstring& realPath,
-                  const items::ItemId* made, VMLib::UniqueFile& item) {
+                  const items::WrittenFile* made, bool descriptor, VMLib::UniqueFile& item) {
+  if (made != nullptr && made->looked && !descriptor && items::LooksAsBefore(realPath, made->look)) {
+    // The file just written, still as it was closed, reached by the full
+    // name the support library goes by. Its change time is the system's own
+    // stamp, so no other file shows this look, except one whose owner copied
+    // it and who can set its times and attributes anyway; not a descriptor,
+    // which goes by the id alone. A file stamped again at its close, or
+    // changed since, is checked by its id.
+    return 0;
+  }
   items::OpenRequest request;
   request.share = FILE_SHARE_READ | FILE_SHARE_WRITE;
   items::HeldFolder* folder = nullptr;
@@ -91,7 +101,7 @@ DWORD ConfirmItem(PluginBase& log, items::HeldFolders& folders, const std::wstri
     // What this instance has just written is known by its id, which no link
     // or other name can take; no other item under the name is taken for it.
     status = items::OpenRelative(folder->handle.get(), name, request, item);
-    if (status == 0 && (items::ReadId(item.get(), made->wide, facts.id) != 0 || facts.id != *made)) {
+    if (status == 0 && (items::ReadId(item.get(), made->id.wide, facts.id) != 0 || facts.id != made->id)) {
       refusal = items::Refusal{items::Refusal::Kind::Swapped, realPath};
     }
   } else if (status == 0) {
@@ -116,7 +126,7 @@ DWORD ConfirmItem(PluginBase& log, items::HeldFolders& folders, const std::wstri
 } // namespace
 
 uint32_t ApplyRealFileInfo(PluginBase& log, const AclSettings& acl, items::HeldFolders& folders,
-                           const std::wstring& realPath, const FileInfo& info, const items::ItemId* made) {
+                           const std::wstring& realPath, const FileInfo& info, const items::WrittenFile* made) {
   const FILETIME now = CurrentUtcFileTime();
   auto chooseTime = [&](uint32_t field, int64_t value) {
     if ((info.validFields & field) == 0) return now;
@@ -131,7 +141,8 @@ uint32_t ApplyRealFileInfo(PluginBase& log, const AclSettings& acl, items::HeldF
   data.ftLastWriteTime = chooseTime(FieldLastWriteTime, info.lastWriteTime);
 
   VMLib::UniqueFile item;
-  const DWORD confirmStatus = ConfirmItem(log, folders, realPath, made, item);
+  const bool descriptor = std::find(acl.parts.begin(), acl.parts.end(), true) != acl.parts.end();
+  const DWORD confirmStatus = ConfirmItem(log, folders, realPath, made, descriptor, item);
   if (confirmStatus == items::kErrorNotTheItem) return StatusFailure;
   if (confirmStatus != 0) {
     // Neither part can be written to an item that cannot be opened.

@@ -18,8 +18,8 @@ AclSettings ConfigureAclCopying(IPluginHost* host, PluginBase& log);
 // Writes the descriptor (as `acl` allows), then the attributes and the times
 // of `info` to the item at the Windows path `realPath`, once the item is
 // confirmed through its held folder and held open while they are written. A
-// time without its valid bit becomes the time of the call. `made` is the id
-// of the file the instance has just written there, when it has: another
-// item under that name is refused.
+// time without its valid bit becomes the time of the call. `made` is the
+// file the instance has just written there, when it has: another item under
+// that name is refused.
 uint32_t ApplyRealFileInfo(PluginBase& log, const AclSettings& acl, items::HeldFolders& folders,
-                           const std::wstring& realPath, const FileInfo& info, const items::ItemId* made);
+                           const std::wstring& realPath, const FileInfo& info, const items::WrittenFile* made);

@@ -40,13 +40,16 @@ WorkerPool::~WorkerPool() {
 void WorkerPool::Post(Job job, const std::wstring& readsFrom) {
   // With one worker there is no one to hand a held file to. Only the
   // walk's thread posts, so the drives need no lock.
-  bool look = workers_.size() > 1 && !readsFrom.empty();
-  if (look) {
-    const auto known = snapshotDrives_.try_emplace(readsFrom[0], false);
-    if (known.second) known.first->second = ShadowCopiesPossibleOn(readsFrom);
-    look = known.first->second;
+  // Each drive is mapped once for the whole job: the look is only a hint,
+  // and a drive mapped anew meanwhile at worst leaves a held file to a
+  // worker that reads it from a snapshot of its own.
+  std::wstring probe;
+  if (workers_.size() > 1 && readsFrom.size() > 2) {
+    const auto known = snapshotDrives_.try_emplace(readsFrom[0]);
+    if (known.second && ShadowCopiesPossibleOn(readsFrom)) known.first->second = LocalDriveOf(readsFrom[0]);
+    if (!known.first->second.empty()) probe = known.first->second + readsFrom.substr(2);
   }
-  Posted posted{std::move(job), look ? LocalPathOf(readsFrom) : std::wstring()};
+  Posted posted{std::move(job), std::move(probe)};
   std::unique_lock<VMLib::SlimLock> guard(lock_);
   changed_.wait(guard, [this] { return queue_.size() < kQueuedPerWorker * workers_.size(); });
   queue_.push_back(std::move(posted));
@@ -84,7 +87,7 @@ void WorkerPool::Serve(size_t index) {
 }
 
 void WorkerPool::Take(size_t index, Posted posted) {
-  if (index != 0 && !posted.probe.empty() && HeldByAnotherProgram(posted.probe)) {
+  if (index != 0 && !posted.probe.empty() && workers_[index]->look().HeldByAnotherProgram(posted.probe)) {
     const std::lock_guard<VMLib::SlimLock> guard(lock_);
     held_.push_back(std::move(posted));
     return;

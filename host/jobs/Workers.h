@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/session/HostLog.h"
+#include "host/session/LocalFile.h"
 #include "host/session/PluginSession.h"
 #include "vmlib/SlimLock.h"
 
@@ -32,12 +33,14 @@ public:
   IBackupDataWrite& target() { return *writer_; }
   const HostLog& log() const { return log_; }
   std::vector<char>& buffer() { return buffer_; }
+  HeldFileLook& look() { return look_; }
 
 private:
   HostLog log_; // before the instances, which report to it until released
   PluginPtr<IBackupDataWrite> writer_;
   PluginPtr<IBackupDataRead> reader_;
   std::vector<char> buffer_;
+  HeldFileLook look_;
 };
 
 // Workers taking jobs from one queue, in the order they were posted.
@@ -87,7 +90,7 @@ private:
   VMLib::SlimCondition changed_;
   std::deque<Posted> queue_;
   std::deque<Posted> held_; // for the first worker only
-  std::map<wchar_t, bool> snapshotDrives_; // drive letter: whether a look can matter there
+  std::map<wchar_t, std::wstring> snapshotDrives_; // drive letter: its Windows form where a look can matter, or empty
   size_t running_ = 0;
   bool closing_ = false;
   std::exception_ptr failure_;

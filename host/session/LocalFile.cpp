@@ -55,15 +55,18 @@ VMLib::UniqueFile OpenLocalForReading(const std::wstring& path) {
   return OpenLocal(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, L"cannot open");
 }
 
+std::wstring LocalDriveOf(wchar_t letter) {
+  const std::wstring remote = RemotePathOf(letter);
+  if (remote.empty()) return std::wstring(L"\\\\?\\") + letter + L":";
+  // "\\server\share" in its long form, which reaches the same folder and
+  // takes paths of any length.
+  return remote.rfind(L"\\\\", 0) == 0 ? L"\\\\?\\UNC\\" + remote.substr(2) : remote;
+}
+
 std::wstring LocalPathOf(const std::wstring& virtualPath) {
   if (virtualPath.size() < 2) return {};
   // The second character is only a place holder ("C$", "C:" alike).
-  const std::wstring rest = virtualPath.size() == 2 ? L"\\" : virtualPath.substr(2);
-  const std::wstring remote = RemotePathOf(virtualPath[0]);
-  if (remote.empty()) return L"\\\\?\\" + virtualPath.substr(0, 1) + L":" + rest;
-  // "\\server\share" in its long form, which reaches the same folder and
-  // takes paths of any length.
-  return remote.rfind(L"\\\\", 0) == 0 ? L"\\\\?\\UNC\\" + remote.substr(2) + rest : remote + rest;
+  return LocalDriveOf(virtualPath[0]) + (virtualPath.size() == 2 ? L"\\" : virtualPath.substr(2));
 }
 
 std::wstring LinkAt(const std::wstring& virtualPath) {
@@ -84,9 +87,22 @@ std::wstring LinkAt(const std::wstring& virtualPath) {
   return Quoted(virtualPath) + L" is a link to " + Quoted(reached);
 }
 
-bool HeldByAnotherProgram(const std::wstring& path) {
+bool HeldFileLook::HeldByAnotherProgram(const std::wstring& path) {
+  const size_t separator = path.rfind(L'\\');
+  const std::wstring folderPath = separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
+  if (folderPath != folderPath_) {
+    folder_.reset(::CreateFileW(folderPath.c_str(), items::kFolderAccess,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, /*security=*/nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, /*templateFile=*/nullptr));
+    folderPath_ = folder_ ? folderPath : std::wstring();
+  }
   DWORD error = ERROR_SUCCESS;
-  TryOpenLocal(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, error);
+  if (folder_) {
+    VMLib::UniqueFile file;
+    error = items::OpenRelative(folder_.get(), path.substr(separator + 1), items::OpenRequest::ForReading(), file);
+  } else {
+    TryOpenLocal(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, error);
+  }
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 

@@ -28,6 +28,8 @@ void WriteLocal(HANDLE file, const std::wstring& path, const void* data, size_t 
 // may be no drive letter of this process) the share of the plug-in's own
 // mapping, "\\?\UNC\server\share\..."; empty for the root, which is no path.
 std::wstring LocalPathOf(const std::wstring& virtualPath);
+// What LocalPathOf puts in place of a drive's "X$": "\\?\X:", or the share.
+std::wstring LocalDriveOf(wchar_t letter);
 
 // Empty when the virtual path names the item itself, as told through a
 // handle to it: under Wine a link to a file has no reparse bit and opens as
@@ -36,10 +38,21 @@ std::wstring LocalPathOf(const std::wstring& virtualPath);
 // when nothing answers to the name.
 std::wstring LinkAt(const std::wstring& virtualPath);
 
-// True when another program holds the file so that the plug-in's plain read
-// would fail and it would read a shadow copy instead. Opens the file as the
-// plug-in does and closes it at once.
-bool HeldByAnotherProgram(const std::wstring& path);
+// Tells whether another program holds a file so that the plug-in's plain
+// read would fail and it would read a shadow copy instead, by opening the
+// file as the plug-in does and closing it at once. Looks go one folder
+// after another, so the last file's folder is held from one look to the
+// next: an open relative to it costs Wine's server less than one by the
+// full name, which it resolves again at every level.
+class HeldFileLook {
+public:
+  // `path`: the file's Windows path.
+  bool HeldByAnotherProgram(const std::wstring& path);
+
+private:
+  std::wstring folderPath_;
+  VMLib::UniqueFile folder_;
+};
 
 // False where no shadow copy can be taken of the drive of the virtual path
 // ("C$\..."): one that is not a local fixed disk (a network drive, a

@@ -82,9 +82,14 @@ TEST_F(Redirection, NothingOutsideTheTargetChanges) {
          EXPECT_EQ(writer->RemoveFile(temp.Virtual(L"dst\\v.txt")), 0u);
          EXPECT_FALSE(Exists(temp / L"dst\\v.txt"));
        }},
-      {"a file just written, swapped for a link before its metadata",
-       "mkdir -p dst outside && echo keep > outside/v.txt", [this] {
-         EXPECT_EQ(Put(L"dst\\n.txt", 2, "n"), 0u);
+      {"a file just written, swapped for a link to one of its size and write time before its metadata",
+       "mkdir -p dst outside && printf n > outside/v.txt && touch -d @1000000000 outside/v.txt", [this] {
+         uint32_t id = 0;
+         ASSERT_EQ(writer->Open(temp.Virtual(L"dst\\n.txt"), 2, id), 0u);
+         uint32_t size = 1;
+         EXPECT_EQ(writer->Write("n", size, id), 0u);
+         Sh("touch -d @1000000000 dst/n.txt");
+         writer->Close(id);
          Sh("mv dst/n.txt dst/n-away && ln -s ../outside/v.txt dst/n.txt");
          FileInfo info;
          info.attributes = FILE_ATTRIBUTE_READONLY;
