@@ -100,6 +100,12 @@ TEST_F(Redirection, NothingOutsideTheTargetChanges) {
        "mkdir -p dst/tree/sub outside && echo keep > outside/victim.txt && "
        "touch 'dst/tree/sub/..\\..\\..\\outside\\victim.txt' 'dst/tdot.' 'dst/tblank '",
        [this] {
+         // Also through a network drive, whose path Windows normalizes.
+         const std::wstring network(1, UnusedDriveLetter());
+         RegistryOverride::AddNetworkDrive(network, temp.path());
+         EXPECT_EQ(writer->RemoveFolder(network + L"$\\dst\\tree"), 1u);
+         EXPECT_TRUE(Logged(L"holds a separator"));
+         log.messages.clear();
          EXPECT_EQ(writer->RemoveFolder(temp.Virtual(L"dst\\tree")), 1u);
          EXPECT_TRUE(Logged(L"holds a separator"));
          EXPECT_EQ(writer->RemoveFile(temp.Virtual(L"dst\\tdot.")), 0u);
