@@ -247,7 +247,9 @@ DWORD HeldFolders::OpenLevel(HeldFolder& parent, const std::wstring& name, bool 
 
 bool HeldFolders::Removed(const HeldFolder& folder) {
   // A removed folder keeps its handle: Windows shows it pending deletion,
-  // Wine as a folder without names.
+  // and a system that counts a folder's names shows none. Wine 8 shows
+  // neither (one name for every folder), so there a folder removed behind
+  // the instance's back stays held, and what is done in it fails.
   FILE_STANDARD_INFO standard = {};
   if (!::GetFileInformationByHandleEx(folder.handle.get(), FileStandardInfo, &standard, sizeof(standard))) {
     return true;
