@@ -25,11 +25,14 @@ protected:
     Sh("{ find outside -exec stat -c '%n %a %s %Y' {} + | sort; cat outside/* | md5sum; } > fingerprint");
     return ReadFileBytes(temp / L"fingerprint");
   }
-  uint32_t Put(const std::wstring& relative, uint32_t mode, const std::string& bytes) {
+  // `beforeClose` runs natively between the last write and the close.
+  uint32_t Put(const std::wstring& relative, uint32_t mode, const std::string& bytes,
+               const std::string& beforeClose = "") {
     uint32_t id = 0;
     if (writer->Open(temp.Virtual(relative), mode, id) != 0) return 1;
     uint32_t size = static_cast<uint32_t>(bytes.size());
     const uint32_t status = writer->Write(bytes.data(), size, id);
+    if (!beforeClose.empty()) Sh(beforeClose);
     writer->Close(id);
     return status;
   }
@@ -84,12 +87,7 @@ TEST_F(Redirection, NothingOutsideTheTargetChanges) {
        }},
       {"a file just written, swapped for a link to one of its size and write time before its metadata",
        "mkdir -p dst outside && printf n > outside/v.txt && touch -d @1000000000 outside/v.txt", [this] {
-         uint32_t id = 0;
-         ASSERT_EQ(writer->Open(temp.Virtual(L"dst\\n.txt"), 2, id), 0u);
-         uint32_t size = 1;
-         EXPECT_EQ(writer->Write("n", size, id), 0u);
-         Sh("touch -d @1000000000 dst/n.txt");
-         writer->Close(id);
+         EXPECT_EQ(Put(L"dst\\n.txt", 2, "n", "touch -d @1000000000 dst/n.txt"), 0u);
          Sh("mv dst/n.txt dst/n-away && ln -s ../outside/v.txt dst/n.txt");
          FileInfo info;
          info.attributes = FILE_ATTRIBUTE_READONLY;
