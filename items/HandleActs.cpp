@@ -199,7 +199,8 @@ bool LooksAsBefore(const std::wstring& path, const ItemLook& look) {
   NetworkOpenInformation info = {};
   const NTSTATUS status = ::NtQueryFullAttributesFile(&attributes, &info);
   ::RtlFreeUnicodeString(&ntPath);
-  return NT_SUCCESS(status) && LookOf(info.creationTime, info.lastWriteTime, info.changeTime, info.endOfFile, info.fileAttributes) == look;
+  return NT_SUCCESS(status) &&
+         LookOf(info.creationTime, info.lastWriteTime, info.changeTime, info.endOfFile, info.fileAttributes) == look;
 }
 
 DWORD PathOnVolume(HANDLE item, std::wstring& path) {
