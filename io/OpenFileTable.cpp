@@ -208,11 +208,12 @@ uint32_t OpenFileTable::Close(uint32_t id) {
   lastWrittenPath_.clear();
   if (entry->second.made.Known()) {
     lastWrittenPath_ = entry->second.path;
-    lastWritten_ = items::WrittenFile();
-    lastWritten_.id = entry->second.made;
     // Read last, through the handle: what the name must still show for the
     // metadata to follow without opening the file again.
-    lastWritten_.looked = items::ReadLook(entry->second.handle.get(), lastWritten_.look) == 0;
+    items::ItemLook look;
+    lastWritten_.id = entry->second.made;
+    lastWritten_.look.reset();
+    if (items::ReadLook(entry->second.handle.get(), look) == 0) lastWritten_.look = look;
   }
   entry->second.handle.reset();
   entries_.erase(entry);

@@ -13,7 +13,6 @@ namespace items {
 namespace {
 
 // Information classes that only the driver kit's headers declare.
-constexpr auto kFileBasicInformation = static_cast<FILE_INFORMATION_CLASS>(4);
 constexpr auto kFileInternalInformation = static_cast<FILE_INFORMATION_CLASS>(6);
 constexpr auto kFileRenameInformation = static_cast<FILE_INFORMATION_CLASS>(10);
 constexpr auto kFileDispositionInformation = static_cast<FILE_INFORMATION_CLASS>(13);
@@ -91,9 +90,8 @@ bool IsOneComponent(const std::wstring& name) {
 }
 
 DWORD OpenRoot(const std::wstring& root, VMLib::UniqueFile& folder) {
-  folder.reset(::CreateFileW(root.c_str(), kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             /*security=*/nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                             /*templateFile=*/nullptr));
+  folder.reset(::CreateFileW(root.c_str(), kFolderAccess, kShareAll, /*security=*/nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, /*templateFile=*/nullptr));
   if (folder) return 0;
   const DWORD error = ::GetLastError();
   return error;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "vmlib/DirectoryReader.h"
@@ -63,7 +64,8 @@ struct ItemFacts {
 
 // What a file shows without being opened: its times, size and attributes.
 // The change time is the system's own, stamped on every change to the
-// file, so no other file shows the same look.
+// file, so another file shows the same look only where its owner may set
+// that time (Windows).
 struct ItemLook {
   int64_t creation = 0;
   int64_t lastWrite = 0;
@@ -76,17 +78,20 @@ struct ItemLook {
   }
 };
 
-// A file this instance wrote: its id, and its look when it was closed.
+// A file this instance wrote: its id, and its look when it was closed
+// (none where it could not be read).
 struct WrittenFile {
   ItemId id;
-  ItemLook look;
-  bool looked = false;
+  std::optional<ItemLook> look;
 };
+
+// Others may read, write and delete the item meanwhile.
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // How to open one name relative to a folder handle.
 struct OpenRequest {
   ACCESS_MASK access = FILE_READ_ATTRIBUTES;
-  ULONG share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  ULONG share = kShareAll;
   ULONG disposition = 1; // FILE_OPEN; FILE_CREATE is 2
   ULONG options = 0;     // FILE_DIRECTORY_FILE, FILE_NON_DIRECTORY_FILE
   // Open a link as itself, and follow none; false follows links as any
@@ -109,7 +114,8 @@ constexpr ULONG kCreateNew = 2;
 // Access that walking through and listing a folder needs.
 constexpr ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
 
-// Opens a drive or share root by its name, to walk from. 0 or a Win32 code.
+// Opens a folder by its name: a drive or share root to walk from, or one
+// whose items are only looked at. 0 or a Win32 code.
 DWORD OpenRoot(const std::wstring& root, VMLib::UniqueFile& folder);
 // Opens `name` in the folder `folder` holds. 0 or a Win32 code
 // (ERROR_ALREADY_EXISTS when FILE_CREATE meets a taken name).

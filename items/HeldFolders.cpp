@@ -81,6 +81,8 @@ bool SplitRoot(const std::wstring& realPath, std::wstring& root, std::vector<std
   return true;
 }
 
+std::wstring HeldFolder::PathOf(const std::wstring& name) const { return Join(path, name); }
+
 const Entry* HeldFolder::Find(const std::wstring& name) const {
   const auto found = entries.find(Folded(name));
   return found == entries.end() ? nullptr : &found->second;
@@ -146,7 +148,7 @@ HeldFolder& HeldFolders::Hold(const std::wstring& key, VMLib::UniqueFile handle,
 
 DWORD HeldFolders::OpenChild(HeldFolder& parent, const std::wstring& name, const OpenRequest& request,
                              VMLib::UniqueFile& item, ItemFacts& facts, Refusal& refusal) {
-  const std::wstring path = Join(parent.path, name);
+  const std::wstring path = parent.PathOf(name);
   if (!IsOneComponent(name)) {
     refusal = Refusal{Refusal::Kind::NotOneComponent, path};
     return ERROR_INVALID_NAME;
@@ -236,12 +238,8 @@ DWORD HeldFolders::OpenLevel(HeldFolder& parent, const std::wstring& name, bool 
   if (status != 0 || entry != nullptr) return status;
   // A level followed as the caller named it is followed again by a later
   // walk, which expects the same folder at its end.
-  Entry& recorded = parent.entries[Folded(name)];
-  recorded.id = facts.id;
-  recorded.attributes = facts.attributes;
-  recorded.kind = facts.IsLink() ? Entry::Kind::Link
-                  : (made || request.linkItself) ? Entry::Kind::Plain
-                                                 : Entry::Kind::Followed;
+  Record(parent, name, facts);
+  if (!facts.IsLink() && !made && !request.linkItself) parent.entries[Folded(name)].kind = Entry::Kind::Followed;
   return 0;
 }
 

@@ -55,6 +55,8 @@ struct HeldFolder {
   uint64_t used = 0;
   std::unordered_map<std::wstring, Entry> entries; // by name folded to upper case
   const Entry* Find(const std::wstring& name) const;
+  // The path of `name` in this folder, as the walk spells it.
+  std::wstring PathOf(const std::wstring& name) const;
 };
 
 class HeldFolders {

@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 const wchar_t kMoveFailure[] = L"Can't move file from '%s' to '%s'";
 
 // The item at the target's name, when there is one: a file to replace, or

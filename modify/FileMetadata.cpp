@@ -75,7 +75,7 @@ namespace {
 // name; a file just written that still shows its look is not opened.
 DWORD ConfirmItem(PluginBase& log, items::HeldFolders& folders, const std::wstring& realPath,
                   const items::WrittenFile* made, bool descriptor, VMLib::UniqueFile& item) {
-  if (made != nullptr && made->looked && !descriptor && items::LooksAsBefore(realPath, made->look)) {
+  if (made != nullptr && made->look && !descriptor && items::LooksAsBefore(realPath, *made->look)) {
     // The file just written, still as it was closed, reached by the full
     // name the support library goes by. Its change time is the system's own
     // stamp, so no other file shows this look, except one whose owner copied

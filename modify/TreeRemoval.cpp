@@ -14,10 +14,6 @@ const wchar_t kFileFailure[] = L"Computer: cannot delete file '%s'";
 // FILE_WRITE_ATTRIBUTES.
 constexpr ACCESS_MASK kRemovalAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
 
-std::wstring Child(const items::HeldFolder& folder, const std::wstring& name) {
-  return !folder.path.empty() && folder.path.back() == L'\\' ? folder.path + name : folder.path + L'\\' + name;
-}
-
 } // namespace
 
 // One folder level of the walk, held open until what is in it is gone. Its
@@ -34,9 +30,19 @@ void TreeRemoval::ReportFailure(const wchar_t* format, const std::wstring& realP
   log_.LogSystemError(Error, code, format, realPath.c_str());
 }
 
+bool TreeRemoval::ReportUnreached(DWORD status, const items::Refusal& refusal, const wchar_t* format,
+                                  const std::wstring& realPath) {
+  if (refusal) {
+    log_.LogRefused(L"delete", refusal.path, refusal.Reason());
+  } else if (status != 0) {
+    ReportFailure(format, realPath, status);
+  }
+  return refusal || status != 0;
+}
+
 bool TreeRemoval::RemoveChecked(items::HeldFolder& folder, const std::wstring& name, HANDLE handle,
                                 const items::ItemFacts& facts, const wchar_t* format) {
-  const std::wstring path = Child(folder, name);
+  const std::wstring path = folder.PathOf(name);
   // Windows opens a link itself, which then goes like any item. Wine 8
   // opens what a link leads to, and deletes that through the handle.
   if (facts.IsLink() && !facts.HoldsLinkItself()) {
@@ -59,20 +65,13 @@ bool TreeRemoval::RemoveEntry(items::HeldFolder& folder, const std::wstring& nam
   const DWORD status = folders_.OpenChild(folder, name, request, handle, facts, refusal);
   // A file that is already gone counts as removed.
   if (status == ERROR_FILE_NOT_FOUND) return true;
-  if (refusal) {
-    log_.LogRefused(L"delete", refusal.path, refusal.Reason());
-    return false;
-  }
-  if (status != 0) {
-    ReportFailure(kFileFailure, Child(folder, name), status);
-    return false;
-  }
+  if (ReportUnreached(status, refusal, kFileFailure, folder.PathOf(name))) return false;
   return RemoveChecked(folder, name, handle.get(), facts, kFileFailure);
 }
 
 bool TreeRemoval::Enter(items::HeldFolder& parent, const std::wstring& name, Frame& frame, bool& gone) {
   gone = false;
-  const std::wstring path = Child(parent, name);
+  const std::wstring path = parent.PathOf(name);
   items::OpenRequest request;
   // Looked at without DELETE access, which Wine refuses on a folder while a
   // file below it is open; taken when the folder is empty.
@@ -80,21 +79,13 @@ bool TreeRemoval::Enter(items::HeldFolder& parent, const std::wstring& name, Fra
   request.options = FILE_DIRECTORY_FILE;
   items::Refusal refusal;
   const DWORD status = folders_.OpenChild(parent, name, request, frame.folder.handle, frame.facts, refusal);
-  if (refusal) {
-    log_.LogRefused(L"delete", refusal.path, refusal.Reason());
-    return false;
-  }
-  if (status != 0) {
-    ReportFailure(kFolderFailure, path, status);
-    return false;
-  }
+  if (ReportUnreached(status, refusal, kFolderFailure, path)) return false;
   // A link is removed as a link, without a look inside: what it leads to
   // may lie anywhere.
   if (frame.facts.IsLink()) {
     VMLib::UniqueFile link;
     const DWORD reopenStatus = frame.facts.HoldsLinkItself()
-                                   ? items::Reopen(frame.folder.handle.get(), kRemovalAccess,
-                                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0, link)
+                                   ? items::Reopen(frame.folder.handle.get(), kRemovalAccess, items::kShareAll, 0, link)
                                    : 0;
     if (reopenStatus != 0) {
       ReportFailure(kFolderFailure, path, reopenStatus);
@@ -125,13 +116,7 @@ uint32_t TreeRemoval::RemoveTree(const std::wstring& realPath) {
   items::HeldFolder* top = nullptr;
   std::wstring name;
   items::Refusal refusal;
-  const DWORD parentStatus = folders_.Parent(realPath, top, name, refusal);
-  if (parentStatus != 0) {
-    if (refusal) {
-      log_.LogRefused(L"delete", refusal.path, refusal.Reason());
-    } else {
-      ReportFailure(kFolderFailure, realPath, parentStatus);
-    }
+  if (ReportUnreached(folders_.Parent(realPath, top, name, refusal), refusal, kFolderFailure, realPath)) {
     return StatusFailure;
   }
   // Walked with an explicit stack of held folders, so that depth cannot
@@ -150,7 +135,7 @@ uint32_t TreeRemoval::RemoveTree(const std::wstring& realPath) {
       const items::FolderItem& entry = frame.entries[frame.next++];
       bool childRemoved = true;
       if (!items::IsOneComponent(entry.name)) {
-        const std::wstring shown = Child(frame.folder, entry.name);
+        const std::wstring shown = frame.folder.PathOf(entry.name);
         log_.LogRefused(L"delete", shown, items::Refusal{items::Refusal::Kind::NotOneComponent, shown}.Reason());
         childRemoved = false;
       } else if (entry.IsFolder() && !entry.IsLink()) {
@@ -173,8 +158,7 @@ uint32_t TreeRemoval::RemoveTree(const std::wstring& realPath) {
     removed = false;
     if (!frame.childFailed) {
       VMLib::UniqueFile deletable;
-      const DWORD reopenStatus = items::Reopen(frame.folder.handle.get(), kRemovalAccess,
-                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      const DWORD reopenStatus = items::Reopen(frame.folder.handle.get(), kRemovalAccess, items::kShareAll,
                                                FILE_DIRECTORY_FILE, deletable);
       const DWORD status = reopenStatus != 0 ? reopenStatus : items::DeleteThrough(deletable.get(), frame.facts);
       removed = status == 0;
@@ -185,7 +169,7 @@ uint32_t TreeRemoval::RemoveTree(const std::wstring& realPath) {
   }
   // What the instance held of the tree goes with it. The walk above opened
   // nothing through the held folders, so `top` is still held.
-  folders_.Forget(Child(*top, name));
+  folders_.Forget(top->PathOf(name));
   if (removed) folders_.Unrecord(*top, name);
   return removed ? StatusSuccess : StatusFailure;
 }
@@ -194,14 +178,8 @@ uint32_t TreeRemoval::DeleteRealFile(const std::wstring& realPath) {
   items::HeldFolder* folder = nullptr;
   std::wstring name;
   items::Refusal refusal;
-  const DWORD status = folders_.Parent(realPath, folder, name, refusal);
-  if (refusal) {
-    log_.LogRefused(L"delete", refusal.path, refusal.Reason());
-    return StatusFailure;
-  }
   // A file whose folder is missing is not taken for removed (code 3).
-  if (status != 0) {
-    ReportFailure(kFileFailure, realPath, status);
+  if (ReportUnreached(folders_.Parent(realPath, folder, name, refusal), refusal, kFileFailure, realPath)) {
     return StatusFailure;
   }
   // Files only: a folder fails as a deletion of a file by name fails.

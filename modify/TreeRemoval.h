@@ -37,6 +37,10 @@ private:
   bool RemoveChecked(items::HeldFolder& folder, const std::wstring& name, HANDLE handle,
                      const items::ItemFacts& facts, const wchar_t* format);
   void ReportFailure(const wchar_t* format, const std::wstring& realPath, uint32_t code);
+  // Reports why the item at `realPath` was not reached: its refusal, or the
+  // failure `status` in the words of `format`. False when it was reached.
+  bool ReportUnreached(DWORD status, const items::Refusal& refusal, const wchar_t* format,
+                       const std::wstring& realPath);
 
   PluginBase& log_;
   items::HeldFolders& folders_;

@@ -60,9 +60,8 @@ uint32_t FolderListing::ListDirectory(const std::wstring& realPath, FolderList& 
   // Through a handle of its own: Wine 8 keeps what a handle listed first
   // and answers every later listing, restarted or not, from that.
   VMLib::UniqueFile listed;
-  const DWORD reopenStatus = items::Reopen(folder->handle.get(), items::kFolderAccess,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                           FILE_DIRECTORY_FILE, listed);
+  const DWORD reopenStatus =
+      items::Reopen(folder->handle.get(), items::kFolderAccess, items::kShareAll, FILE_DIRECTORY_FILE, listed);
   if (reopenStatus != 0) {
     log_.LogSystemError(Critical, reopenStatus, L"Can't get folder listing (%s)", realPath.c_str());
     return StatusSuccess;

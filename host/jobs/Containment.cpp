@@ -36,8 +36,7 @@ std::wstring Parent(const std::wstring& path) {
 // Nothing when the item cannot be opened (it does not exist, or Windows
 // does not reach it under this name), with the reason in `error`.
 VMLib::UniqueFile OpenReached(const std::wstring& path, DWORD& error) {
-  VMLib::UniqueFile item(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, /*security=*/nullptr,
+  VMLib::UniqueFile item(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, items::kShareAll, /*security=*/nullptr,
                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, /*templateFile=*/nullptr));
   error = item ? ERROR_SUCCESS : ::GetLastError();
   return item;
@@ -124,7 +123,7 @@ std::optional<ULONGLONG> IndexAt(const std::wstring& path, VMLib::UniqueFile& it
   if (item && items::ReadId(item.get(), /*wideIds=*/false, index) == 0 && index.Known()) return index.low;
   const std::optional<FolderId> identity = IdentityThrough(item, path, error);
   if (!identity) return std::nullopt;
-  return (static_cast<ULONGLONG>(identity->indexHigh) << 32) | identity->indexLow;
+  return identity->Index();
 }
 
 std::wstring CannotTell(const std::wstring& what, DWORD error) {
@@ -202,15 +201,12 @@ bool LeadsTo(const std::wstring& virtualPath, const std::optional<FolderId>& fol
   if (!folder) return false;
   DWORD error = ERROR_SUCCESS;
   const std::wstring path = LocalPathOf(virtualPath);
-  const VMLib::UniqueFile item = OpenReached(path, error);
-  // The file index comes from the open folder itself; the volume's serial
-  // number, which Wine asks its mount manager for (several requests to the
-  // server each time), is read only to confirm a matching index.
-  items::ItemId index;
-  if (item && items::ReadId(item.get(), /*wideIds=*/false, index) == 0 && index.Known() &&
-      index.low != ((static_cast<ULONGLONG>(folder->indexHigh) << 32) | folder->indexLow)) {
-    return false;
-  }
+  VMLib::UniqueFile item;
+  // The volume's serial number, which Wine asks its mount manager for
+  // (several requests to the server each time), is read only to confirm a
+  // matching index.
+  const std::optional<ULONGLONG> index = IndexAt(path, item, error);
+  if (!index || *index != folder->Index()) return false;
   return IdentityThrough(item, path, error) == folder;
 }
 

@@ -22,6 +22,7 @@ struct FolderId {
   ULONGLONG volumeBytes = 0;
 
   bool operator==(const FolderId& other) const;
+  ULONGLONG Index() const { return (static_cast<ULONGLONG>(indexHigh) << 32) | indexLow; }
 };
 
 // The identity of what the virtual path leads to, links resolved; nothing

@@ -91,10 +91,7 @@ bool HeldFileLook::HeldByAnotherProgram(const std::wstring& path) {
   const size_t separator = path.rfind(L'\\');
   const std::wstring folderPath = separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
   if (folderPath != folderPath_) {
-    folder_.reset(::CreateFileW(folderPath.c_str(), items::kFolderAccess,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, /*security=*/nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, /*templateFile=*/nullptr));
-    folderPath_ = folder_ ? folderPath : std::wstring();
+    folderPath_ = items::OpenRoot(folderPath, folder_) == 0 ? folderPath : std::wstring();
   }
   DWORD error = ERROR_SUCCESS;
   if (folder_) {
