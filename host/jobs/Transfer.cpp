@@ -222,8 +222,9 @@ void LocalFileWriter::WriteAll(const void* data, uint32_t size) {
 }
 
 void LocalFileWriter::Commit() {
-  const size_t separator = path_.rfind(L'\\');
-  const std::wstring name = separator == std::wstring::npos ? path_ : path_.substr(separator + 1);
+  std::wstring folder;
+  std::wstring name;
+  items::SplitParent(path_, folder, name);
   const DWORD error = items::RenameThrough(file_.get(), folder_->handle.get(), name, /*replaceExisting=*/true);
   if (error != ERROR_SUCCESS) {
     throw HostError(L"cannot put the copy in place of " + Quoted(path_) + L": " + SystemErrorText(error));

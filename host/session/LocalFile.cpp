@@ -88,15 +88,16 @@ std::wstring LinkAt(const std::wstring& virtualPath) {
 }
 
 bool HeldFileLook::HeldByAnotherProgram(const std::wstring& path) {
-  const size_t separator = path.rfind(L'\\');
-  const std::wstring folderPath = separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
+  std::wstring folderPath;
+  std::wstring name;
+  items::SplitParent(path, folderPath, name);
   if (folderPath != folderPath_) {
     folderPath_ = items::OpenRoot(folderPath, folder_) == 0 ? folderPath : std::wstring();
   }
   DWORD error = ERROR_SUCCESS;
   if (folder_) {
     VMLib::UniqueFile file;
-    error = items::OpenRelative(folder_.get(), path.substr(separator + 1), items::OpenRequest::ForReading(), file);
+    error = items::OpenRelative(folder_.get(), name, items::OpenRequest::ForReading(), file);
   } else {
     TryOpenLocal(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, error);
   }
