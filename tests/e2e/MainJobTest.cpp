@@ -31,6 +31,7 @@
 namespace {
 
 using hosttest::HostRun;
+using test::Contains;
 using test::Pattern;
 using test::ReadFileBytes;
 using test::ToVirtual;
@@ -125,7 +126,6 @@ bool HaveSmallDrive() {
   return ::GetDiskFreeSpaceExW(L"T:\\", nullptr, &total, nullptr) && total.QuadPart <= (4u << 20);
 }
 
-bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
 
 // diskway-host.exe from the test's own folder as a child process, killed as
 // soon as `due` says so (asked every millisecond): its exit code, -1 when

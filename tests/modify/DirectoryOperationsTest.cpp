@@ -76,8 +76,6 @@ TEST_F(DirectoryOperations, RemoveFolderKeepsOnlyTheLockedFileAndItsFoldersThenR
   EXPECT_TRUE(log.messages.empty());
 }
 
-bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
-
 // Removing, moving, writing and applying attributes through names that
 // lead elsewhere: a folder that is itself a link; a tree with links to a full
 // and to an empty folder (RemoveDirectoryW would delete an empty target under

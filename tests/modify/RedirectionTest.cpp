@@ -38,7 +38,7 @@ protected:
   }
   bool Logged(const std::wstring& part) const {
     return std::any_of(log.messages.begin(), log.messages.end(), [&](const LoggedMessage& message) {
-      return message.level >= Error && message.text.find(part) != std::wstring::npos;
+      return message.level >= Error && Contains(message.text, part);
     });
   }
 };

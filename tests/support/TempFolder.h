@@ -34,6 +34,8 @@ private:
   std::wstring path_;
 };
 
+inline bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
+
 // File helpers for tests; they fail the current test (ADD_FAILURE) on errors.
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);

@@ -23,8 +23,6 @@ using VMLib::filesystem::SetAclRights;
 
 const wchar_t kLeftOver[] = L"D:O:G: left over from another item";
 
-bool Has(const std::wstring& descriptor, const wchar_t* part) { return descriptor.find(part) != std::wstring::npos; }
-
 class AclRights : public testing::Test {
 protected:
   std::wstring MakeFile(const std::wstring& name) {
@@ -69,9 +67,9 @@ TEST_F(AclRights, WhatGetGivesSetTakesBackWithTheSameFlags) {
         const uint32_t getStatus = GetAclRights(path, descriptor, dacl, owner, group, sacl);
         EXPECT_TRUE(getStatus == 0 || sacl) << "only the SACL may be refused: " << getStatus;
         EXPECT_TRUE(!refusing || getStatus == (sacl ? ERROR_PRIVILEGE_NOT_HELD : 0u)) << getStatus;
-        EXPECT_EQ(Has(descriptor, L"D:"), dacl) << descriptor;
-        EXPECT_EQ(Has(descriptor, L"O:"), owner) << descriptor;
-        EXPECT_EQ(Has(descriptor, L"G:"), group) << descriptor;
+        EXPECT_EQ(test::Contains(descriptor, L"D:"), dacl) << descriptor;
+        EXPECT_EQ(test::Contains(descriptor, L"O:"), owner) << descriptor;
+        EXPECT_EQ(test::Contains(descriptor, L"G:"), group) << descriptor;
         EXPECT_EQ(SetAclRights(path, descriptor, dacl, owner, group, sacl), 0u) << bits << " " << descriptor;
       }
     }
@@ -115,7 +113,7 @@ TEST_F(AclRights, AnItemDirectlyUnderADriveRootIsReadThroughTheRootsDoubledSepar
   ASSERT_TRUE(create.active());
   std::wstring descriptor;
   EXPECT_EQ(GetAclRights(L"\\\\?\\C:\\\\users", descriptor, true, true, true, false), 0u);
-  EXPECT_TRUE(Has(descriptor, L"D:") && Has(descriptor, L"O:")) << descriptor;
+  EXPECT_TRUE(test::Contains(descriptor, L"D:") && test::Contains(descriptor, L"O:")) << descriptor;
 }
 
 // Read as SetAclRights writes: from the item itself. Wine opens a link as
